@@ -1,0 +1,14 @@
+#include "program.h"
+#include "tolvar_window.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("MySQL Quorvane"));
+    QApplication::setApplicationDisplayName(QStringLiteral("MySQL Quorvane"));
+    TProgram program;
+    program.tolvar->show();
+    return app.exec();
+}

@@ -1,0 +1,27 @@
+#include "program.h"
+
+#include "Informacje.h"
+#include "konsola.h"
+#include "login_window.h"
+#include "settings.h"
+#include "tolvar_window.h"
+
+TProgram::TProgram()
+{
+    tolvar = std::make_unique<Ttolvar>();
+    login = std::make_unique<Tlogin>(tolvar->mysql);
+    settings_form = std::make_unique<Tsettings_form>();
+    console = std::make_unique<Tconsole>(tolvar->mysql);
+    Informacjon = std::make_unique<TInformacjon>();
+    tolvar->attachWindows(login.get(), settings_form.get(), console.get(), Informacjon.get());
+}
+
+TProgram::~TProgram()
+{
+    // The secondary windows hold the main window's client; they go first.
+    Informacjon.reset();
+    console.reset();
+    settings_form.reset();
+    login.reset();
+    tolvar.reset();
+}

@@ -1,0 +1,141 @@
+#pragma once
+
+#include "mySQLClient.h"
+
+#include <QFile>
+#include <QFrame>
+#include <QMainWindow>
+#include <QTimer>
+
+class QAction;
+class QComboBox;
+
+class QHeaderView;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QStackedWidget;
+class QStandardItemModel;
+class QTreeWidget;
+class QAbstractButton;
+class QToolButton;
+class TAnimate;
+class TMgrid;
+class Tlogin;
+class Tsettings_form;
+class Tconsole;
+class TInformacjon;
+
+// A panel with a picture at its left and a caption beside it.
+class TCaptionPanel : public QFrame
+{
+public:
+    TCaptionPanel(const QString &objectName, const QString &caption, const QString &pictureName,
+                  QWidget *parent = nullptr);
+    QString Caption() const;
+    void setCaption(const QString &text);
+    QLabel *CaptionLabel() const { return m_caption; }
+
+private:
+    QLabel *m_caption;
+};
+
+// The main window: toolbar, database tree, page stack and status bar.
+class Ttolvar : public QMainWindow
+{
+    Q_OBJECT
+public:
+    enum Page {
+        Table_View = 0,
+        Database_Add = 1,
+        Database_Remove = 2,
+        Table_Add = 3,
+        Table_Remove = 4,
+        Table_Rename = 5,
+        Welcome = 6,
+        Table_List = 7,
+        Database_Deleted = 8
+    };
+
+    explicit Ttolvar(QWidget *parent = nullptr);
+    ~Ttolvar() override;
+
+    // The other windows exist only after this one; the program hands them over once made.
+    void attachWindows(Tlogin *login, Tsettings_form *settings, Tconsole *console,
+                       TInformacjon *about);
+
+    TmySQLClient *mysql = nullptr;
+    QTimer Autol;
+
+    // Controls named as in the layout.
+    QFrame *CoolBar1 = nullptr;
+    QWidget *panel_toolbar = nullptr;
+    QFrame *Panel14 = nullptr;
+    QLineEdit *Edit1 = nullptr;
+    QTreeWidget *Tree_view = nullptr;
+    QStackedWidget *Notebook = nullptr;
+    TCaptionPanel *Panel5 = nullptr;
+    TMgrid *Mgrid = nullptr;
+    QHeaderView *hader = nullptr;
+    QStandardItemModel *haderModel = nullptr;
+    QLineEdit *data_name_text = nullptr;
+    QLabel *Data_name_caption = nullptr;
+    TAnimate *Usuwaj = nullptr;
+    QListWidget *TC_FIELDS = nullptr;
+    QLineEdit *TC_Name = nullptr;
+    QLineEdit *TC_F_Name = nullptr;
+    QComboBox *TC_F_TYPE = nullptr;
+    QLineEdit *TC_F_SIZE = nullptr;
+    QLabel *Server_info = nullptr;
+    QLabel *Host_info = nullptr;
+    TCaptionPanel *Panel6 = nullptr;
+    QLabel *Label2 = nullptr;
+    QListWidget *Table_list = nullptr;
+    QMenu *Tree_view_popup = nullptr;
+    QMenu *Table_List_popup = nullptr;
+
+    QString PanelText(int panel) const; // status panels counted from 1
+    void setPanelText(int panel, const QString &text);
+    QLabel *StatusPanel(int panel) const;
+    QAbstractButton *button(const QString &objectName) const;
+    QAction *action(const QString &objectName) const;
+
+    // Commands that need no server.
+    void ShowPage(Page page);
+    void Connect1Click();
+    void Settings1Click();
+    void Quit1Click();
+    void ConsoleWindow1Click();
+    void Add1Click();
+    void Delete1Click();
+    void SpeedButton7Click();
+    void SpeedButton11Click();
+    void SpeedButton16Click();
+    void informacjeClick();
+    void MgridSelectCell(int ACol, int ARow, bool &CanSelect);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void FormCreate();
+    void FormClose();
+    void buildMenu();
+    void buildToolbar(QWidget *parent);
+    QWidget *buildLeftColumn();
+    void buildPages();
+    void buildStatusBar();
+    QAction *addAction(QMenu *menu, const QString &objectName, const QString &text,
+                       const QString &iconName, void (Ttolvar::*handler)() = nullptr);
+    QToolButton *toolButton(QWidget *parent, const QString &objectName, const QString &iconName,
+                            const QString &command, void (Ttolvar::*handler)() = nullptr,
+                            int size = 33);
+
+    Tlogin *m_login = nullptr;
+    Tsettings_form *m_settings = nullptr;
+    Tconsole *m_console = nullptr;
+    TInformacjon *m_about = nullptr;
+    QLabel *m_panels[5] = {};
+    QFile m_log;
+};

@@ -1,0 +1,102 @@
+#pragma once
+
+// The client component: the one object through which a program talks to a MySQL server.
+
+#include "mySQLCommon.h"
+
+#include <QPointer>
+#include <QTimer>
+
+class TCustom_mySQLClient : public QObject, public TmySQLClientKindEvents
+{
+public:
+    explicit TCustom_mySQLClient(QObject *owner = nullptr);
+    ~TCustom_mySQLClient() override; // closes silently, stops the worker
+
+    // Connection properties; writes take effect at the next connect (or reconnect).
+    QString Hostname() const { return FHostname; }
+    void setHostname(const QString &value) { FHostname = value; }
+    QString Username() const { return FUsername; }
+    void setUsername(const QString &value) { FUsername = value; }
+    QString Password() const { return FPassword; }
+    void setPassword(const QString &value) { FPassword = value; }
+    QString Database() const { return FDatabase; }
+    void setDatabase(const QString &value) { FDatabase = value; }
+    std::int32_t Port() const { return FPort; }
+    void setPort(std::int32_t value) { FPort = value; }
+    TSetClientCapabilities Capabilities() const { return FCapabilities; }
+    void setCapabilities(TSetClientCapabilities value) { FCapabilities = value; }
+    bool Threaded() const { return FThreaded; }
+    void setThreaded(bool value);
+    std::int32_t ConnectedTimeOutInterval() const { return FConnectedTimeOutInterval; }
+    void setConnectedTimeOutInterval(std::int32_t value) { FConnectedTimeOutInterval = value; }
+    QTimer *ConnectedTimer() const { return FConnectedTimer; }
+    void setConnectedTimer(QTimer *value) { FConnectedTimer = value; }
+    bool BlockOnClose() const { return FBlockOnClose; }
+    void setBlockOnClose(bool value) { FBlockOnClose = value; }
+
+    // Events (empty = unassigned). The request objects take their copies at connect time.
+    TmySQLClientTask_OnComplete OnConnect;
+    TmySQLClientTask_OnError OnConnectError;
+    TmySQLClientTask_OnComplete OnClose;
+    TmySQLClientTask_OnComplete OnQuery;
+    TmySQLClientTask_OnError OnQueryError;
+    TmySQLClientTask_OnComplete OnModify;
+    TmySQLClientTask_OnError OnModifyError;
+    // Writing the status event also attaches it to the worker at once.
+    const TmySQLClientTask_OnStatus &OnStatus() const { return FOnStatus; }
+    void setOnStatus(TmySQLClientTask_OnStatus value);
+
+    void Connect();
+    void Close();
+    void ExecuteTasks();
+
+    TmySQLClientQuery *Query() const { return FQuery.get(); }
+    TmySQLClientModify *Modify() const { return FModify.get(); }
+    TmySQLClientUtility *Utility() const { return FUtility.get(); }
+    TmySQLClientTaskHandler *TaskHandler() const { return FTaskHandler.get(); }
+
+    bool Connected() const { return FConnected; }
+    bool TimedOut() const { return FTimedOut; }
+    std::uint32_t ClientFlag() const { return FClientFlag; }
+
+    static const char *const DllNotFound;
+
+private:
+    void ConnectComplete(QObject *Sender);
+    void CloseComplete(QObject *Sender);
+    void TaskFinished(QObject *Sender);
+    void StartConnectedTimer();
+    void StopConnectedTimer();
+    void ConnectedTimeOut();
+    void CloseSilently();
+    void queueConnect(TmySQLClientTask_OnComplete onComplete);
+
+    bool FThreaded = false;
+    TmySQLConnection FMySQL;
+    std::uint32_t FClientFlag = 0;
+    std::unique_ptr<TmySQLClientTaskHandler> FTaskHandler;
+    std::unique_ptr<TmySQLClientQuery> FQuery;
+    std::unique_ptr<TmySQLClientModify> FModify;
+    std::unique_ptr<TmySQLClientUtility> FUtility;
+    bool FConnected = false;
+    bool FConnecting = false; // a connect task is queued or running
+    std::int32_t FConnectedTimeOutInterval = 300000;
+    QPointer<QTimer> FConnectedTimer;
+    bool FTimedOut = false;
+    bool FBlockOnClose = true;
+    QString FHostname = QStringLiteral("localhost");
+    QString FUsername;
+    QString FPassword;
+    QString FDatabase;
+    std::int32_t FPort = 3306;
+    TSetClientCapabilities FCapabilities =
+        TClientCapabilities::CLIENT_LONG_PASSWORD | TClientCapabilities::CLIENT_CONNECT_WITH_DB;
+    TmySQLClientTask_OnStatus FOnStatus;
+};
+
+class TmySQLClient : public TCustom_mySQLClient
+{
+public:
+    using TCustom_mySQLClient::TCustom_mySQLClient;
+};

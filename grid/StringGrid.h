@@ -1,0 +1,129 @@
+#pragma once
+
+#include "CellStore.h"
+#include "Colors.h"
+
+#include <QAbstractScrollArea>
+#include <functional>
+#include <string_view>
+#include <vector>
+
+class QPainter;
+
+// A grid of text cells with fixed header rows and columns, scrolled by whole cells, whose cell
+// painting a subclass replaces through DrawCell. Only the visible cells are painted, and text is
+// turned into QString only for them.
+class TStringGrid : public QAbstractScrollArea
+{
+    Q_OBJECT
+public:
+    enum TGridDrawState { gdSelected = 1, gdFocused = 2, gdFixed = 4 };
+    using TDrawCellEvent =
+        std::function<void(TStringGrid *Sender, int ACol, int ARow, const QRect &Rect, int State)>;
+    using TSelectCellEvent =
+        std::function<void(TStringGrid *Sender, int ACol, int ARow, bool &CanSelect)>;
+
+    explicit TStringGrid(QWidget *parent = nullptr);
+
+    int ColCount() const { return m_store.colCount(); }
+    int RowCount() const { return m_store.rowCount(); }
+    // At least one column and one row remain, and at least one of each is not fixed: a count at
+    // or below the fixed count lowers the fixed count.
+    void setColCount(int value);
+    void setRowCount(int value);
+    int FixedCols() const { return m_fixedCols; }
+    int FixedRows() const { return m_fixedRows; }
+    // A fixed count that would leave no scrolling row or column is refused.
+    bool setFixedCols(int value);
+    bool setFixedRows(int value);
+
+    int DefaultColWidth() const { return m_defaultColWidth; }
+    void setDefaultColWidth(int value);
+    int DefaultRowHeight() const { return m_defaultRowHeight; }
+    void setDefaultRowHeight(int value);
+    int GridLineWidth() const { return m_gridLineWidth; }
+    void setGridLineWidth(int value);
+    int ColWidths(int col) const;
+    void setColWidths(int col, int width);
+
+    TColor Color() const { return m_color; }
+    void setColor(TColor value);
+    TColor FixedColor() const { return m_fixedColor; }
+    void setFixedColor(TColor value);
+    TColor FontColor() const { return m_fontColor; }
+    void setFontColor(TColor value);
+
+    QString Cells(int col, int row) const;
+    void setCells(int col, int row, const QString &text);
+    // Fast paths for bulk fills: UTF-8 bytes, and SQL NULL (shown empty, remembered as NULL).
+    void setCellUtf8(int col, int row, std::string_view text);
+    void setCellNull(int col, int row);
+    std::string_view CellUtf8(int col, int row) const { return m_store.get(col, row); }
+    bool CellIsNull(int col, int row) const { return m_store.isNull(col, row); }
+    const CellStore &Store() const { return m_store; }
+
+    // The current cell; moving it asks SelectCell first, which may refuse.
+    int Col() const { return m_col; }
+    int Row() const { return m_row; }
+    bool MoveTo(int col, int row);
+    int TopRow() const { return m_topRow; }
+    int LeftCol() const { return m_leftCol; }
+    void setTopRow(int row);
+    void setLeftCol(int col);
+
+    // Cell rectangle in viewport coordinates; empty when the cell is not on screen.
+    QRect CellRect(int col, int row) const;
+    // Cell under a viewport point, or false outside every cell.
+    bool MouseToCell(const QPoint &pos, int &col, int &row) const;
+
+    TDrawCellEvent OnDrawCell;
+    TSelectCellEvent OnSelectCell;
+
+protected:
+    // Paints one cell. The painter comes with the brush set to the cell's colour (fixed colour
+    // for fixed cells), the pen to the font colour and the grid's font.
+    virtual void DrawCell(QPainter &painter, int ACol, int ARow, const QRect &rect, int state);
+    virtual bool SelectCell(int ACol, int ARow);
+    // Called when cell text changes, so that only what is on screen is repainted.
+    void invalidateCell(int col, int row);
+
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+    QSize sizeHint() const override { return QSize(320, 200); }
+
+private:
+    int fixedWidth() const;
+    int fixedHeight() const;
+    int visibleRowsFrom(int top) const;
+    int lastLeftCol() const;
+    int sizingColumnAt(const QPoint &pos) const;
+    void clampCurrent();
+    void updateScrollBars();
+    void scrollIntoView(int col, int row);
+
+    CellStore m_store;
+    std::vector<int> m_colWidths;
+    int m_fixedCols = 1;
+    int m_fixedRows = 1;
+    int m_defaultColWidth = 64;
+    int m_defaultRowHeight = 24;
+    int m_gridLineWidth = 1;
+    TColor m_color = Colors::clWindow;
+    TColor m_fixedColor = Colors::clBtnFace;
+    TColor m_fontColor = Colors::clWindowText;
+    int m_col = 1;
+    int m_row = 1;
+    int m_topRow = 1;
+    int m_leftCol = 1;
+    int m_sizingCol = -1;
+    int m_sizingStartX = 0;
+    int m_sizingStartWidth = 0;
+    bool m_updatingBars = false;
+};

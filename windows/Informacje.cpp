@@ -1,0 +1,48 @@
+#include "Informacje.h"
+
+#include "common.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+
+TInformacjon::TInformacjon(QWidget *parent) : QWidget(parent, Qt::Tool)
+{
+    setObjectName(QStringLiteral("Informacjon"));
+    setWindowTitle(QStringLiteral("About"));
+    setFont(ui::windowFont());
+    setBackgroundRole(QPalette::Button);
+    setAutoFillBackground(true);
+    setFixedSize(359, 132);
+    move(585, 371);
+
+    Image1 = new QLabel(this);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setAccessibleName(QStringLiteral("MySQL Quorvane logo"));
+    Image1->setPixmap(ui::picture(QStringLiteral("logo")));
+    Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Image1->setGeometry(0, 0, 153, 129);
+
+    Label1 = new QLabel(QStringLiteral("Autors:"), this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setFont(ui::windowFont(16));
+    ui::place(Label1, 240, 8, 54, 20);
+    Label2 = new QLabel(QStringLiteral("The Quorvane developers"), this);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    Label2->setFont(ui::windowFont(13));
+    ui::place(Label2, 180, 32);
+    Label3 = new QLabel(QStringLiteral("with Qt and MariaDB Connector/C"), this);
+    Label3->setObjectName(QStringLiteral("Label3"));
+    Label3->setFont(ui::windowFont(13));
+    ui::place(Label3, 160, 48);
+    Label4 = new QLabel(QStringLiteral("MySQL Quorvane 0.1"), this);
+    Label4->setObjectName(QStringLiteral("Label4"));
+    ui::place(Label4, 192, 72, 143, 13);
+
+    SpeedButton1 = ui::flatButton(this, QStringLiteral("SpeedButton1"),
+                                  QStringLiteral("Close this window"), QStringLiteral("ok"));
+    SpeedButton1->setGeometry(160, 88, 193, 41);
+    SpeedButton1->setIconSize(QSize(24, 24));
+    connect(SpeedButton1, &QAbstractButton::clicked, this, &TInformacjon::SpeedButton1Click);
+}
+
+void TInformacjon::SpeedButton1Click() { hide(); }

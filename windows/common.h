@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QFont>
+#include <QIcon>
+#include <QPixmap>
+#include <QString>
+
+class QWidget;
+class QAbstractButton;
+
+// Helpers the windows share: the look of the classic layouts, pictures from the resources, and the
+// application's error message box.
+namespace ui {
+// "MS Sans Serif" 8 pt (11 pixels) where installed, a plain sans-serif elsewhere.
+QFont windowFont(int pixelSize = 11);
+QIcon icon(const QString &name);        // an SVG glyph from resources/icons
+QPixmap picture(const QString &name);   // a JPEG picture from resources/pictures
+// Places a control at a fixed position; the width grows when the local font needs more room,
+// so that no caption is clipped.
+void place(QWidget *widget, int left, int top, int width = -1, int height = -1);
+// A flat button; one without visible text is named for screen readers by its command.
+QAbstractButton *flatButton(QWidget *parent, const QString &objectName, const QString &text,
+                            const QString &iconName = QString(), const QString &command = QString());
+// The error text as the application's error box shows it: a full stop is added when the last
+// character sorts after '.'.
+QString errorText(const QString &text);
+// The application's modal error message box, caption "MySQL Quorvane". Tests replace the
+// shower to see what would have been shown.
+void showAppError(QWidget *parent, const QString &text);
+using ErrorShower = void (*)(QWidget *parent, const QString &text);
+ErrorShower setErrorShower(ErrorShower shower);
+} // namespace ui

@@ -1,0 +1,42 @@
+#include "konsola.h"
+
+#include "common.h"
+
+#include <QAbstractButton>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+
+Tconsole::Tconsole(TmySQLClient *mysql, QWidget *parent) : QWidget(parent, Qt::Tool), m_mysql(mysql)
+{
+    setObjectName(QStringLiteral("console"));
+    setWindowTitle(QStringLiteral("Mysql Console"));
+    setFont(ui::windowFont());
+    QPalette white = palette();
+    white.setColor(QPalette::Window, Qt::white);
+    setPalette(white);
+    setAutoFillBackground(true);
+    setFixedSize(505, 232);
+    move(268, 188);
+
+    Memo1 = new QPlainTextEdit(this);
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setAccessibleName(QStringLiteral("Memo1"));
+    Memo1->setFrameShape(QFrame::NoFrame);
+    Memo1->setStyleSheet(QStringLiteral("QPlainTextEdit { background: #E6F3FF; }"));
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    Memo1->setGeometry(0, 0, 505, 205);
+
+    Edit1 = new QLineEdit(this);
+    Edit1->setObjectName(QStringLiteral("Edit1"));
+    Edit1->setAccessibleName(QStringLiteral("Edit1"));
+    Edit1->setFrame(false);
+    Edit1->setStyleSheet(QStringLiteral("QLineEdit { background: #FFECFF; }"));
+    Edit1->setGeometry(0, 208, 425, 21);
+
+    SpeedButton1 = ui::flatButton(this, QStringLiteral("SpeedButton1"), QStringLiteral("Send"));
+    SpeedButton1->setGeometry(428, 208, 73, 21);
+    setTabOrder(Memo1, Edit1);
+}
+
+void Tconsole::appendLine(const QString &line) { Memo1->appendPlainText(line); }

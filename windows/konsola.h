@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QWidget>
+
+class QPlainTextEdit;
+class QLineEdit;
+class QAbstractButton;
+class TmySQLClient;
+
+// The SQL console, which is also the program's running transcript.
+class Tconsole : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit Tconsole(TmySQLClient *mysql, QWidget *parent = nullptr);
+
+    QPlainTextEdit *Memo1 = nullptr;
+    QLineEdit *Edit1 = nullptr;
+    QAbstractButton *SpeedButton1 = nullptr;
+
+    // The one service the console offers the main window: one more line of transcript.
+    void appendLine(const QString &line);
+
+protected:
+    TmySQLClient *m_mysql;
+};

@@ -1,0 +1,77 @@
+#include "login_window.h"
+
+#include "common.h"
+
+#include <QAbstractButton>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+
+Tlogin::Tlogin(TmySQLClient *mysql, QWidget *parent) : QWidget(parent, Qt::Tool), m_mysql(mysql)
+{
+    setObjectName(QStringLiteral("login"));
+    setWindowTitle(QStringLiteral("login"));
+    setFont(ui::windowFont());
+    setBackgroundRole(QPalette::Button);
+    setAutoFillBackground(true);
+    setFixedSize(379, 180);
+    move(226, 190);
+
+    Logo_grx = new QLabel(this);
+    Logo_grx->setObjectName(QStringLiteral("Logo_grx"));
+    Logo_grx->setAccessibleName(QStringLiteral("MySQL Quorvane logo"));
+    Logo_grx->setPixmap(ui::picture(QStringLiteral("logo")));
+    Logo_grx->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Logo_grx->setGeometry(8, 8, 153, 113); // cuts the picture's bottom edge off, as designed
+
+    auto *label1 = new QLabel(QStringLiteral("MySQL - Tolvar"), this);
+    label1->setObjectName(QStringLiteral("Label1"));
+    label1->setEnabled(false);
+    ui::place(label1, 8, 128, 76, 13);
+    auto *bevel1 = new QFrame(this);
+    bevel1->setObjectName(QStringLiteral("Bevel1"));
+    bevel1->setFrameStyle(QFrame::HLine | QFrame::Sunken);
+    bevel1->setGeometry(88, 128 + 9 - 2, 281, 2);
+
+    auto edit = [this](const char *name, const char *text, int top) {
+        auto *e = new QLineEdit(QString::fromLatin1(text), this);
+        e->setObjectName(QString::fromLatin1(name));
+        e->setGeometry(248, top, 121, 21);
+        return e;
+    };
+    Host_edit = edit("Host_edit", "localhost", 8);
+    User_edit = edit("User_edit", "root", 40);
+    Password_edit = edit("Password_edit", "tolv42", 72);
+    Password_edit->setEchoMode(QLineEdit::Password);
+    Port_edit = edit("Port_edit", "3306", 104);
+
+    auto label = [this](const char *name, const char *text, int right, int top, QLineEdit *buddy) {
+        auto *l = new QLabel(QString::fromLatin1(text), this);
+        l->setObjectName(QString::fromLatin1(name));
+        l->setBuddy(buddy);
+        l->adjustSize();
+        // Right-aligned against the edits, so a wider local font never overlaps them.
+        l->move(std::min(right, 244 - l->width()), top);
+        return l;
+    };
+    label("Label2", "&Host:", 216, 10, Host_edit);
+    label("Label3", "&User:", 216, 42, User_edit);
+    label("Label5", "&Password:", 192, 74, Password_edit);
+    label("Label4", "P&ort:", 219, 106, Port_edit);
+
+    setTabOrder(Host_edit, User_edit);
+    setTabOrder(User_edit, Port_edit);
+    setTabOrder(Port_edit, Password_edit);
+
+    login_cancel = ui::flatButton(this, QStringLiteral("login_cancel"), QStringLiteral("Cancel"),
+                                  QStringLiteral("cancel"));
+    login_cancel->setGeometry(8, 144, 121, 33);
+    login_cancel->setIconSize(QSize(22, 22));
+    login_connect = ui::flatButton(this, QStringLiteral("login_connect"),
+                                   QStringLiteral("Connect..."), QStringLiteral("connect"));
+    login_connect->setGeometry(248, 144, 121, 33);
+    login_connect->setIconSize(QSize(22, 22));
+    connect(login_cancel, &QAbstractButton::clicked, this, &Tlogin::login_cancelClick);
+}
+
+void Tlogin::login_cancelClick() { hide(); }
