@@ -50,8 +50,9 @@ void TStringGrid::setRowCount(int value)
 bool TStringGrid::setFixedCols(int value)
 {
     if (value < 0 || value >= ColCount()) return false;
+    // As with any change of the fixed area, the current cell and the scroll position start over.
     m_fixedCols = value;
-    clampCurrent();
+    m_col = m_leftCol = value;
     updateScrollBars();
     viewport()->update();
     return true;
@@ -61,7 +62,7 @@ bool TStringGrid::setFixedRows(int value)
 {
     if (value < 0 || value >= RowCount()) return false;
     m_fixedRows = value;
-    clampCurrent();
+    m_row = m_topRow = value;
     updateScrollBars();
     viewport()->update();
     return true;

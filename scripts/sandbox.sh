@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# A private MariaDB server for tests, benchmarks and the demo: its own data directory, socket,
+# pid file and a free loopback port. It never touches a system-wide server.
+#
+#   scripts/sandbox.sh start DIR        initialise DIR if needed, start, load the demo data
+#   scripts/sandbox.sh stop DIR         stop the server started in DIR
+#   scripts/sandbox.sh run DIR -- CMD   start, run CMD with the connection values in the
+#                                       environment, stop when CMD ends (whatever its outcome)
+#
+# Connection values are printed and written to DIR/env as QUORVANE_TEST_HOST, _PORT, _USER,
+# _PASSWORD and _SOCKET.
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+cmd="${1:-}"
+dir="${2:-}"
+[ -n "$cmd" ] && [ -n "$dir" ] || { sed -n '2,12p' "$0"; exit 2; }
+mkdir -p "$dir"
+dir="$(cd "$dir" && pwd)"
+data="$dir/data"
+sock="$dir/mysqld.sock"
+pidfile="$dir/mysqld.pid"
+user="quorvane"
+password="quorvane-pass"
+
+mariadbd_bin="$(command -v mariadbd || echo /usr/sbin/mariadbd)"
+
+free_port() {
+    local p
+    for p in $(seq 33306 33406); do
+        if ! (echo >"/dev/tcp/127.0.0.1/$p") 2>/dev/null; then
+            echo "$p"
+            return 0
+        fi
+    done
+    return 1
+}
+
+running() { [ -f "$pidfile" ] && kill -0 "$(cat "$pidfile")" 2>/dev/null; }
+
+start() {
+    if running; then
+        echo "sandbox already running in $dir"
+        return 0
+    fi
+    if [ ! -d "$data/mysql" ]; then
+        rm -rf "$data"
+        mariadb-install-db --no-defaults --datadir="$data" --user="$(id -un)" \
+            --auth-root-authentication-method=socket --skip-test-db >"$dir/install.log" 2>&1 ||
+            { cat "$dir/install.log"; exit 1; }
+    fi
+    local port
+    port="$(free_port)"
+    local as_user=()
+    [ "$(id -u)" -eq 0 ] && as_user=(--user=root)
+    "$mariadbd_bin" --no-defaults --datadir="$data" --socket="$sock" --pid-file="$pidfile" \
+        --port="$port" --bind-address=127.0.0.1 --skip-name-resolve "${as_user[@]}" \
+        --log-error="$dir/error.log" --innodb-buffer-pool-size=64M --max-connections=200 \
+        --character-set-server=utf8mb4 --collation-server=utf8mb4_general_ci \
+        >"$dir/stderr.log" 2>&1 &
+    local i
+    for i in $(seq 1 100); do
+        if mariadb-admin --no-defaults --socket="$sock" -uroot ping >/dev/null 2>&1; then break; fi
+        sleep 0.2
+    done
+    mariadb-admin --no-defaults --socket="$sock" -uroot ping >/dev/null 2>&1 ||
+        { echo "sandbox did not start:"; tail -20 "$dir/error.log"; exit 1; }
+    mariadb --no-defaults --socket="$sock" -uroot <<SQL
+CREATE USER IF NOT EXISTS '$user'@'localhost' IDENTIFIED BY '$password';
+CREATE USER IF NOT EXISTS '$user'@'127.0.0.1' IDENTIFIED BY '$password';
+GRANT ALL PRIVILEGES ON *.* TO '$user'@'localhost' WITH GRANT OPTION;
+GRANT ALL PRIVILEGES ON *.* TO '$user'@'127.0.0.1' WITH GRANT OPTION;
+FLUSH PRIVILEGES;
+SQL
+    mariadb --no-defaults --socket="$sock" -uroot <"$here/demo.sql"
+    cat >"$dir/env" <<ENV
+export QUORVANE_TEST_HOST=127.0.0.1
+export QUORVANE_TEST_PORT=$port
+export QUORVANE_TEST_USER=$user
+export QUORVANE_TEST_PASSWORD=$password
+export QUORVANE_TEST_SOCKET=$sock
+ENV
+    echo "sandbox: host 127.0.0.1 port $port user $user password $password (data in $data)"
+}
+
+stop() {
+    if running; then
+        local pid
+        pid="$(cat "$pidfile")"
+        kill "$pid"
+        local i
+        for i in $(seq 1 150); do kill -0 "$pid" 2>/dev/null || break; sleep 0.2; done
+        kill -0 "$pid" 2>/dev/null && kill -9 "$pid"
+        echo "sandbox stopped"
+    fi
+    return 0
+}
+
+case "$cmd" in
+start) start ;;
+stop) stop ;;
+run)
+    shift 2
+    [ "${1:-}" = "--" ] && shift
+    trap stop EXIT
+    start
+    # shellcheck disable=SC1091
+    source "$dir/env"
+    "$@"
+    ;;
+*) sed -n '2,12p' "$0"; exit 2 ;;
+esac
