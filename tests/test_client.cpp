@@ -1,0 +1,694 @@
+// The client component against the project's MariaDB sandbox, through its public interface.
+#include "mySQLClient.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTest>
+#include <QTimer>
+
+#include <dlfcn.h>
+
+using namespace mysqlapi;
+
+namespace {
+struct Server
+{
+    QString host = qEnvironmentVariable("QUORVANE_TEST_HOST");
+    QString user = qEnvironmentVariable("QUORVANE_TEST_USER");
+    QString password = qEnvironmentVariable("QUORVANE_TEST_PASSWORD");
+    int port = qEnvironmentVariableIntValue("QUORVANE_TEST_PORT");
+    bool ok() const { return !host.isEmpty() && port > 0; }
+};
+
+// Without a sandbox the tests are skipped on a developer's machine and fail in CI.
+#define REQUIRE_SERVER()                                                                       \
+    do {                                                                                       \
+        if (!Server().ok()) {                                                                  \
+            if (qEnvironmentVariableIsSet("CI")) QFAIL("the MariaDB sandbox is not running");  \
+            QSKIP("no MariaDB sandbox: run the tests through scripts/test.sh");                \
+        }                                                                                      \
+    } while (0)
+
+// Everything a client reports, in order, as short lines.
+struct Recorder
+{
+    QStringList log;
+    int connects = 0, connectErrors = 0, closes = 0;
+    QString lastError;
+    QObject *lastErrorSender = nullptr;
+    QStringList queries, queryErrors;
+
+    QString senderName(QObject *sender, TmySQLClient *client) const
+    {
+        if (sender == client) return QStringLiteral("component");
+        if (sender == client->TaskHandler()) return QStringLiteral("handler");
+        if (sender == client->TaskHandler()->Thread()) return QStringLiteral("worker");
+        if (sender == client->Utility()) return QStringLiteral("utility");
+        if (sender && sender == client->Query()) return QStringLiteral("query");
+        return QStringLiteral("other");
+    }
+
+    void attach(TmySQLClient *client)
+    {
+        client->OnConnect = [this](QObject *) {
+            ++connects;
+            log << QStringLiteral("connect");
+        };
+        client->OnConnectError = [this](QObject *sender, const QString &msg) {
+            ++connectErrors;
+            lastError = msg;
+            lastErrorSender = sender;
+            log << QStringLiteral("connect error");
+        };
+        client->OnClose = [this](QObject *) {
+            ++closes;
+            log << QStringLiteral("close");
+        };
+        client->OnQuery = [this, client](QObject *) {
+            const QString name = QString::fromStdString(client->Query()->Task()->TaskName);
+            queries << name;
+            log << QStringLiteral("query ") + name;
+        };
+        client->OnQueryError = [this](QObject *, const QString &msg) {
+            queryErrors << msg;
+            log << QStringLiteral("query error ") + msg;
+        };
+        client->setOnStatus([this, client](QObject *sender, TmySQLClientTask_StatusType status,
+                                           const QString &name, int left) {
+            log << QStringLiteral("status %1 %2 %3 %4")
+                       .arg(QString::fromLatin1(StatusTypeNames[status]), name)
+                       .arg(left)
+                       .arg(senderName(sender, client));
+        });
+    }
+    QStringList statuses() const { return log.filter(QStringLiteral("status ")); }
+};
+
+std::unique_ptr<TmySQLClient> makeClient(bool threaded, const QString &password = QString())
+{
+    Server s;
+    auto client = std::make_unique<TmySQLClient>();
+    client->setHostname(s.host);
+    client->setUsername(s.user);
+    client->setPassword(password.isNull() ? s.password : password);
+    client->setPort(s.port);
+    client->setDatabase(QString());
+    client->setThreaded(threaded);
+    return client;
+}
+
+bool connectAndWait(TmySQLClient *client, Recorder &r)
+{
+    const int connects = r.connects;
+    const int errors = r.connectErrors;
+    client->Connect();
+    return QTest::qWaitFor([&] { return r.connects > connects || r.connectErrors > errors; },
+                           10000) &&
+           r.connects > connects;
+}
+
+void submit(TmySQLClient *client, const char *sql, const char *name)
+{
+    client->Query()->Submit(sql, name);
+    client->ExecuteTasks();
+}
+} // namespace
+
+class TestClient : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    // First, while no library is loaded in this process yet.
+    void missingLibraryThenFoundWithoutRestart()
+    {
+        REQUIRE_SERVER();
+        QVERIFY(!MySQLLibHandle);
+        const QString searchDir =
+            qEnvironmentVariable("LD_LIBRARY_PATH").split(QLatin1Char(':')).value(0);
+        if (searchDir.isEmpty() || !QDir(searchDir).exists())
+            QSKIP("needs the library search folder that CTest puts on LD_LIBRARY_PATH");
+        const QString probe = searchDir + QStringLiteral("/libquorvane-probe.so.3");
+        QFile::remove(probe);
+        MySQLLibraryName = "libquorvane-probe.so.3";
+
+        auto client = makeClient(true);
+        Recorder r;
+        r.attach(client.get());
+        client->Connect();
+        QCOMPARE(r.connectErrors, 1);
+        QCOMPARE(r.lastError,
+                 QStringLiteral("DLL not found - please make sure libmysql.dll is available."));
+        QCOMPARE(r.lastErrorSender, client.get());
+        QVERIFY(r.statuses().isEmpty());
+        QVERIFY(!client->Connected());
+        QVERIFY(!MySQLLibHandle);
+
+        // Put the real library where the search order finds it under that name.
+        void *real = dlopen("libmariadb.so.3", RTLD_NOW);
+        QVERIFY(real);
+        Dl_info info{};
+        QVERIFY(dladdr(dlsym(real, "mysql_init"), &info));
+        QVERIFY(QFile::link(QString::fromLocal8Bit(info.dli_fname), probe));
+        QVERIFY(connectAndWait(client.get(), r));
+        QVERIFY(MySQLLibHandle);
+        QVERIFY(!LoadMySQLLibrary()); // a second load changes nothing
+        QVERIFY(MySQLLibHandle);
+        client.reset();
+        dlclose(real);
+        QFile::remove(probe);
+    }
+
+    void capabilityFlags()
+    {
+        using C = TClientCapabilities;
+        QCOMPARE(ClientFlagOf({}), 0u);
+        QCOMPARE(ClientFlagOf(C::CLIENT_LONG_PASSWORD | C::CLIENT_CONNECT_WITH_DB), 9u);
+        QCOMPARE(ClientFlagOf(C::CLIENT_IGNORE_SPACE), 256u);
+        TSetClientCapabilities all;
+        for (int i = 0; i <= 8; ++i) all |= static_cast<C>(1 << i);
+        QCOMPARE(ClientFlagOf(all), 511u);
+        TmySQLClient client;
+        QCOMPARE(ClientFlagOf(client.Capabilities()), 9u);
+        QCOMPARE(client.Port(), 3306);
+        QCOMPARE(client.Hostname(), QStringLiteral("localhost"));
+        QVERIFY(client.BlockOnClose());
+        QVERIFY(!client.Threaded());
+        QCOMPARE(client.ConnectedTimeOutInterval(), 300000);
+        QVERIFY(!client.Query());
+        QVERIFY(client.Utility());
+    }
+
+    void taskNamesAreCutTo40Bytes()
+    {
+        QCOMPARE(CutTaskName(std::string(50, 'n')), std::string(40, 'n'));
+        QCOMPARE(CutTaskName("short"), std::string("short"));
+        // 39 ASCII bytes and a two-byte letter: the letter is not split.
+        const std::string name = std::string(39, 'a') + "ż" + "tail";
+        QCOMPARE(CutTaskName(name), std::string(39, 'a'));
+    }
+
+    void statusSequence_data()
+    {
+        QTest::addColumn<bool>("threaded");
+        QTest::newRow("threaded") << true;
+        QTest::newRow("non-threaded") << false;
+    }
+    void statusSequence()
+    {
+        REQUIRE_SERVER();
+        QFETCH(bool, threaded);
+        auto client = makeClient(threaded);
+        Recorder r;
+        r.attach(client.get());
+        QVERIFY(connectAndWait(client.get(), r));
+        submit(client.get(), "SELECT 1", "first");
+        QTRY_COMPARE(r.queries, QStringList({"first"}));
+        QTest::qWait(threaded ? 50 : 0);
+        client->Close();
+        QStringList expected;
+        if (threaded)
+            expected = QStringList{
+                "status Connecting [Connect] 0 component",
+                "status Active Connect to mySQL Server 1 handler",
+                "status Idle [Idle] 0 handler",
+                "status Active first 1 handler",
+                "status Idle [Idle] 0 handler",
+                "status Not Connected [Not Connected] 0 component",
+            };
+        else
+            expected = QStringList{
+                "status Connecting [Connect] 0 component",
+                "status Active Connect to mySQL Server 0 worker",
+                "status Active first 0 worker",
+                "status Not Connected [Not Connected] 0 component",
+            };
+        QCOMPARE(r.statuses(), expected);
+        // OnClose comes before the last report, and Close restored the mode it switched off.
+        QCOMPARE(r.log.at(r.log.size() - 2), QStringLiteral("close"));
+        QCOMPARE(client->Threaded(), threaded);
+        QVERIFY(!client->Query());
+    }
+
+    void connectTaskGoesToTheHeadOfTheQueue()
+    {
+        REQUIRE_SERVER();
+        auto client = makeClient(false);
+        Recorder r;
+        r.attach(client.get());
+        QVERIFY(connectAndWait(client.get(), r));
+        client->Query()->Submit("SELECT 1", "q1");
+        client->Query()->Submit("SELECT 2", "q2");
+        Server s;
+        client->Utility()->Connect(s.host.toStdString(),
+                                   s.user.toStdString(), s.password.toStdString(), "", s.port, 0,
+                                   "again", [&r](QObject *) { r.log << QStringLiteral("reconnected"); },
+                                   nullptr);
+        QCOMPARE(client->TaskHandler()->Thread()->TaskCount(), 3);
+        client->ExecuteTasks();
+        const QStringList order = r.log.filter(QRegularExpression(QStringLiteral("^(reconnected|query)")));
+        QCOMPARE(order, QStringList({"reconnected", "query q1", "query q2"}));
+    }
+
+    void longTaskNameIsReportedCut()
+    {
+        REQUIRE_SERVER();
+        auto client = makeClient(true);
+        Recorder r;
+        r.attach(client.get());
+        QVERIFY(connectAndWait(client.get(), r));
+        const std::string name(50, 'x');
+        client->Query()->Submit("SELECT 1", name);
+        client->ExecuteTasks();
+        QTRY_COMPARE(r.queries.size(), 1);
+        QCOMPARE(r.queries.first(), QString(40, QLatin1Char('x')));
+        QVERIFY(r.statuses().contains(QStringLiteral("status Active %1 1 handler").arg(QString(40, QLatin1Char('x')))));
+    }
+
+    void failedConnects_data()
+    {
+        QTest::addColumn<bool>("threaded");
+        QTest::addColumn<bool>("closedPort");
+        QTest::addColumn<QString>("expect");
+        QTest::newRow("bad password, threaded") << true << false << "Access denied";
+        QTest::newRow("bad password, non-threaded") << false << false << "Access denied";
+        QTest::newRow("closed port, threaded") << true << true << "Can't connect";
+        QTest::newRow("closed port, non-threaded") << false << true << "Can't connect";
+    }
+    void failedConnects()
+    {
+        REQUIRE_SERVER();
+        QFETCH(bool, threaded);
+        QFETCH(bool, closedPort);
+        QFETCH(QString, expect);
+        auto client = makeClient(threaded, closedPort ? QString() : QStringLiteral("wrong"));
+        if (closedPort) client->setPort(1); // nothing listens on port 1 here
+        Recorder r;
+        r.attach(client.get());
+        QVERIFY(!connectAndWait(client.get(), r));
+        QCOMPARE(r.connectErrors, 1);
+        QVERIFY2(r.lastError.contains(expect), qPrintable(r.lastError));
+        QCOMPARE(r.lastErrorSender, client->Utility());
+        QCOMPARE(r.statuses(), QStringList({"status Connecting [Connect] 0 component"}));
+        QVERIFY(!client->Connected());
+        QVERIFY(!client->Query());
+        // A new connect may follow at once.
+        client->setPassword(Server().password);
+        client->setPort(Server().port);
+        QVERIFY(connectAndWait(client.get(), r));
+    }
+
+    void statementsWithoutResultAndRejected()
+    {
+        REQUIRE_SERVER();
+        auto client = makeClient(true);
+        Recorder r;
+        r.attach(client.get());
+        QVERIFY(connectAndWait(client.get(), r));
+        // Each failed task keeps its own message, though the next statement ran meanwhile.
+        client->Query()->Submit("SELEC 1", "bad");
+        client->Query()->Submit("DO 1", "no result");
+        client->Query()->Submit("SELECT * FROM no_such_db.no_such_table", "missing");
+        client->ExecuteTasks();
+        QTRY_COMPARE(r.queryErrors.size(), 3);
+        QVERIFY2(r.queryErrors.at(0).contains(QStringLiteral("SQL syntax")),
+                 qPrintable(r.queryErrors.at(0)));
+        QCOMPARE(r.queryErrors.at(1), QString());
+        QVERIFY2(r.queryErrors.at(2).contains(QStringLiteral("no_such")),
+                 qPrintable(r.queryErrors.at(2)));
+        QVERIFY(r.queries.isEmpty());
+        // Failures raise no status report.
+        QVERIFY(r.statuses().filter(QStringLiteral("bad")).isEmpty());
+    }
+
+    void listKindsFillResultList()
+    {
+        REQUIRE_SERVER();
+        auto client = makeClient(true);
+        Recorder r;
+        r.attach(client.get());
+        QVERIFY(connectAndWait(client.get(), r));
+        TmySQLClientThread *thread = client->TaskHandler()->Thread();
+        QMap<int, QStringList> lists;
+        int done = 0;
+        auto collect = [&](QObject *, TmySQLClientTaskData *task) {
+            lists[task->TaskKind] = task->ResultList;
+            ++done;
+            delete task;
+        };
+        auto failed = [&](QObject *, TmySQLClientTaskData *task, const QString &msg) {
+            qWarning("task %d failed: %s", task->TaskKind, qPrintable(msg));
+            ++done;
+            delete task;
+        };
+        thread->AddDatabaseTask(3, "shop", "use shop", collect, failed, nullptr, nullptr);
+        for (std::uint8_t kind : {8, 9}) {
+            auto task = std::make_unique<TmySQLClientTaskData>();
+            task->TaskKind = kind;
+            task->OnTaskComplete = collect;
+            task->OnTaskError = failed;
+            thread->AddTask(std::move(task));
+        }
+        auto fields = std::make_unique<TmySQLClientTaskData>();
+        fields->TaskKind = 10;
+        fields->Table = "customers";
+        fields->OnTaskComplete = collect;
+        fields->OnTaskError = failed;
+        thread->AddTask(std::move(fields));
+        client->ExecuteTasks();
+        QTRY_COMPARE(done, 4);
+        QVERIFY(lists[8].contains(QStringLiteral("shop")));
+        QVERIFY(lists[8].contains(QStringLiteral("kraków")));
+        QVERIFY(lists[8].contains(QStringLiteral("empty_db")));
+        QStringList tables = lists[9];
+        tables.sort();
+        QCOMPARE(tables, QStringList({"customers", "orders", "products"}));
+        QCOMPARE(lists[10], QStringList({"customers.id", "customers.name", "customers.city",
+                                         "customers.joined", "customers.credit"}));
+    }
+
+    void missingEntryPointFailsTheTask()
+    {
+        REQUIRE_SERVER();
+        auto client = makeClient(false);
+        Recorder r;
+        r.attach(client.get());
+        QVERIFY(connectAndWait(client.get(), r));
+        QVERIFY(!mysql_create_db); // MariaDB Connector/C has none
+        QString message;
+        client->TaskHandler()->Thread()->AddDatabaseTask(
+            4, "never_made", "create", [](QObject *, TmySQLClientTaskData *t) { delete t; },
+            [&](QObject *, TmySQLClientTaskData *t, const QString &msg) {
+                message = msg;
+                delete t;
+            },
+            nullptr, nullptr);
+        client->ExecuteTasks();
+        QCOMPARE(message, QStringLiteral("The client library has no mysql_create_db function."));
+    }
+
+    void clearTasks()
+    {
+        REQUIRE_SERVER();
+        auto client = makeClient(false);
+        Recorder r;
+        r.attach(client.get());
+        QVERIFY(connectAndWait(client.get(), r));
+        TmySQLClientThread *thread = client->TaskHandler()->Thread();
+        client->TaskHandler()->ClearTasks(); // on an empty queue: nothing
+        QVERIFY(thread->Suspended());
+        client->Query()->Submit("SELECT 1", "a");
+        client->Query()->Submit("SELECT 2", "b");
+        QCOMPARE(thread->TaskCount(), 2);
+        client->TaskHandler()->ClearTasks();
+        QCOMPARE(thread->TaskCount(), 0);
+        client->ExecuteTasks();
+        QVERIFY(r.queries.isEmpty());
+        QVERIFY(thread->Suspended());
+    }
+
+    void rowsNullsAndBounds()
+    {
+        REQUIRE_SERVER();
+        auto client = makeClient(false);
+        Recorder r;
+        r.attach(client.get());
+        QVERIFY(connectAndWait(client.get(), r));
+        submit(client.get(), "SELECT id, a, b, c FROM demo.with_nulls ORDER BY b IS NULL, id",
+               "rows");
+        TmySQLClientQuery *q = client->Query();
+        // Non-threaded: the rows stay readable after OnQuery until Clear.
+        QCOMPARE(q->RowCount(), 3);
+        QCOMPARE(q->FieldCount(), 4);
+        QCOMPARE(q->FieldName(0), QStringLiteral("id"));
+        QCOMPARE(q->FieldName(3), QStringLiteral("c"));
+        QCOMPARE(q->FieldName(0), QStringLiteral("id"));
+        QCOMPARE(q->FieldNameLoads(), 1); // names read once
+        QVERIFY(q->FieldName(9).isEmpty());
+        QCOMPARE(QByteArray(q->Value(0, 0)), QByteArray("1"));
+        QVERIFY(q->Value(0, 1) == nullptr); // NULL is a null pointer
+        QCOMPARE(QByteArray(q->Value(1, 1)), QByteArray("")); // '' is an empty text
+        QVERIFY(q->Value(2, 0) == nullptr);
+        QVERIFY(q->RowText(2).isEmpty()); // NULL key: empty row text
+        QCOMPARE(q->RowText(0), QStringLiteral("1"));
+        QVERIFY(q->Value(3, 0) && !*q->Value(3, 0)); // beyond the rows: empty, not null
+        QVERIFY(q->Value(0, 4) && !*q->Value(0, 4));
+        QVERIFY(q->Value(-1, 0) && !*q->Value(-1, 0));
+        q->Clear();
+        QCOMPARE(q->RowCount(), 0);
+        QVERIFY(q->Value(0, 0) == nullptr); // no task held
+        QCOMPARE(q->FieldCount(), -1);
+        q->Clear(); // twice is harmless
+
+        // A result with no rows still raises OnQuery with its columns.
+        submit(client.get(), "SELECT * FROM demo.no_rows", "none");
+        QCOMPARE(r.queries.last(), QStringLiteral("none"));
+        QCOMPARE(q->RowCount(), 0);
+        QCOMPARE(q->FieldCount(), 2);
+        QCOMPARE(q->FieldName(1), QStringLiteral("label"));
+
+        // A second result before Clear appends its rows; the earlier rows stay valid.
+        submit(client.get(), "SELECT `gęś` FROM demo.`zażółć` ORDER BY `jaźń`", "utf8");
+        QCOMPARE(q->RowCount(), 2);
+        QCOMPARE(QString::fromUtf8(q->Value(0, 0)), QStringLiteral("żółw"));
+        // An error drops what was held.
+        submit(client.get(), "SELEC", "bad");
+        QCOMPARE(q->RowCount(), 0);
+        QVERIFY(!q->Task());
+    }
+
+    void threadedQueryIsClearedAfterOnQuery()
+    {
+        REQUIRE_SERVER();
+        auto client = makeClient(true);
+        Recorder r;
+        r.attach(client.get());
+        QVERIFY(connectAndWait(client.get(), r));
+        int rows = -1;
+        QString cell;
+        client->Query()->SubmitWithHandlers(
+            "SELECT id, label FROM demo.big_table ORDER BY id", "big",
+            [&](QObject *sender) {
+                auto *q = static_cast<TmySQLClientQuery *>(sender);
+                rows = q->RowCount();
+                cell = QString::fromUtf8(q->Value(9999, 1));
+            },
+            nullptr);
+        client->ExecuteTasks();
+        QTRY_COMPARE(rows, 10000);
+        QCOMPARE(cell, QStringLiteral("row 10000"));
+        QCOMPARE(client->Query()->RowCount(), 0);
+        QVERIFY(!client->Query()->Task());
+    }
+
+    void utilityReadsConnectionInformation()
+    {
+        REQUIRE_SERVER();
+        auto client = makeClient(true);
+        Recorder r;
+        r.attach(client.get());
+        QVERIFY(connectAndWait(client.get(), r));
+        QVERIFY(client->Utility()->ServerInfo().contains(QStringLiteral("MariaDB")));
+        QVERIFY(client->Utility()->HostInfo().contains(Server().host));
+        // While the worker runs a slow statement the direct call waits for it, then answers.
+        submit(client.get(), "SELECT SLEEP(0.3)", "slow");
+        QTRY_COMPARE(client->TaskHandler()->Thread()->TaskCount(), 0);
+        const QString stat = client->Utility()->Stat();
+        QVERIFY2(stat.contains(QStringLiteral("Uptime")), qPrintable(stat));
+        QTRY_COMPARE(r.queries, QStringList({"slow"}));
+        bool selected = false;
+        client->OnSelectDatabase = [&](QObject *) { selected = true; };
+        client->Utility()->Events.OnSelectDatabase = client->OnSelectDatabase;
+        client->Utility()->SelectDatabase("shop", "Select Database");
+        client->ExecuteTasks();
+        QTRY_VERIFY(selected);
+    }
+
+    void destroyWhileRunningAndWhileSuspended()
+    {
+        REQUIRE_SERVER();
+        Recorder r;
+        {
+            auto client = makeClient(true);
+            r.attach(client.get());
+            QVERIFY(connectAndWait(client.get(), r));
+            r.log.clear();
+            client->Query()->Submit("SELECT SLEEP(1)", "slow");
+            client->Query()->Submit("SELECT 2", "after");
+            client->ExecuteTasks();
+            QTRY_COMPARE(client->TaskHandler()->Thread()->TaskCount(), 1);
+        } // destroyed while the slow statement runs
+        QCoreApplication::processEvents();
+        QVERIFY2(r.log.isEmpty(), qPrintable(r.log.join(QLatin1Char('|'))));
+        {
+            auto client = makeClient(true);
+            r.attach(client.get());
+            QVERIFY(connectAndWait(client.get(), r));
+            QTRY_VERIFY(client->TaskHandler()->Thread()->Suspended());
+            r.log.clear();
+        } // destroyed while suspended
+        QCoreApplication::processEvents();
+        QVERIFY(r.log.isEmpty());
+        {
+            // Destroyed while the connect is still on its way: no close, no report.
+            auto client = makeClient(true);
+            r.attach(client.get());
+            r.log.clear();
+            client->Connect();
+        }
+        QCoreApplication::processEvents();
+        QCOMPARE(r.log, QStringList({"status Connecting [Connect] 0 component"}));
+    }
+
+    void idleTimeOutClosesAndNextRequestReconnects()
+    {
+        REQUIRE_SERVER();
+        auto client = makeClient(true);
+        QTimer timer;
+        client->setConnectedTimer(&timer);
+        client->setConnectedTimeOutInterval(150);
+        Recorder r;
+        r.attach(client.get());
+        QVERIFY(connectAndWait(client.get(), r));
+        QTRY_VERIFY_WITH_TIMEOUT(client->TimedOut(), 5000);
+        QVERIFY(r.statuses().contains(QStringLiteral("status Active [Time Out: 150] 0 worker")));
+        QCOMPARE(r.closes, 0);
+        QVERIFY(client->Connected());
+        QVERIFY(client->Query());
+        r.log.clear();
+        timer.stop();
+        client->setConnectedTimer(nullptr); // no second time-out during the check
+        submit(client.get(), "SELECT 1", "after idle");
+        QTRY_COMPARE(r.queries, QStringList({"after idle"}));
+        QCOMPARE(r.statuses().value(0), QStringLiteral("status Reconnecting [Reconnect] 0 component"));
+        // The reconnect runs ahead of the waiting request.
+        QVERIFY(r.statuses().value(1).startsWith(
+            QStringLiteral("status Active Connect to mySQL Server ")));
+        QCOMPARE(r.connects, 1); // a reconnect raises no OnConnect
+        QVERIFY(!client->TimedOut());
+    }
+
+    void closeWhileTimedOutNeedsNoTask()
+    {
+        REQUIRE_SERVER();
+        auto client = makeClient(false);
+        QTimer timer;
+        client->setConnectedTimer(&timer);
+        client->setConnectedTimeOutInterval(50);
+        Recorder r;
+        r.attach(client.get());
+        QVERIFY(connectAndWait(client.get(), r));
+        QTRY_VERIFY(client->TimedOut());
+        r.log.clear();
+        client->Close();
+        QCOMPARE(r.log, QStringList({"close", "status Not Connected [Not Connected] 0 component"}));
+        QVERIFY(!client->Query());
+        QCOMPARE(client->TaskHandler()->Thread()->TaskCount(), 0);
+    }
+
+    void blockOnClose_data()
+    {
+        QTest::addColumn<bool>("block");
+        QTest::newRow("blocking") << true;
+        QTest::newRow("not blocking") << false;
+    }
+    void blockOnClose()
+    {
+        REQUIRE_SERVER();
+        QFETCH(bool, block);
+        auto client = makeClient(true);
+        client->setBlockOnClose(block);
+        Recorder r;
+        r.attach(client.get());
+        QVERIFY(connectAndWait(client.get(), r));
+        client->Query()->Submit("SELECT SLEEP(0.2)", "waiting");
+        client->ExecuteTasks();
+        client->Close();
+        QVERIFY(!client->Connected());
+        QVERIFY(client->Threaded());
+        if (block) {
+            // Everything that waited ran first, in order, before Close returned.
+            QCOMPARE(r.queries, QStringList({"waiting"}));
+            QCOMPARE(r.closes, 1);
+            QCOMPARE(r.log.last(), QStringLiteral("status Not Connected [Not Connected] 0 component"));
+        } else {
+            QCOMPARE(r.closes, 0);
+            QTRY_COMPARE(r.closes, 1);
+            QCOMPARE(r.queries, QStringList({"waiting"}));
+        }
+        QVERIFY(r.statuses().filter(QStringLiteral("[Session Closed]")).isEmpty());
+        QVERIFY(!client->Query());
+    }
+
+    void closeFromInsideOnQueryKeepsOrder()
+    {
+        REQUIRE_SERVER();
+        auto client = makeClient(true);
+        Recorder r;
+        r.attach(client.get());
+        client->OnQuery = [&](QObject *sender) {
+            auto *q = static_cast<TmySQLClientQuery *>(sender);
+            const QString name = QString::fromStdString(q->Task()->TaskName);
+            r.log << QStringLiteral("query ") + name;
+            if (name == QLatin1String("q1")) client->Close();
+        };
+        QVERIFY(connectAndWait(client.get(), r));
+        client->Query()->Submit("SELECT 1", "q1");
+        client->Query()->Submit("SELECT 2", "q2");
+        client->Query()->Submit("SELECT 3", "q3");
+        client->ExecuteTasks();
+        QTRY_COMPARE(r.closes, 1);
+        QCoreApplication::processEvents();
+        const QStringList order = r.log.filter(QRegularExpression(QStringLiteral("^(query|close)")));
+        QCOMPARE(order, QStringList({"query q1", "query q2", "query q3", "close"}));
+    }
+
+    void secondConnectWhileConnectingQueuesNothing()
+    {
+        REQUIRE_SERVER();
+        auto client = makeClient(true);
+        Recorder r;
+        r.attach(client.get());
+        client->Connect();
+        client->Connect();
+        QTRY_COMPARE(r.connects, 1);
+        QTest::qWait(100);
+        QCOMPARE(r.connects, 1);
+        QCOMPARE(r.statuses().filter(QStringLiteral("[Connect]")).size(), 1);
+        client->Connect(); // connected: nothing
+        QTest::qWait(50);
+        QCOMPARE(r.connects, 1);
+    }
+
+    void closeRightAfterConnectDoesNothing()
+    {
+        REQUIRE_SERVER();
+        auto client = makeClient(true);
+        Recorder r;
+        r.attach(client.get());
+        client->Connect();
+        client->Close(); // not connected yet
+        QTRY_COMPARE(r.connects, 1);
+        QCOMPARE(r.closes, 0);
+        QVERIFY(client->Connected());
+    }
+
+    void capabilitiesTakeEffectAtTheNextConnect()
+    {
+        REQUIRE_SERVER();
+        auto client = makeClient(false);
+        client->setCapabilities({});
+        Recorder r;
+        r.attach(client.get());
+        QVERIFY(connectAndWait(client.get(), r));
+        QCOMPARE(client->ClientFlag(), 0u);
+        client->setCapabilities(TClientCapabilities::CLIENT_FOUND_ROWS);
+        QCOMPARE(client->ClientFlag(), 0u);
+        client->Close();
+        QVERIFY(connectAndWait(client.get(), r));
+        QCOMPARE(client->ClientFlag(), 2u);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestClient)
+#include "test_client.moc"
