@@ -315,6 +315,8 @@ TmySQLClientThread::~TmySQLClientThread()
     FThread.join(); // a task being run is finished first
     for (TmySQLClientTaskData *task : FTaskList) delete task;
     FTaskList.clear();
+    for (auto &mail : FMailbox) delete mail.second;
+    FMailbox.clear();
 }
 
 std::unique_ptr<TmySQLClientTaskData>
@@ -500,15 +502,19 @@ void TmySQLClientThread::Execute()
         }
 
         lock.lock();
-        // Posted under the lock and before the connection is free, so that whoever takes the
-        // connection next finds this report already queued, and whoever reads the task on the
-        // window thread (after taking the lock) sees everything written here.
-        if (outcome == Outcome::Unreported)
+        // Queued under the lock and before the connection is free, so that whoever takes the
+        // connection next finds this report already waiting, and the window thread (which takes
+        // the lock to read the mailbox) sees everything written into the task.
+        if (outcome == Outcome::Unreported) {
             delete task;
-        else
-            QCoreApplication::postEvent(
-                FNotifyWindow, new TmySQLClientTaskMessage(
-                                   outcome == Outcome::Done ? WM_TASK_DONE : WM_TASK_FAILED, task));
+        } else {
+            FMailbox.emplace_back(outcome == Outcome::Done ? WM_TASK_DONE : WM_TASK_FAILED, task);
+            if (!FMailPosted) {
+                FMailPosted = true;
+                QCoreApplication::postEvent(FNotifyWindow,
+                                            new QEvent(static_cast<QEvent::Type>(WM_TASK_DONE)));
+            }
+        }
         FBusy = false;
         FIdle.notify_all();
     }
@@ -524,7 +530,7 @@ void TmySQLClientThread::RunAll()
     lock.unlock();
     // Reports the worker posted before we took over are delivered first, keeping task order.
     if (FNotifyWindow && QThread::currentThread() == FNotifyWindow->thread())
-        QCoreApplication::sendPostedEvents(FNotifyWindow, 0);
+        FHandler->DeliverMessages();
     for (;;) {
         lock.lock();
         if (FTaskList.empty()) {
@@ -567,9 +573,10 @@ void TmySQLClientThread::RunTask(TmySQLClientTaskData *task)
 
 void TmySQLClientThread::NotifyComplete(TmySQLClientTaskData *task)
 {
-    const QString name = QString::fromStdString(task->TaskName);
-    const int left = TaskCount();
-    const TmySQLClientTaskCompleteEvent step = task->OnTaskComplete;
+    const bool reports = static_cast<bool>(FOnStatus);
+    const QString name = reports ? QString::fromStdString(task->TaskName) : QString();
+    const int left = reports ? TaskCount() : 0;
+    const TmySQLClientTaskCompleteEvent step = std::move(task->OnTaskComplete);
     if (step)
         step(this, task); // the step owns the task from here
     else
@@ -582,7 +589,7 @@ void TmySQLClientThread::NotifyComplete(TmySQLClientTaskData *task)
 
 void TmySQLClientThread::NotifyError(TmySQLClientTaskData *task)
 {
-    const TmySQLClientTaskErrorEvent step = task->OnTaskError;
+    const TmySQLClientTaskErrorEvent step = std::move(task->OnTaskError);
     if (step)
         step(this, task, QString::fromStdString(task->ErrorText));
     else
@@ -595,8 +602,9 @@ void TmySQLClientThread::NotifyError(TmySQLClientTaskData *task)
 
 bool TmySQLClientTaskWindow::event(QEvent *e)
 {
-    if (FHandler->WndProc(e)) return true;
-    return QObject::event(e);
+    if (static_cast<int>(e->type()) != WM_TASK_DONE) return QObject::event(e);
+    FHandler->DeliverMessages();
+    return true;
 }
 
 TmySQLClientTaskHandler::TmySQLClientTaskHandler(bool Threaded, QObject *parent)
@@ -629,40 +637,62 @@ void TmySQLClientTaskHandler::ProcessTasks()
 
 void TmySQLClientTaskHandler::DropPostedMessages()
 {
-    QCoreApplication::removePostedEvents(FWindow.get());
+    std::deque<std::pair<int, TmySQLClientTaskData *>> dropped;
+    {
+        std::lock_guard<std::mutex> lock(FThread->FLock);
+        dropped.swap(FThread->FMailbox);
+    }
+    for (auto &mail : dropped) delete mail.second;
 }
 
-bool TmySQLClientTaskHandler::WndProc(QEvent *message)
+void TmySQLClientTaskHandler::DeliverMessages()
 {
-    const int type = static_cast<int>(message->type());
-    if (type != WM_TASK_DONE && type != WM_TASK_FAILED) return false;
-    // Counting the queue takes the worker's lock, which also orders this read of the task
-    // after everything the worker wrote into it.
-    const int queued = FThread->TaskCount();
-    std::unique_ptr<TmySQLClientTaskData> task(static_cast<TmySQLClientTaskMessage *>(message)->take());
-    if (!task) return true;
-    if (type == WM_TASK_FAILED) {
-        const TmySQLClientTaskErrorEvent step = task->OnTaskError;
-        const QString text = QString::fromStdString(task->ErrorText);
-        if (step) step(this, task.release(), text);
-        return true;
+    for (;;) {
+        std::pair<int, TmySQLClientTaskData *> mail;
+        {
+            std::lock_guard<std::mutex> lock(FThread->FLock);
+            if (FThread->FMailbox.empty()) {
+                FThread->FMailPosted = false;
+                return;
+            }
+            mail = FThread->FMailbox.front();
+            FThread->FMailbox.pop_front();
+        }
+        WndProc(mail.first, mail.second);
+    }
+}
+
+void TmySQLClientTaskHandler::WndProc(int Msg, TmySQLClientTaskData *Task)
+{
+    std::unique_ptr<TmySQLClientTaskData> task(Task);
+    if (!task) return;
+    if (Msg == WM_TASK_FAILED) {
+        TmySQLClientTaskErrorEvent step = std::move(task->OnTaskError);
+        if (step) {
+            const QString text = QString::fromStdString(task->ErrorText);
+            step(this, task.release(), text);
+        }
+        return;
     }
     const std::uint8_t kind = task->TaskKind;
-    const QString name = QString::fromStdString(task->TaskName);
-    const auto status = FThread->FOnStatus;
-    if (status) status(this, stActive, name, queued + 1);
-    const TmySQLClientTaskCompleteEvent step = task->OnTaskComplete;
+    if (FThread->FOnStatus) {
+        // The step may free the task, so the report takes what it needs first.
+        const TmySQLClientTask_OnStatus report = FThread->FOnStatus;
+        report(this, stActive, QString::fromStdString(task->TaskName), FThread->TaskCount() + 1);
+    }
+    TmySQLClientTaskCompleteEvent step = std::move(task->OnTaskComplete);
     if (step) step(this, task.release());
-    const auto done = FThread->FOnTaskDone;
-    if (done) done(this);
-    const auto after = FThread->FOnStatus;
-    if (after && FThread->TaskCount() == 0) {
+    if (FThread->FOnTaskDone) {
+        const auto done = FThread->FOnTaskDone;
+        done(this);
+    }
+    if (FThread->FOnStatus && FThread->TaskCount() == 0) {
+        const TmySQLClientTask_OnStatus after = FThread->FOnStatus;
         if (kind == 1)
             after(this, stNotConnected, QStringLiteral("[Session Closed]"), 0);
         else
             after(this, stIdle, QStringLiteral("[Idle]"), 0);
     }
-    return true;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -718,7 +748,8 @@ void TmySQLClientQuery::TaskComplete(QObject *, TmySQLClientTaskData *Task)
         if (!row) break;
         FRows.push_back(Row{row, columns, Task->KeyColumn});
     }
-    const TmySQLClientTask_OnComplete event = Task->OnComplete;
+    // Moved out: a handler that clears this object frees the task, and the event with it.
+    const TmySQLClientTask_OnComplete event = std::move(Task->OnComplete);
     QPointer<TmySQLClientQuery> self(this);
     if (event) event(this);
     if (!self) return; // the handler closed the connection, which released this object
@@ -729,7 +760,7 @@ void TmySQLClientQuery::TaskError(QObject *, TmySQLClientTaskData *Task, const Q
 {
     if (!Task) return;
     std::unique_ptr<TmySQLClientTaskData> failed(Task);
-    const TmySQLClientTask_OnError event = Task->OnError;
+    const TmySQLClientTask_OnError event = std::move(Task->OnError);
     QPointer<TmySQLClientQuery> self(this);
     if (event) event(this, Msg);
     if (self) Clear();
@@ -835,7 +866,7 @@ void TmySQLClientUtility::SelectDatabaseWithHandlers(const std::string &Database
 void TmySQLClientUtility::TaskComplete(QObject *, TmySQLClientTaskData *Task)
 {
     if (!Task) return;
-    const TmySQLClientTask_OnComplete event = Task->OnComplete;
+    const TmySQLClientTask_OnComplete event = std::move(Task->OnComplete);
     delete Task;
     if (event) event(this);
 }
@@ -843,7 +874,7 @@ void TmySQLClientUtility::TaskComplete(QObject *, TmySQLClientTaskData *Task)
 void TmySQLClientUtility::TaskError(QObject *, TmySQLClientTaskData *Task, const QString &Msg)
 {
     if (!Task) return;
-    const TmySQLClientTask_OnError event = Task->OnError;
+    const TmySQLClientTask_OnError event = std::move(Task->OnError);
     delete Task;
     if (event) event(this, Msg);
 }

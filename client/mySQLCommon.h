@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -282,6 +283,11 @@ private:
     bool FBusy = false;    // some thread is using the connection
     int FInlineRuns = 0;   // a thread is running the queue inline: the worker keeps off
     bool FSleeping = false;
+    // The hidden window's message queue: finished tasks with their message number, in the order
+    // the worker finished them. One posted event tells the window that mail is waiting, so a
+    // burst of finished tasks costs one wake-up of the window thread, not one each.
+    std::deque<std::pair<int, TmySQLClientTaskData *>> FMailbox;
+    bool FMailPosted = false;
     std::thread FThread;
 };
 
@@ -296,25 +302,6 @@ private:
     TmySQLClientTaskHandler *FHandler;
 };
 
-// A posted message carrying one finished task; a message dropped undelivered frees its task.
-class TmySQLClientTaskMessage : public QEvent
-{
-public:
-    TmySQLClientTaskMessage(int message, TmySQLClientTaskData *task)
-        : QEvent(static_cast<QEvent::Type>(message)), Task(task)
-    {
-    }
-    ~TmySQLClientTaskMessage() override { delete Task; }
-    TmySQLClientTaskData *take()
-    {
-        TmySQLClientTaskData *task = Task;
-        Task = nullptr;
-        return task;
-    }
-
-private:
-    TmySQLClientTaskData *Task;
-};
 
 class TmySQLClientTaskHandler : public QObject
 {
@@ -331,7 +318,11 @@ public:
     void ClearTasks() { FThread->ClearTasks(); }
     // Drops reports posted to the window and not yet delivered (their tasks are freed).
     void DropPostedMessages();
-    bool WndProc(QEvent *message);
+    // Delivers every waiting message in order; called for the window's event, and before the
+    // queue is run inline so that earlier reports come first.
+    void DeliverMessages();
+    // The message procedure: one finished task (1025 done, 1026 failed).
+    void WndProc(int Msg, TmySQLClientTaskData *Task);
 
 private:
     std::unique_ptr<TmySQLClientTaskWindow> FWindow;

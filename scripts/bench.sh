@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Builds and runs the benchmarks: the grid fill against QTableWidget, and the client's per-task
+# overhead against a plain library loop on the sandbox.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$root"
+scripts/install-deps.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target bench_grid bench_tasks
+build/bench/bench_grid
+scripts/sandbox.sh run build/sandbox -- build/bench/bench_tasks
