@@ -561,7 +561,7 @@ void Ttolvar::buildPages()
         auto *layout = new QVBoxLayout(w);
         layout->setContentsMargins(0, 0, 0, 0);
         Panel6 = new TCaptionPanel(QStringLiteral("Panel6"), QStringLiteral("Current Database: "),
-                                   QStringLiteral("dbcreate"), w);
+                                   QStringLiteral("dbview"), w);
         QFont f16 = font();
         f16.setPixelSize(16);
         Panel6->CaptionLabel()->setFont(f16);
@@ -580,7 +580,9 @@ void Ttolvar::buildPages()
         Table_list->setResizeMode(QListView::Adjust);
         Table_list->setMovement(QListView::Static);
         Table_list->setSpacing(12);
-        Table_list->setStyleSheet(QStringLiteral("QListWidget { padding: 50px; }"));
+        Table_list->setFrameShape(QFrame::NoFrame);
+        Table_list->setContentsMargins(50, 50, 50, 50); // the list's inner border
+        setBackground(Table_list, Qt::white);
         Table_list->setContextMenuPolicy(Qt::CustomContextMenu);
         Table_List_popup = new QMenu(this);
         Table_List_popup->setObjectName(QStringLiteral("Table_List_popup"));

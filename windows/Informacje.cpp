@@ -4,6 +4,7 @@
 
 #include <QAbstractButton>
 #include <QLabel>
+#include <algorithm>
 
 TInformacjon::TInformacjon(QWidget *parent) : QWidget(parent, Qt::Tool)
 {
@@ -26,14 +27,17 @@ TInformacjon::TInformacjon(QWidget *parent) : QWidget(parent, Qt::Tool)
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setFont(ui::windowFont(16));
     ui::place(Label1, 240, 8, 54, 20);
-    Label2 = new QLabel(QStringLiteral("The Quorvane developers"), this);
+    Label2 = new QLabel(QStringLiteral("Quorvane developers"), this);
     Label2->setObjectName(QStringLiteral("Label2"));
     Label2->setFont(ui::windowFont(13));
-    ui::place(Label2, 180, 32);
-    Label3 = new QLabel(QStringLiteral("with Qt and MariaDB Connector/C"), this);
+    ui::place(Label2, 216, 32);
+    // Credits stay inside the window whatever the local font's width.
+    Label2->move(std::min(Label2->x(), 355 - Label2->width()), Label2->y());
+    Label3 = new QLabel(QStringLiteral("Qt 6, MariaDB C/C"), this);
     Label3->setObjectName(QStringLiteral("Label3"));
     Label3->setFont(ui::windowFont(13));
-    ui::place(Label3, 160, 48);
+    ui::place(Label3, 224, 48);
+    Label3->move(std::min(Label3->x(), 355 - Label3->width()), Label3->y());
     Label4 = new QLabel(QStringLiteral("MySQL Quorvane 0.1"), this);
     Label4->setObjectName(QStringLiteral("Label4"));
     ui::place(Label4, 192, 72, 143, 13);

@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QFrame>
 #include <QLabel>
+#include <algorithm>
 #include <QLineEdit>
 
 Tlogin::Tlogin(TmySQLClient *mysql, QWidget *parent) : QWidget(parent, Qt::Tool), m_mysql(mysql)
@@ -31,7 +32,8 @@ Tlogin::Tlogin(TmySQLClient *mysql, QWidget *parent) : QWidget(parent, Qt::Tool)
     auto *bevel1 = new QFrame(this);
     bevel1->setObjectName(QStringLiteral("Bevel1"));
     bevel1->setFrameStyle(QFrame::HLine | QFrame::Sunken);
-    bevel1->setGeometry(88, 128 + 9 - 2, 281, 2);
+    const int bevelLeft = std::max(88, label1->geometry().right() + 6); // clear of the caption
+    bevel1->setGeometry(bevelLeft, 128 + 9 - 2, 369 - bevelLeft, 2);
 
     auto edit = [this](const char *name, const char *text, int top) {
         auto *e = new QLineEdit(QString::fromLatin1(text), this);
