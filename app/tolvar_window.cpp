@@ -67,8 +67,14 @@ TCaptionPanel::TCaptionPanel(const QString &objectName, const QString &caption,
     layout->addWidget(m_caption, 1);
 }
 
-QString TCaptionPanel::Caption() const { return m_caption->text(); }
-void TCaptionPanel::setCaption(const QString &text) { m_caption->setText(text); }
+QString TCaptionPanel::Caption() const
+{
+    return m_caption->text();
+}
+void TCaptionPanel::setCaption(const QString &text)
+{
+    m_caption->setText(text);
+}
 
 Ttolvar::Ttolvar(QWidget *parent) : QMainWindow(parent)
 {
@@ -146,8 +152,8 @@ void Ttolvar::buildMenu()
     bar->setObjectName(QStringLiteral("tolvar_menu"));
     QMenu *file = bar->addMenu(QStringLiteral("&File"));
     file->setObjectName(QStringLiteral("File1"));
-    addAction(file, QStringLiteral("Connect1"), QStringLiteral("Connect"), QStringLiteral("connect"),
-              &Ttolvar::Connect1Click);
+    addAction(file, QStringLiteral("Connect1"), QStringLiteral("Connect"),
+              QStringLiteral("connect"), &Ttolvar::Connect1Click);
     addAction(file, QStringLiteral("Disconnect1"), QStringLiteral("Disconnect"),
               QStringLiteral("disconnect"));
     addAction(file, QStringLiteral("Settings1"), QStringLiteral("Settings"),
@@ -251,9 +257,9 @@ void Ttolvar::buildToolbar(QWidget *parent)
         if (!first) row->addWidget(separator(panel_toolbar));
         first = false;
         for (const Glyph &g : group) {
-            QToolButton *b = toolButton(panel_toolbar, QString::fromLatin1(g.name),
-                                        QString::fromLatin1(g.icon), QString::fromLatin1(g.command),
-                                        g.handler);
+            QToolButton *b =
+                toolButton(panel_toolbar, QString::fromLatin1(g.name), QString::fromLatin1(g.icon),
+                           QString::fromLatin1(g.command), g.handler);
             b->setVisible(g.shown);
             row->addWidget(b);
         }
@@ -391,8 +397,9 @@ void Ttolvar::buildPages()
         QWidget *w = page("Database_Add");
         w->setFont(large);
         auto *layout = new QVBoxLayout(w);
-        auto *panel2 = new TCaptionPanel(QStringLiteral("Panel2"), QStringLiteral("Database Create"),
-                                         QStringLiteral("dbcreate"), w);
+        auto *panel2 =
+            new TCaptionPanel(QStringLiteral("Panel2"), QStringLiteral("Database Create"),
+                              QStringLiteral("dbcreate"), w);
         layout->addWidget(panel2);
         auto *form = new QHBoxLayout;
         auto *label = new QLabel(QStringLiteral("&Database name:"), w);
@@ -508,9 +515,9 @@ void Ttolvar::buildPages()
         grid->addWidget(TC_F_TYPE, 1, 1);
         grid->addWidget(sizeLabel, 2, 0);
         grid->addWidget(TC_F_SIZE, 2, 1);
-        auto *addField = ui::flatButton(ops, QStringLiteral("SpeedButton16"),
-                                        QStringLiteral("Add this Field"),
-                                        QStringLiteral("fieldadd"));
+        auto *addField =
+            ui::flatButton(ops, QStringLiteral("SpeedButton16"), QStringLiteral("Add this Field"),
+                           QStringLiteral("fieldadd"));
         addField->setIconSize(QSize(20, 20));
         connect(addField, &QAbstractButton::clicked, this, &Ttolvar::SpeedButton16Click);
         grid->addWidget(addField, 3, 1, Qt::AlignRight);
@@ -519,8 +526,9 @@ void Ttolvar::buildPages()
         auto *action = new QGroupBox(QStringLiteral("Action"), w);
         auto *actionLayout = new QHBoxLayout(action);
         actionLayout->addWidget(pictureLabel(QStringLiteral("tablecreate"), action));
-        auto *create = ui::flatButton(action, QStringLiteral("SpeedButton15"),
-                                      QStringLiteral("Create.... My Tolvar."), QStringLiteral("ok"));
+        auto *create =
+            ui::flatButton(action, QStringLiteral("SpeedButton15"),
+                           QStringLiteral("Create.... My Tolvar."), QStringLiteral("ok"));
         create->setIconSize(QSize(20, 20));
         actionLayout->addWidget(create, 1);
         right->addWidget(action);
@@ -663,7 +671,10 @@ void Ttolvar::FormCreate()
     m_log.open(QIODevice::WriteOnly | QIODevice::Truncate);
 }
 
-void Ttolvar::FormClose() { m_log.close(); }
+void Ttolvar::FormClose()
+{
+    m_log.close();
+}
 
 void Ttolvar::closeEvent(QCloseEvent *event)
 {
@@ -673,7 +684,10 @@ void Ttolvar::closeEvent(QCloseEvent *event)
     QCoreApplication::quit();
 }
 
-void Ttolvar::ShowPage(Page page) { Notebook->setCurrentIndex(page); }
+void Ttolvar::ShowPage(Page page)
+{
+    Notebook->setCurrentIndex(page);
+}
 
 void Ttolvar::Connect1Click()
 {
@@ -689,7 +703,10 @@ void Ttolvar::Settings1Click()
     m_settings->raise();
 }
 
-void Ttolvar::Quit1Click() { close(); }
+void Ttolvar::Quit1Click()
+{
+    close();
+}
 
 void Ttolvar::ConsoleWindow1Click()
 {
@@ -705,7 +722,10 @@ void Ttolvar::informacjeClick()
     m_about->raise();
 }
 
-void Ttolvar::Add1Click() { ShowPage(Database_Add); }
+void Ttolvar::Add1Click()
+{
+    ShowPage(Database_Add);
+}
 
 void Ttolvar::Delete1Click()
 {
@@ -713,9 +733,15 @@ void Ttolvar::Delete1Click()
     ShowPage(Database_Remove);
 }
 
-void Ttolvar::SpeedButton7Click() { ShowPage(Welcome); }
+void Ttolvar::SpeedButton7Click()
+{
+    ShowPage(Welcome);
+}
 
-void Ttolvar::SpeedButton11Click() { ShowPage(Table_Add); }
+void Ttolvar::SpeedButton11Click()
+{
+    ShowPage(Table_Add);
+}
 
 void Ttolvar::SpeedButton16Click()
 {

@@ -46,7 +46,8 @@ class Ttolvar : public QMainWindow
 {
     Q_OBJECT
 public:
-    enum Page {
+    enum Page
+    {
         Table_View = 0,
         Database_Add = 1,
         Database_Remove = 2,

@@ -30,7 +30,8 @@ std::vector<std::string> makeTexts()
 {
     std::vector<std::string> texts;
     texts.reserve(4096);
-    for (int i = 0; i < 4096; ++i) texts.push_back("v" + std::to_string(i * 7919 % 100000));
+    for (int i = 0; i < 4096; ++i)
+        texts.push_back("v" + std::to_string(i * 7919 % 100000));
     return texts;
 }
 
@@ -48,9 +49,11 @@ int runOne(const QString &which)
         grid->setColCount(Cols);
         grid->setRowCount(Rows + 1);
         grid->setFixedRows(1);
-        for (int c = 0; c < Cols; ++c) grid->setCellUtf8(c, 0, "column");
+        for (int c = 0; c < Cols; ++c)
+            grid->setCellUtf8(c, 0, "column");
         for (int r = 1; r <= Rows; ++r)
-            for (int c = 0; c < Cols; ++c) grid->setCellUtf8(c, r, texts[(r * Cols + c) & 4095]);
+            for (int c = 0; c < Cols; ++c)
+                grid->setCellUtf8(c, r, texts[(r * Cols + c) & 4095]);
         fillMs = timer.nsecsElapsed() / 1e6;
         grid->resize(1024, 768);
         timer.restart();
@@ -67,8 +70,8 @@ int runOne(const QString &which)
         for (int r = 0; r < Rows; ++r)
             for (int c = 0; c < Cols; ++c) {
                 const std::string &t = texts[((r + 1) * Cols + c) & 4095];
-                table->setItem(r, c,
-                               new QTableWidgetItem(QString::fromUtf8(t.data(), qsizetype(t.size()))));
+                table->setItem(
+                    r, c, new QTableWidgetItem(QString::fromUtf8(t.data(), qsizetype(t.size()))));
             }
         fillMs = timer.nsecsElapsed() / 1e6;
         table->resize(1024, 768);
@@ -115,7 +118,7 @@ int main(int argc, char *argv[])
     std::printf("%-14s %12s %14s %12s\n", "", "fill (ms)", "first paint", "memory (MiB)");
     std::printf("%-14s %12.1f %14.1f %12.1f\n", "TMgrid", gFill, gPaint, gMem / 1048576.0);
     std::printf("%-14s %12.1f %14.1f %12.1f\n", "QTableWidget", tFill, tPaint, tMem / 1048576.0);
-    std::printf("%-14s %11.1fx %13.1fx %11.1fx\n", "baseline/ours", tFill / gFill,
-                tPaint / gPaint, tMem / gMem);
+    std::printf("%-14s %11.1fx %13.1fx %11.1fx\n", "baseline/ours", tFill / gFill, tPaint / gPaint,
+                tMem / gMem);
     return 0;
 }

@@ -83,7 +83,8 @@ double component(const Server &s, bool chained)
     if (chained) {
         client.Query()->Submit("SELECT 1", "bench");
     } else {
-        for (int i = 0; i < Statements; ++i) client.Query()->Submit("SELECT 1", "bench");
+        for (int i = 0; i < Statements; ++i)
+            client.Query()->Submit("SELECT 1", "bench");
     }
     client.ExecuteTasks();
     if (QCoreApplication::exec() != 0 || done != Statements) return -1;
@@ -121,8 +122,8 @@ int main(int argc, char *argv[])
     std::printf("%d x SELECT 1, mean of 3 rounds\n", Statements);
     std::printf("%-34s %10.1f ms  %6.1f us/statement\n", "plain mysql_query loop (baseline)", plain,
                 plain * 1000 / Statements);
-    std::printf("%-34s %10.1f ms  %6.1f us/statement  ratio %.3f\n", "component, all queued", queued,
-                queued * 1000 / Statements, queued / plain);
+    std::printf("%-34s %10.1f ms  %6.1f us/statement  ratio %.3f\n", "component, all queued",
+                queued, queued * 1000 / Statements, queued / plain);
     std::printf("%-34s %10.1f ms  %6.1f us/statement  ratio %.3f\n", "component, one at a time",
                 chained, chained * 1000 / Statements, chained / plain);
     return 0;

@@ -6,7 +6,10 @@ const char *const TCustom_mySQLClient::DllNotFound =
     "DLL not found - please make sure libmysql.dll is available.";
 
 namespace {
-std::string utf8(const QString &text) { return text.toStdString(); }
+std::string utf8(const QString &text)
+{
+    return text.toStdString();
+}
 } // namespace
 
 TCustom_mySQLClient::TCustom_mySQLClient(QObject *owner) : QObject(owner)
@@ -116,8 +119,8 @@ void TCustom_mySQLClient::Close()
     const bool wasThreaded = Threaded();
     if (FBlockOnClose) setThreaded(false);
     FTaskHandler->Thread()->FOnStatus = nullptr;
-    FUtility->Close("[Session Closed]", [this](QObject *sender) { CloseComplete(sender); },
-                    nullptr);
+    FUtility->Close(
+        "[Session Closed]", [this](QObject *sender) { CloseComplete(sender); }, nullptr);
     FTaskHandler->ProcessTasks();
     if (FBlockOnClose) setThreaded(wasThreaded);
     FTimedOut = false;

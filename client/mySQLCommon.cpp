@@ -148,7 +148,8 @@ std::string CutTaskName(const std::string &name)
     if (name.size() <= 40) return name;
     std::size_t cut = 40;
     // Step back over UTF-8 continuation bytes so that no character is split.
-    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+        --cut;
     return name.substr(0, cut);
 }
 
@@ -161,9 +162,17 @@ TmySQLClientTaskData::~TmySQLClientTaskData()
 // Running one task
 
 namespace {
-enum class Outcome { Done, Failed, Unreported };
+enum class Outcome
+{
+    Done,
+    Failed,
+    Unreported
+};
 
-QString textOf(const char *text) { return text ? QString::fromUtf8(text) : QString(); }
+QString textOf(const char *text)
+{
+    return text ? QString::fromUtf8(text) : QString();
+}
 
 Outcome fail(TmySQLClientTaskData *task, MYSQL *connection)
 {
@@ -313,16 +322,18 @@ TmySQLClientThread::~TmySQLClientThread()
     }
     FWake.notify_all();
     FThread.join(); // a task being run is finished first
-    for (TmySQLClientTaskData *task : FTaskList) delete task;
+    for (TmySQLClientTaskData *task : FTaskList)
+        delete task;
     FTaskList.clear();
-    for (auto &mail : FMailbox) delete mail.second;
+    for (auto &mail : FMailbox)
+        delete mail.second;
     FMailbox.clear();
 }
 
-std::unique_ptr<TmySQLClientTaskData>
-TmySQLClientThread::newTask(const std::string &TaskName, TmySQLClientTaskCompleteEvent OnTaskComplete,
-                            TmySQLClientTaskErrorEvent OnTaskError,
-                            TmySQLClientTask_OnComplete OnComplete, TmySQLClientTask_OnError OnError)
+std::unique_ptr<TmySQLClientTaskData> TmySQLClientThread::newTask(
+    const std::string &TaskName, TmySQLClientTaskCompleteEvent OnTaskComplete,
+    TmySQLClientTaskErrorEvent OnTaskError, TmySQLClientTask_OnComplete OnComplete,
+    TmySQLClientTask_OnError OnError)
 {
     auto task = std::make_unique<TmySQLClientTaskData>();
     task->TaskName = CutTaskName(TaskName);
@@ -433,7 +444,10 @@ void TmySQLClientThread::setThreaded(bool value)
     FWake.notify_all();
 }
 
-void TmySQLClientThread::Wake() { FWake.notify_all(); }
+void TmySQLClientThread::Wake()
+{
+    FWake.notify_all();
+}
 
 void TmySQLClientThread::ClearTasks()
 {
@@ -442,7 +456,8 @@ void TmySQLClientThread::ClearTasks()
         std::lock_guard<std::mutex> lock(FLock);
         waiting.swap(FTaskList);
     }
-    for (TmySQLClientTaskData *task : waiting) delete task;
+    for (TmySQLClientTaskData *task : waiting)
+        delete task;
 }
 
 void TmySQLClientThread::acquireConnection(std::unique_lock<std::mutex> &lock)
@@ -467,7 +482,10 @@ TmySQLClientThread::Lease::Lease(TmySQLClientThread *thread) : m_thread(thread)
     m_thread->acquireConnection(lock);
 }
 
-TmySQLClientThread::Lease::~Lease() { m_thread->releaseConnection(); }
+TmySQLClientThread::Lease::~Lease()
+{
+    m_thread->releaseConnection();
+}
 
 void TmySQLClientThread::Execute()
 {
@@ -596,7 +614,6 @@ void TmySQLClientThread::NotifyError(TmySQLClientTaskData *task)
         delete task;
 }
 
-
 // ---------------------------------------------------------------------------------------------
 // Handler and its hidden window
 
@@ -642,7 +659,8 @@ void TmySQLClientTaskHandler::DropPostedMessages()
         std::lock_guard<std::mutex> lock(FThread->FLock);
         dropped.swap(FThread->FMailbox);
     }
-    for (auto &mail : dropped) delete mail.second;
+    for (auto &mail : dropped)
+        delete mail.second;
 }
 
 void TmySQLClientTaskHandler::DeliverMessages()
@@ -700,7 +718,10 @@ void TmySQLClientTaskHandler::WndProc(int Msg, TmySQLClientTaskData *Task)
 
 TmySQLClientQuery::TmySQLClientQuery() = default;
 
-TmySQLClientQuery::~TmySQLClientQuery() { Clear(); }
+TmySQLClientQuery::~TmySQLClientQuery()
+{
+    Clear();
+}
 
 void TmySQLClientQuery::Submit(const std::string &SQL, const std::string &TaskName)
 {
@@ -813,7 +834,8 @@ void TmySQLClientQuery::Clear()
 {
     delete FTask;
     FTask = nullptr;
-    for (TmySQLClientTaskData *task : FOlderTasks) delete task;
+    for (TmySQLClientTaskData *task : FOlderTasks)
+        delete task;
     FOlderTasks.clear();
     FFieldNames.clear();
     FFields.clear();
@@ -888,6 +910,15 @@ QString TmySQLClientUtility::directCall(const char *(*call)(MYSQL *))
     return textOf(call(mysql));
 }
 
-QString TmySQLClientUtility::ServerInfo() { return directCall(mysql_get_server_info); }
-QString TmySQLClientUtility::HostInfo() { return directCall(mysql_get_host_info); }
-QString TmySQLClientUtility::Stat() { return directCall(mysql_stat); }
+QString TmySQLClientUtility::ServerInfo()
+{
+    return directCall(mysql_get_server_info);
+}
+QString TmySQLClientUtility::HostInfo()
+{
+    return directCall(mysql_get_host_info);
+}
+QString TmySQLClientUtility::Stat()
+{
+    return directCall(mysql_stat);
+}

@@ -60,8 +60,8 @@ extern void (*mysql_debug)(const char *);
 extern int (*mysql_dump_debug_info)(MYSQL *);
 extern MYSQL *(*mysql_init)(MYSQL *);
 extern MYSQL *(*mysql_connect)(MYSQL *, const char *, const char *, const char *);
-extern MYSQL *(*mysql_real_connect)(MYSQL *, const char *, const char *, const char *,
-                                    const char *, unsigned int, const char *, unsigned long);
+extern MYSQL *(*mysql_real_connect)(MYSQL *, const char *, const char *, const char *, const char *,
+                                    unsigned int, const char *, unsigned long);
 extern void (*mysql_close)(MYSQL *);
 extern int (*mysql_select_db)(MYSQL *, const char *);
 extern int (*mysql_create_db)(MYSQL *, const char *);
@@ -102,7 +102,8 @@ extern my_bool (*mysql_thread_init)();
 extern void (*mysql_thread_end)();
 } // namespace mysqlapi
 
-enum class TClientCapabilities : std::uint16_t {
+enum class TClientCapabilities : std::uint16_t
+{
     CLIENT_LONG_PASSWORD = 1,
     CLIENT_FOUND_ROWS = 2,
     CLIENT_LONG_FLAG = 4,
@@ -122,7 +123,14 @@ std::uint32_t ClientFlagOf(TSetClientCapabilities set);
 // ---------------------------------------------------------------------------------------------
 // Events and status
 
-enum TmySQLClientTask_StatusType { stNotConnected, stConnecting, stIdle, stActive, stReconnecting };
+enum TmySQLClientTask_StatusType
+{
+    stNotConnected,
+    stConnecting,
+    stIdle,
+    stActive,
+    stReconnecting
+};
 extern const char *const StatusTypeNames[5];
 
 using TmySQLClientTask_OnComplete = std::function<void(QObject *Sender)>;
@@ -131,7 +139,8 @@ using TmySQLClientTask_OnStatus = std::function<void(
     QObject *Sender, TmySQLClientTask_StatusType Status, const QString &TaskName, int TasksLeft)>;
 
 struct TmySQLClientTaskData;
-using TmySQLClientTaskCompleteEvent = std::function<void(QObject *Sender, TmySQLClientTaskData *Task)>;
+using TmySQLClientTaskCompleteEvent =
+    std::function<void(QObject *Sender, TmySQLClientTaskData *Task)>;
 using TmySQLClientTaskErrorEvent =
     std::function<void(QObject *Sender, TmySQLClientTaskData *Task, const QString &Msg)>;
 
@@ -275,13 +284,13 @@ private:
     TmySQLConnection *FMySQL = nullptr;
 
     mutable std::mutex FLock;
-    std::condition_variable FWake;     // the worker waits here
-    std::condition_variable FIdle;     // waits for the connection to be free
+    std::condition_variable FWake; // the worker waits here
+    std::condition_variable FIdle; // waits for the connection to be free
     std::deque<TmySQLClientTaskData *> FTaskList;
     bool FThreaded = true;
     bool FTerminated = false;
-    bool FBusy = false;    // some thread is using the connection
-    int FInlineRuns = 0;   // a thread is running the queue inline: the worker keeps off
+    bool FBusy = false;  // some thread is using the connection
+    int FInlineRuns = 0; // a thread is running the queue inline: the worker keeps off
     bool FSleeping = false;
     // The hidden window's message queue: finished tasks with their message number, in the order
     // the worker finished them. One posted event tells the window that mail is waiting, so a
@@ -301,7 +310,6 @@ public:
 private:
     TmySQLClientTaskHandler *FHandler;
 };
-
 
 class TmySQLClientTaskHandler : public QObject
 {

@@ -4,7 +4,10 @@
 #include <stdexcept>
 #include <string>
 
-CellStore::CellStore() { m_buffer.push_back(0); } // the shared empty entry at offset 0
+CellStore::CellStore()
+{
+    m_buffer.push_back(0);
+} // the shared empty entry at offset 0
 
 void CellStore::clear()
 {
@@ -22,7 +25,8 @@ void CellStore::resize(int cols, int rows)
     if (cols == m_cols) {
         // Row-major: a change of row count only cuts or extends the tail.
         for (std::size_t i = cells; i < m_index.size(); ++i)
-            if (m_index[i] != 0 && m_index[i] != NullOffset) m_garbage += 1 + entryAt(m_buffer, m_index[i]).size();
+            if (m_index[i] != 0 && m_index[i] != NullOffset)
+                m_garbage += 1 + entryAt(m_buffer, m_index[i]).size();
         m_index.resize(cells, 0);
         m_rows = rows;
         return;
@@ -32,7 +36,8 @@ void CellStore::resize(int cols, int rows)
     const int keepRows = std::min(rows, m_rows);
     for (int r = 0; r < keepRows; ++r)
         std::copy_n(m_index.begin() + static_cast<std::ptrdiff_t>(slot(0, r)), keepCols,
-                    index.begin() + static_cast<std::ptrdiff_t>(static_cast<std::size_t>(r) * cols));
+                    index.begin() +
+                        static_cast<std::ptrdiff_t>(static_cast<std::size_t>(r) * cols));
     m_index.swap(index);
     m_cols = cols;
     m_rows = rows;
@@ -64,8 +69,7 @@ std::uint32_t CellStore::append(std::string_view text)
         return append(copy);
     }
     const std::size_t offset = m_buffer.size();
-    if (offset + text.size() + 10 >= NullOffset)
-        throw std::length_error("grid text exceeds 4 GiB");
+    if (offset + text.size() + 10 >= NullOffset) throw std::length_error("grid text exceeds 4 GiB");
     std::size_t length = text.size();
     do {
         unsigned char byte = length & 0x7F;

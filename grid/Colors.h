@@ -8,8 +8,14 @@
 using TColor = std::int32_t;
 
 namespace Colors {
-constexpr TColor rgb(int r, int g, int b) { return r | (g << 8) | (b << 16); }
-constexpr bool isSystem(TColor c) { return c < 0; }
+constexpr TColor rgb(int r, int g, int b)
+{
+    return r | (g << 8) | (b << 16);
+}
+constexpr bool isSystem(TColor c)
+{
+    return c < 0;
+}
 // System colour codes as the windowing system numbers them.
 constexpr TColor clBtnFace = static_cast<TColor>(0x8000000F);
 constexpr TColor clWindow = static_cast<TColor>(0x80000005);

@@ -132,7 +132,8 @@ QString TStringGrid::Cells(int col, int row) const
 void TStringGrid::setCells(int col, int row, const QString &text)
 {
     const QByteArray utf8 = text.toUtf8();
-    setCellUtf8(col, row, std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
+    setCellUtf8(col, row,
+                std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
 }
 
 void TStringGrid::setCellUtf8(int col, int row, std::string_view text)
@@ -153,18 +154,22 @@ void TStringGrid::invalidateCell(int col, int row)
     // Text may run past the cell's right edge, so the rest of the row is repainted too.
     const QRect rect = CellRect(col, row);
     if (!rect.isEmpty())
-        viewport()->update(QRect(rect.left(), rect.top(), viewport()->width() - rect.left(),
-                                 rect.height()));
+        viewport()->update(
+            QRect(rect.left(), rect.top(), viewport()->width() - rect.left(), rect.height()));
 }
 
 int TStringGrid::fixedWidth() const
 {
     int width = 0;
-    for (int c = 0; c < m_fixedCols; ++c) width += ColWidths(c) + m_gridLineWidth;
+    for (int c = 0; c < m_fixedCols; ++c)
+        width += ColWidths(c) + m_gridLineWidth;
     return width;
 }
 
-int TStringGrid::fixedHeight() const { return m_fixedRows * (m_defaultRowHeight + m_gridLineWidth); }
+int TStringGrid::fixedHeight() const
+{
+    return m_fixedRows * (m_defaultRowHeight + m_gridLineWidth);
+}
 
 int TStringGrid::visibleRowsFrom(int top) const
 {
@@ -242,10 +247,12 @@ QRect TStringGrid::CellRect(int col, int row) const
     if (row >= m_fixedRows && row < m_topRow) return {};
     int x = 0;
     if (col < m_fixedCols) {
-        for (int c = 0; c < col; ++c) x += ColWidths(c) + m_gridLineWidth;
+        for (int c = 0; c < col; ++c)
+            x += ColWidths(c) + m_gridLineWidth;
     } else {
         x = fixedWidth();
-        for (int c = m_leftCol; c < col; ++c) x += ColWidths(c) + m_gridLineWidth;
+        for (int c = m_leftCol; c < col; ++c)
+            x += ColWidths(c) + m_gridLineWidth;
     }
     const int pitch = m_defaultRowHeight + m_gridLineWidth;
     const int y = row < m_fixedRows ? row * pitch : fixedHeight() + (row - m_topRow) * pitch;
@@ -286,11 +293,13 @@ void TStringGrid::paintEvent(QPaintEvent *event)
     painter.fillRect(dirty, background);
 
     const int pitch = m_defaultRowHeight + m_gridLineWidth;
-    const int lastRow = std::min(RowCount() - 1,
-                                 m_topRow + (viewport()->height() - fixedHeight()) / pitch);
+    const int lastRow =
+        std::min(RowCount() - 1, m_topRow + (viewport()->height() - fixedHeight()) / pitch);
     std::vector<int> rows;
-    for (int r = 0; r < m_fixedRows; ++r) rows.push_back(r);
-    for (int r = m_topRow; r <= lastRow; ++r) rows.push_back(r);
+    for (int r = 0; r < m_fixedRows; ++r)
+        rows.push_back(r);
+    for (int r = m_topRow; r <= lastRow; ++r)
+        rows.push_back(r);
     std::vector<int> cols;
     int x = 0;
     for (int c = 0; c < ColCount() && x < viewport()->width(); ++c) {
@@ -320,9 +329,9 @@ void TStringGrid::paintEvent(QPaintEvent *event)
                 painter.fillRect(QRect(rect.right() + 1, rect.top(), m_gridLineWidth,
                                        rect.height() + m_gridLineWidth),
                                  lineColour);
-                painter.fillRect(QRect(rect.left(), rect.bottom() + 1, rect.width(),
-                                       m_gridLineWidth),
-                                 lineColour);
+                painter.fillRect(
+                    QRect(rect.left(), rect.bottom() + 1, rect.width(), m_gridLineWidth),
+                    lineColour);
             }
             if ((state & gdFocused) && !fixed) {
                 QStyleOptionFocusRect option;
@@ -386,7 +395,8 @@ void TStringGrid::scrollIntoView(int col, int row)
         } else {
             const int room = viewport()->width() - fixedWidth();
             int used = 0;
-            for (int c = m_leftCol; c <= col; ++c) used += ColWidths(c) + m_gridLineWidth;
+            for (int c = m_leftCol; c <= col; ++c)
+                used += ColWidths(c) + m_gridLineWidth;
             while (used > room && m_leftCol < col) {
                 used -= ColWidths(m_leftCol) + m_gridLineWidth;
                 ++m_leftCol;
@@ -435,22 +445,43 @@ void TStringGrid::mouseMoveEvent(QMouseEvent *event)
     viewport()->setCursor(sizingColumnAt(pos) >= 0 ? Qt::SplitHCursor : Qt::ArrowCursor);
 }
 
-void TStringGrid::mouseReleaseEvent(QMouseEvent *) { m_sizingCol = -1; }
+void TStringGrid::mouseReleaseEvent(QMouseEvent *)
+{
+    m_sizingCol = -1;
+}
 
 void TStringGrid::keyPressEvent(QKeyEvent *event)
 {
     const int page = std::max(visibleRowsFrom(m_topRow), 1);
     const bool ctrl = event->modifiers() & Qt::ControlModifier;
     switch (event->key()) {
-    case Qt::Key_Up: MoveTo(m_col, m_row - 1); break;
-    case Qt::Key_Down: MoveTo(m_col, m_row + 1); break;
-    case Qt::Key_Left: MoveTo(m_col - 1, m_row); break;
-    case Qt::Key_Right: MoveTo(m_col + 1, m_row); break;
-    case Qt::Key_PageUp: MoveTo(m_col, m_row - page); break;
-    case Qt::Key_PageDown: MoveTo(m_col, m_row + page); break;
-    case Qt::Key_Home: ctrl ? MoveTo(m_col, m_fixedRows) : MoveTo(m_fixedCols, m_row); break;
-    case Qt::Key_End: ctrl ? MoveTo(m_col, RowCount() - 1) : MoveTo(ColCount() - 1, m_row); break;
-    default: QAbstractScrollArea::keyPressEvent(event); return;
+    case Qt::Key_Up:
+        MoveTo(m_col, m_row - 1);
+        break;
+    case Qt::Key_Down:
+        MoveTo(m_col, m_row + 1);
+        break;
+    case Qt::Key_Left:
+        MoveTo(m_col - 1, m_row);
+        break;
+    case Qt::Key_Right:
+        MoveTo(m_col + 1, m_row);
+        break;
+    case Qt::Key_PageUp:
+        MoveTo(m_col, m_row - page);
+        break;
+    case Qt::Key_PageDown:
+        MoveTo(m_col, m_row + page);
+        break;
+    case Qt::Key_Home:
+        ctrl ? MoveTo(m_col, m_fixedRows) : MoveTo(m_fixedCols, m_row);
+        break;
+    case Qt::Key_End:
+        ctrl ? MoveTo(m_col, RowCount() - 1) : MoveTo(ColCount() - 1, m_row);
+        break;
+    default:
+        QAbstractScrollArea::keyPressEvent(event);
+        return;
     }
     event->accept();
 }

@@ -17,7 +17,12 @@ class TStringGrid : public QAbstractScrollArea
 {
     Q_OBJECT
 public:
-    enum TGridDrawState { gdSelected = 1, gdFocused = 2, gdFixed = 4 };
+    enum TGridDrawState
+    {
+        gdSelected = 1,
+        gdFocused = 2,
+        gdFixed = 4
+    };
     using TDrawCellEvent =
         std::function<void(TStringGrid *Sender, int ACol, int ARow, const QRect &Rect, int State)>;
     using TSelectCellEvent =

@@ -68,7 +68,8 @@ private Q_SLOTS:
         CellStore store;
         store.resize(3, 4);
         for (int r = 0; r < 4; ++r)
-            for (int c = 0; c < 3; ++c) store.set(c, r, std::to_string(c * 10 + r));
+            for (int c = 0; c < 3; ++c)
+                store.set(c, r, std::to_string(c * 10 + r));
         store.setNull(0, 0);
         store.resize(cols, rows);
         QCOMPARE(store.colCount(), cols);
@@ -101,7 +102,8 @@ private Q_SLOTS:
         CellStore store;
         store.resize(2, 1);
         store.set(0, 0, "source text");
-        for (int i = 0; i < 1000; ++i) store.set(1, 0, store.get(0, 0));
+        for (int i = 0; i < 1000; ++i)
+            store.set(1, 0, store.get(0, 0));
         store.set(1, 0, store.get(0, 0));
         QCOMPARE(std::string(store.get(1, 0)), std::string("source text"));
     }
@@ -111,7 +113,8 @@ private Q_SLOTS:
         CellStore store;
         store.resize(4, 4);
         for (int round = 0; round < 2000; ++round)
-            for (int c = 0; c < 4; ++c) store.set(c, round % 4, "value " + std::to_string(round));
+            for (int c = 0; c < 4; ++c)
+                store.set(c, round % 4, "value " + std::to_string(round));
         // 16 live cells of ~10 bytes: the buffer must not hold all 8000 writes.
         QVERIFY2(store.bufferBytes() < 20000, std::to_string(store.bufferBytes()).c_str());
         QCOMPARE(std::string(store.get(3, 1997 % 4)), std::string("value 1997"));
@@ -123,7 +126,8 @@ private Q_SLOTS:
         CellStore store;
         store.resize(8, 100000);
         for (int r = 0; r < 100000; ++r)
-            for (int c = 0; c < 8; ++c) store.set(c, r, "cell");
+            for (int c = 0; c < 8; ++c)
+                store.set(c, r, "cell");
         // 4 bytes of offset and 5 of text a cell, with vector slack: far below a string per cell.
         QVERIFY(store.memoryBytes() < std::size_t(8) * 100000 * 16);
         QCOMPARE(std::string(store.get(7, 99999)), std::string("cell"));

@@ -22,12 +22,12 @@ struct Server
 };
 
 // Without a sandbox the tests are skipped on a developer's machine and fail in CI.
-#define REQUIRE_SERVER()                                                                       \
-    do {                                                                                       \
-        if (!Server().ok()) {                                                                  \
-            if (qEnvironmentVariableIsSet("CI")) QFAIL("the MariaDB sandbox is not running");  \
-            QSKIP("no MariaDB sandbox: run the tests through scripts/test.sh");                \
-        }                                                                                      \
+#define REQUIRE_SERVER()                                                                           \
+    do {                                                                                           \
+        if (!Server().ok()) {                                                                      \
+            if (qEnvironmentVariableIsSet("CI")) QFAIL("the MariaDB sandbox is not running");      \
+            QSKIP("no MariaDB sandbox: run the tests through scripts/test.sh");                    \
+        }                                                                                          \
     } while (0)
 
 // Everything a client reports, in order, as short lines.
@@ -166,7 +166,8 @@ private Q_SLOTS:
         QCOMPARE(ClientFlagOf(C::CLIENT_LONG_PASSWORD | C::CLIENT_CONNECT_WITH_DB), 9u);
         QCOMPARE(ClientFlagOf(C::CLIENT_IGNORE_SPACE), 256u);
         TSetClientCapabilities all;
-        for (int i = 0; i <= 8; ++i) all |= static_cast<C>(1 << i);
+        for (int i = 0; i <= 8; ++i)
+            all |= static_cast<C>(1 << i);
         QCOMPARE(ClientFlagOf(all), 511u);
         TmySQLClient client;
         QCOMPARE(ClientFlagOf(client.Capabilities()), 9u);
@@ -240,13 +241,13 @@ private Q_SLOTS:
         client->Query()->Submit("SELECT 1", "q1");
         client->Query()->Submit("SELECT 2", "q2");
         Server s;
-        client->Utility()->Connect(s.host.toStdString(),
-                                   s.user.toStdString(), s.password.toStdString(), "", s.port, 0,
-                                   "again", [&r](QObject *) { r.log << QStringLiteral("reconnected"); },
-                                   nullptr);
+        client->Utility()->Connect(
+            s.host.toStdString(), s.user.toStdString(), s.password.toStdString(), "", s.port, 0,
+            "again", [&r](QObject *) { r.log << QStringLiteral("reconnected"); }, nullptr);
         QCOMPARE(client->TaskHandler()->Thread()->TaskCount(), 3);
         client->ExecuteTasks();
-        const QStringList order = r.log.filter(QRegularExpression(QStringLiteral("^(reconnected|query)")));
+        const QStringList order =
+            r.log.filter(QRegularExpression(QStringLiteral("^(reconnected|query)")));
         QCOMPARE(order, QStringList({"reconnected", "query q1", "query q2"}));
     }
 
@@ -262,7 +263,8 @@ private Q_SLOTS:
         client->ExecuteTasks();
         QTRY_COMPARE(r.queries.size(), 1);
         QCOMPARE(r.queries.first(), QString(40, QLatin1Char('x')));
-        QVERIFY(r.statuses().contains(QStringLiteral("status Active %1 1 handler").arg(QString(40, QLatin1Char('x')))));
+        QVERIFY(r.statuses().contains(
+            QStringLiteral("status Active %1 1 handler").arg(QString(40, QLatin1Char('x')))));
     }
 
     void failedConnects_data()
@@ -426,7 +428,7 @@ private Q_SLOTS:
         QCOMPARE(q->FieldNameLoads(), 1); // names read once
         QVERIFY(q->FieldName(9).isEmpty());
         QCOMPARE(QByteArray(q->Value(0, 0)), QByteArray("1"));
-        QVERIFY(q->Value(0, 1) == nullptr); // NULL is a null pointer
+        QVERIFY(q->Value(0, 1) == nullptr);                   // NULL is a null pointer
         QCOMPARE(QByteArray(q->Value(1, 1)), QByteArray("")); // '' is an empty text
         QVERIFY(q->Value(2, 0) == nullptr);
         QVERIFY(q->RowText(2).isEmpty()); // NULL key: empty row text
@@ -560,7 +562,8 @@ private Q_SLOTS:
         client->setConnectedTimer(nullptr); // no second time-out during the check
         submit(client.get(), "SELECT 1", "after idle");
         QTRY_COMPARE(r.queries, QStringList({"after idle"}));
-        QCOMPARE(r.statuses().value(0), QStringLiteral("status Reconnecting [Reconnect] 0 component"));
+        QCOMPARE(r.statuses().value(0),
+                 QStringLiteral("status Reconnecting [Reconnect] 0 component"));
         // The reconnect runs ahead of the waiting request.
         QVERIFY(r.statuses().value(1).startsWith(
             QStringLiteral("status Active Connect to mySQL Server ")));
@@ -610,7 +613,8 @@ private Q_SLOTS:
             // Everything that waited ran first, in order, before Close returned.
             QCOMPARE(r.queries, QStringList({"waiting"}));
             QCOMPARE(r.closes, 1);
-            QCOMPARE(r.log.last(), QStringLiteral("status Not Connected [Not Connected] 0 component"));
+            QCOMPARE(r.log.last(),
+                     QStringLiteral("status Not Connected [Not Connected] 0 component"));
         } else {
             QCOMPARE(r.closes, 0);
             QTRY_COMPARE(r.closes, 1);
@@ -639,7 +643,8 @@ private Q_SLOTS:
         client->ExecuteTasks();
         QTRY_COMPARE(r.closes, 1);
         QCoreApplication::processEvents();
-        const QStringList order = r.log.filter(QRegularExpression(QStringLiteral("^(query|close)")));
+        const QStringList order =
+            r.log.filter(QRegularExpression(QStringLiteral("^(query|close)")));
         QCOMPARE(order, QStringList({"query q1", "query q2", "query q3", "close"}));
     }
 

@@ -6,7 +6,7 @@
 #include <QTest>
 
 namespace {
-constexpr TColor Red = 0x0000FF;   // 0x00BBGGRR
+constexpr TColor Red = 0x0000FF; // 0x00BBGGRR
 constexpr TColor Green = 0x00FF00;
 constexpr TColor Blue = 0xFF0000;
 
@@ -35,7 +35,10 @@ void setUp(TMgrid &grid, int cols, int rows)
     grid.setEvenRowColor(Blue);
 }
 
-QImage render(TMgrid &grid) { return grid.viewport()->grab().toImage(); }
+QImage render(TMgrid &grid)
+{
+    return grid.viewport()->grab().toImage();
+}
 
 // A point inside the cell, away from where its text is written.
 QColor fillOf(TMgrid &grid, const QImage &image, int col, int row)

@@ -13,7 +13,6 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QPlainTextEdit>
 #include <QDir>
 #include <QHeaderView>
 #include <QLabel>
@@ -21,6 +20,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QStackedWidget>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
@@ -82,7 +82,8 @@ private Q_SLOTS:
         QCOMPARE(w->Notebook->currentWidget()->objectName(), QStringLiteral("Welcome"));
         QCOMPARE(w->Notebook->count(), 9);
         QCOMPARE(w->PanelText(1), QStringLiteral("Disconnected"));
-        for (int p = 2; p <= 5; ++p) QVERIFY(w->PanelText(p).isEmpty());
+        for (int p = 2; p <= 5; ++p)
+            QVERIFY(w->PanelText(p).isEmpty());
         QCOMPARE(w->Tree_view->topLevelItemCount(), 0);
         QVERIFY(w->Server_info->text().isEmpty());
         QVERIFY(w->Host_info->text().isEmpty());
@@ -114,9 +115,9 @@ private Q_SLOTS:
         QCOMPARE(program.console->size(), QSize(505, 232));
         QCOMPARE(program.Informacjon->windowTitle(), QStringLiteral("About"));
         QCOMPARE(program.Informacjon->size(), QSize(359, 132));
-        for (QWidget *tool : std::initializer_list<QWidget *>{
-                 program.login.get(), program.settings_form.get(), program.console.get(),
-                 program.Informacjon.get()})
+        for (QWidget *tool :
+             std::initializer_list<QWidget *>{program.login.get(), program.settings_form.get(),
+                                              program.console.get(), program.Informacjon.get()})
             QCOMPARE(tool->windowType(), Qt::Tool);
         QCOMPARE(program.login->Host_edit->text(), QStringLiteral("localhost"));
         QCOMPARE(program.login->User_edit->text(), QStringLiteral("root"));
@@ -171,7 +172,8 @@ private Q_SLOTS:
         TProgram program;
         Ttolvar *w = program.tolvar.get();
         QStringList top;
-        for (QAction *a : w->menuBar()->actions()) top << a->text().remove(QLatin1Char('&'));
+        for (QAction *a : w->menuBar()->actions())
+            top << a->text().remove(QLatin1Char('&'));
         QCOMPARE(top, QStringList({"File", "Servers", "Databases", "Tables"}));
         QCOMPARE(entries(topMenu(w, QStringLiteral("File"))),
                  QStringList({"Connect", "Disconnect", "Settings", "Quit"}));
@@ -180,7 +182,8 @@ private Q_SLOTS:
                  QStringList({"Add", "Delete", "Rename", "Refresh list"}));
         QVERIFY(!w->action(QStringLiteral("Rename1"))->isEnabled());
         QVERIFY(!topMenu(w, QStringLiteral("Tables"))->menuAction()->isEnabled());
-        for (QAction *a : topMenu(w, QStringLiteral("File"))->actions()) QVERIFY(!a->icon().isNull());
+        for (QAction *a : topMenu(w, QStringLiteral("File"))->actions())
+            QVERIFY(!a->icon().isNull());
 
         QCOMPARE(entries(w->Tree_view_popup), QStringList({"Refresh", "Databases", "Tables"}));
         QMenu *databases = subMenu(w->Tree_view_popup, QStringLiteral("Databases"));
@@ -200,15 +203,14 @@ private Q_SLOTS:
         for (QObject *child : w->panel_toolbar->children()) {
             if (auto *b = qobject_cast<QToolButton *>(child))
                 order << b->objectName();
-            else if (auto *f = qobject_cast<QFrame *>(child);
-                     f && f->frameShape() == QFrame::VLine)
+            else if (auto *f = qobject_cast<QFrame *>(child); f && f->frameShape() == QFrame::VLine)
                 ++separators;
         }
-        QCOMPARE(order, QStringList({"SpeedButton7", "SpeedButton9", "SpeedButton10",
-                                     "SpeedButton18", "SpeedButton22", "SpeedButton19",
-                                     "SpeedButton12", "SpeedButton13", "SpeedButton11",
-                                     "SpeedButton14", "SpeedButton20", "informacje", "pomoc",
-                                     "Exit_button"}));
+        QCOMPARE(order,
+                 QStringList({"SpeedButton7", "SpeedButton9", "SpeedButton10", "SpeedButton18",
+                              "SpeedButton22", "SpeedButton19", "SpeedButton12", "SpeedButton13",
+                              "SpeedButton11", "SpeedButton14", "SpeedButton20", "informacje",
+                              "pomoc", "Exit_button"}));
         QCOMPARE(separators, 4);
         QCOMPARE(w->button(QStringLiteral("SpeedButton7"))->toolTip(),
                  QStringLiteral("Splash screen"));
@@ -226,7 +228,8 @@ private Q_SLOTS:
         TProgram program;
         Ttolvar *w = program.tolvar.get();
         const int widths[5] = {100, 100, 100, 100, 50};
-        for (int p = 1; p <= 5; ++p) QCOMPARE(w->StatusPanel(p)->width(), widths[p - 1]);
+        for (int p = 1; p <= 5; ++p)
+            QCOMPARE(w->StatusPanel(p)->width(), widths[p - 1]);
         QVERIFY(w->StatusPanel(5)->alignment() & Qt::AlignHCenter);
         QCOMPARE(w->StatusPanel(5)->frameShadow(), QFrame::Raised);
     }
@@ -278,7 +281,8 @@ private Q_SLOTS:
         w->TC_F_TYPE->setEditText(QStringLiteral("char"));
         w->button(QStringLiteral("SpeedButton16"))->click();
         QStringList lines;
-        for (int i = 0; i < w->TC_FIELDS->count(); ++i) lines << w->TC_FIELDS->item(i)->text();
+        for (int i = 0; i < w->TC_FIELDS->count(); ++i)
+            lines << w->TC_FIELDS->item(i)->text();
         QCOMPARE(lines, QStringList({"name CHAR (255)", "id INT", "note char"}));
         QCOMPARE(w->TC_F_Name->text(), QStringLiteral("note")); // the edits keep their texts
     }
@@ -356,11 +360,16 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("letter") << "File not found" << "File not found.";
-        QTest::newRow("digit") << "I/O error 5" << "I/O error 5.";
-        QTest::newRow("full stop") << "Done." << "Done.";
-        QTest::newRow("bracket sorts before") << "value (x)" << "value (x)";
-        QTest::newRow("empty") << "" << "";
+        QTest::newRow("letter") << "File not found"
+                                << "File not found.";
+        QTest::newRow("digit") << "I/O error 5"
+                               << "I/O error 5.";
+        QTest::newRow("full stop") << "Done."
+                                   << "Done.";
+        QTest::newRow("bracket sorts before") << "value (x)"
+                                              << "value (x)";
+        QTest::newRow("empty") << ""
+                               << "";
     }
     void errorTextFullStopRule()
     {

@@ -81,6 +81,7 @@ void TAnimate::paintEvent(QPaintEvent *)
     p.setBrush(Qt::white);
     p.drawRect(QRectF(-9, -11, 18, 22));
     p.setPen(QPen(QColor(0x90, 0xa4, 0xae), 1));
-    for (int i = 0; i < 3; ++i) p.drawLine(QPointF(-5, -5 + i * 5), QPointF(5, -5 + i * 5));
+    for (int i = 0; i < 3; ++i)
+        p.drawLine(QPointF(-5, -5 + i * 5), QPointF(5, -5 + i * 5));
     p.restore();
 }

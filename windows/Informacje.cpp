@@ -8,13 +8,8 @@
 
 TInformacjon::TInformacjon(QWidget *parent) : QWidget(parent, Qt::Tool)
 {
-    setObjectName(QStringLiteral("Informacjon"));
-    setWindowTitle(QStringLiteral("About"));
-    setFont(ui::windowFont());
-    setBackgroundRole(QPalette::Button);
-    setAutoFillBackground(true);
-    setFixedSize(359, 132);
-    move(585, 371);
+    ui::setUpToolWindow(this, QStringLiteral("Informacjon"), QStringLiteral("About"),
+                        QSize(359, 132), QPoint(585, 371));
 
     Image1 = new QLabel(this);
     Image1->setObjectName(QStringLiteral("Image1"));
@@ -49,4 +44,7 @@ TInformacjon::TInformacjon(QWidget *parent) : QWidget(parent, Qt::Tool)
     connect(SpeedButton1, &QAbstractButton::clicked, this, &TInformacjon::SpeedButton1Click);
 }
 
-void TInformacjon::SpeedButton1Click() { hide(); }
+void TInformacjon::SpeedButton1Click()
+{
+    hide();
+}

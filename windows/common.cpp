@@ -40,6 +40,24 @@ QPixmap picture(const QString &name)
     return QPixmap(QStringLiteral(":/pictures/%1.jpg").arg(name));
 }
 
+void setUpToolWindow(QWidget *window, const QString &objectName, const QString &caption,
+                     QSize clientSize, QPoint position, const QColor &background)
+{
+    window->setObjectName(objectName);
+    window->setWindowTitle(caption);
+    window->setFont(windowFont());
+    if (background.isValid()) {
+        QPalette palette = window->palette();
+        palette.setColor(QPalette::Window, background);
+        window->setPalette(palette);
+    } else {
+        window->setBackgroundRole(QPalette::Button);
+    }
+    window->setAutoFillBackground(true);
+    window->setFixedSize(clientSize);
+    window->move(position);
+}
+
 void place(QWidget *widget, int left, int top, int width, int height)
 {
     const QSize hint = widget->sizeHint();
@@ -73,7 +91,10 @@ QString errorText(const QString &text)
     return text + QLatin1Char('.');
 }
 
-void showAppError(QWidget *parent, const QString &text) { g_shower(parent, errorText(text)); }
+void showAppError(QWidget *parent, const QString &text)
+{
+    g_shower(parent, errorText(text));
+}
 
 ErrorShower setErrorShower(ErrorShower shower)
 {

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QColor>
 #include <QFont>
 #include <QIcon>
 #include <QPixmap>
+#include <QPoint>
+#include <QSize>
 #include <QString>
 
 class QWidget;
@@ -13,14 +16,19 @@ class QAbstractButton;
 namespace ui {
 // "MS Sans Serif" 8 pt (11 pixels) where installed, a plain sans-serif elsewhere.
 QFont windowFont(int pixelSize = 11);
-QIcon icon(const QString &name);        // an SVG glyph from resources/icons
-QPixmap picture(const QString &name);   // a JPEG picture from resources/pictures
+QIcon icon(const QString &name);      // an SVG glyph from resources/icons
+QPixmap picture(const QString &name); // a JPEG picture from resources/pictures
+// The frame shared by the secondary windows: a tool window of fixed client size at a fixed screen
+// position, in the window font, on the given background (the button face when invalid).
+void setUpToolWindow(QWidget *window, const QString &objectName, const QString &caption,
+                     QSize clientSize, QPoint position, const QColor &background = QColor());
 // Places a control at a fixed position; the width grows when the local font needs more room,
 // so that no caption is clipped.
 void place(QWidget *widget, int left, int top, int width = -1, int height = -1);
 // A flat button; one without visible text is named for screen readers by its command.
 QAbstractButton *flatButton(QWidget *parent, const QString &objectName, const QString &text,
-                            const QString &iconName = QString(), const QString &command = QString());
+                            const QString &iconName = QString(),
+                            const QString &command = QString());
 // The error text as the application's error box shows it: a full stop is added when the last
 // character sorts after '.'.
 QString errorText(const QString &text);

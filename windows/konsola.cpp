@@ -8,15 +8,8 @@
 
 Tconsole::Tconsole(TmySQLClient *mysql, QWidget *parent) : QWidget(parent, Qt::Tool), m_mysql(mysql)
 {
-    setObjectName(QStringLiteral("console"));
-    setWindowTitle(QStringLiteral("Mysql Console"));
-    setFont(ui::windowFont());
-    QPalette white = palette();
-    white.setColor(QPalette::Window, Qt::white);
-    setPalette(white);
-    setAutoFillBackground(true);
-    setFixedSize(505, 232);
-    move(268, 188);
+    ui::setUpToolWindow(this, QStringLiteral("console"), QStringLiteral("Mysql Console"),
+                        QSize(505, 232), QPoint(268, 188), Qt::white);
 
     Memo1 = new QPlainTextEdit(this);
     Memo1->setObjectName(QStringLiteral("Memo1"));
@@ -39,4 +32,7 @@ Tconsole::Tconsole(TmySQLClient *mysql, QWidget *parent) : QWidget(parent, Qt::T
     setTabOrder(Memo1, Edit1);
 }
 
-void Tconsole::appendLine(const QString &line) { Memo1->appendPlainText(line); }
+void Tconsole::appendLine(const QString &line)
+{
+    Memo1->appendPlainText(line);
+}

@@ -5,18 +5,13 @@
 #include <QAbstractButton>
 #include <QFrame>
 #include <QLabel>
-#include <algorithm>
 #include <QLineEdit>
+#include <algorithm>
 
 Tlogin::Tlogin(TmySQLClient *mysql, QWidget *parent) : QWidget(parent, Qt::Tool), m_mysql(mysql)
 {
-    setObjectName(QStringLiteral("login"));
-    setWindowTitle(QStringLiteral("login"));
-    setFont(ui::windowFont());
-    setBackgroundRole(QPalette::Button);
-    setAutoFillBackground(true);
-    setFixedSize(379, 180);
-    move(226, 190);
+    ui::setUpToolWindow(this, QStringLiteral("login"), QStringLiteral("login"), QSize(379, 180),
+                        QPoint(226, 190));
 
     Logo_grx = new QLabel(this);
     Logo_grx->setObjectName(QStringLiteral("Logo_grx"));
@@ -76,4 +71,7 @@ Tlogin::Tlogin(TmySQLClient *mysql, QWidget *parent) : QWidget(parent, Qt::Tool)
     connect(login_cancel, &QAbstractButton::clicked, this, &Tlogin::login_cancelClick);
 }
 
-void Tlogin::login_cancelClick() { hide(); }
+void Tlogin::login_cancelClick()
+{
+    hide();
+}

@@ -9,13 +9,8 @@
 
 Tsettings_form::Tsettings_form(QWidget *parent) : QWidget(parent, Qt::Tool)
 {
-    setObjectName(QStringLiteral("settings_form"));
-    setWindowTitle(QStringLiteral("Settings"));
-    setFont(ui::windowFont());
-    setBackgroundRole(QPalette::Button);
-    setAutoFillBackground(true);
-    setFixedSize(537, 318);
-    move(257, 216);
+    ui::setUpToolWindow(this, QStringLiteral("settings_form"), QStringLiteral("Settings"),
+                        QSize(537, 318), QPoint(257, 216));
 
     TabbedNotebook1 = new QTabWidget(this);
     TabbedNotebook1->setObjectName(QStringLiteral("TabbedNotebook1"));
@@ -38,11 +33,16 @@ Tsettings_form::Tsettings_form(QWidget *parent) : QWidget(parent, Qt::Tool)
     bevel1->setFrameStyle(QFrame::HLine | QFrame::Sunken);
     bevel1->setGeometry(8, 248 + 9 - 2, 513, 2);
 
-    SpeedButton1 = ui::flatButton(general, QStringLiteral("SpeedButton1"), QStringLiteral("Update"));
+    SpeedButton1 =
+        ui::flatButton(general, QStringLiteral("SpeedButton1"), QStringLiteral("Update"));
     SpeedButton1->setGeometry(416, 264, 105, 25);
-    SpeedButton2 = ui::flatButton(general, QStringLiteral("SpeedButton2"), QStringLiteral("Cancel"));
+    SpeedButton2 =
+        ui::flatButton(general, QStringLiteral("SpeedButton2"), QStringLiteral("Cancel"));
     SpeedButton2->setGeometry(8, 264, 105, 25);
     connect(SpeedButton2, &QAbstractButton::clicked, this, &Tsettings_form::SpeedButton2Click);
 }
 
-void Tsettings_form::SpeedButton2Click() { hide(); }
+void Tsettings_form::SpeedButton2Click()
+{
+    hide();
+}
