@@ -527,7 +527,7 @@ void TmySQLClientThread::Execute()
             delete task;
         } else {
             FMailbox.emplace_back(outcome == Outcome::Done ? WM_TASK_DONE : WM_TASK_FAILED, task);
-            if (!FMailPosted) {
+            if (!FMailPosted && (!FPolling || FTaskList.empty())) {
                 FMailPosted = true;
                 QCoreApplication::postEvent(FNotifyWindow,
                                             new QEvent(static_cast<QEvent::Type>(WM_TASK_DONE)));
@@ -630,6 +630,8 @@ TmySQLClientTaskHandler::TmySQLClientTaskHandler(bool Threaded, QObject *parent)
     FThread = std::make_unique<TmySQLClientThread>(this);
     FThread->FNotifyWindow = FWindow.get();
     setThreaded(Threaded);
+    FMailTimer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&FMailTimer, &QTimer::timeout, this, [this] { MailTimer(); });
 }
 
 TmySQLClientTaskHandler::~TmySQLClientTaskHandler()
@@ -646,10 +648,36 @@ void TmySQLClientTaskHandler::setThreaded(bool value)
 
 void TmySQLClientTaskHandler::ProcessTasks()
 {
-    if (FThreaded)
+    if (FThreaded) {
+        {
+            std::lock_guard<std::mutex> lock(FThread->FLock);
+            FThread->FPolling = true;
+        }
+        if (!FMailTimer.isActive()) FMailTimer.start(1);
         FThread->Wake();
-    else
+    } else {
         FThread->RunAll();
+    }
+}
+
+void TmySQLClientTaskHandler::MailTimer()
+{
+    bool hadMail = false;
+    {
+        std::lock_guard<std::mutex> lock(FThread->FLock);
+        hadMail = !FThread->FMailbox.empty();
+    }
+    if (hadMail) DeliverMessages();
+    std::lock_guard<std::mutex> lock(FThread->FLock);
+    if (FThread->FTaskList.empty() && !FThread->FBusy && FThread->FMailbox.empty()) {
+        // Nothing under way: back to one posted wake-up per result.
+        FThread->FPolling = false;
+        FMailTimer.stop();
+        return;
+    }
+    // A long statement keeps the worker busy: look less often, but never later than a frame.
+    const int interval = hadMail ? 1 : std::min(FMailTimer.interval() * 2, 16);
+    if (interval != FMailTimer.interval()) FMailTimer.setInterval(interval);
 }
 
 void TmySQLClientTaskHandler::DropPostedMessages()

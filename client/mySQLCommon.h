@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 #include <atomic>
 #include <condition_variable>
@@ -297,6 +298,10 @@ private:
     // burst of finished tasks costs one wake-up of the window thread, not one each.
     std::deque<std::pair<int, TmySQLClientTaskData *>> FMailbox;
     bool FMailPosted = false;
+    // While the window thread polls the mailbox on a short timer (work is under way), the worker
+    // posts only for the last task of a run, so a burst of results costs a few wake-ups of the
+    // window thread instead of one per task.
+    bool FPolling = false;
     std::thread FThread;
 };
 
@@ -333,7 +338,10 @@ public:
     void WndProc(int Msg, TmySQLClientTaskData *Task);
 
 private:
+    void MailTimer();
+
     std::unique_ptr<TmySQLClientTaskWindow> FWindow;
+    QTimer FMailTimer;
     bool FThreaded = false;
     std::unique_ptr<TmySQLClientThread> FThread;
 };
