@@ -526,11 +526,12 @@ void TmySQLClientThread::Execute()
         if (outcome == Outcome::Unreported) {
             delete task;
         } else {
-            FMailbox.emplace_back(outcome == Outcome::Done ? WM_TASK_DONE : WM_TASK_FAILED, task);
+            const int message = outcome == Outcome::Done ? WM_TASK_DONE : WM_TASK_FAILED;
+            FMailbox.emplace_back(message, task);
             if (!FMailPosted && (!FPolling || FTaskList.empty())) {
                 FMailPosted = true;
                 QCoreApplication::postEvent(FNotifyWindow,
-                                            new QEvent(static_cast<QEvent::Type>(WM_TASK_DONE)));
+                                            new QEvent(static_cast<QEvent::Type>(message)));
             }
         }
         FBusy = false;
@@ -619,7 +620,8 @@ void TmySQLClientThread::NotifyError(TmySQLClientTaskData *task)
 
 bool TmySQLClientTaskWindow::event(QEvent *e)
 {
-    if (static_cast<int>(e->type()) != WM_TASK_DONE) return QObject::event(e);
+    const int type = static_cast<int>(e->type());
+    if (type != WM_TASK_DONE && type != WM_TASK_FAILED) return QObject::event(e);
     FHandler->DeliverMessages();
     return true;
 }
