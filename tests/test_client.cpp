@@ -648,6 +648,22 @@ private Q_SLOTS:
         QCOMPARE(order, QStringList({"query q1", "query q2", "query q3", "close"}));
     }
 
+    void resultsDoNotWaitBehindASlowStatement()
+    {
+        REQUIRE_SERVER();
+        auto client = makeClient(true);
+        Recorder r;
+        r.attach(client.get());
+        QVERIFY(connectAndWait(client.get(), r));
+        client->Query()->Submit("SELECT 1", "fast");
+        client->Query()->Submit("SELECT SLEEP(1)", "slow");
+        client->ExecuteTasks();
+        // The fast result is delivered while the slow statement still runs.
+        QTRY_COMPARE_WITH_TIMEOUT(r.queries, QStringList({"fast"}), 900);
+        QCOMPARE(client->TaskHandler()->Thread()->TaskCount(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(r.queries, QStringList({"fast", "slow"}), 5000);
+    }
+
     void secondConnectWhileConnectingQueuesNothing()
     {
         REQUIRE_SERVER();
