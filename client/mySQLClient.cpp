@@ -24,7 +24,14 @@ TCustom_mySQLClient::TCustom_mySQLClient(QObject *owner) : QObject(owner)
 TCustom_mySQLClient::~TCustom_mySQLClient()
 {
     CloseSilently();
-    FTaskHandler.reset(); // stops the worker after the task it is running
+    if (FTaskHandler->InUse()) {
+        // Destroyed from inside one of our own events: the handler's frames are still on the
+        // stack, so it is stopped and emptied now and freed once they have returned.
+        FTaskHandler->Abandon();
+        FTaskHandler.release()->deleteLater();
+    } else {
+        FTaskHandler.reset(); // stops the worker after the task it is running
+    }
     // A connect that finished while we were going away leaves an open connection: close it.
     if (FMySQL.Handle && MySQLLibHandle && mysql_close) mysql_close(FMySQL.Handle);
     FMySQL.Handle = nullptr;
@@ -47,25 +54,16 @@ void TCustom_mySQLClient::setOnStatus(TmySQLClientTask_OnStatus value)
 
 void TCustom_mySQLClient::queueConnect(TmySQLClientTask_OnComplete onComplete)
 {
-    FConnecting = true;
-    const TmySQLClientTask_OnError onError = OnConnectError;
-    FUtility->Connect(
-        utf8(FHostname), utf8(FUsername), utf8(FPassword), utf8(FDatabase), FPort, FClientFlag,
-        "Connect to mySQL Server",
-        [this, onComplete](QObject *sender) {
-            FConnecting = false;
-            if (onComplete) onComplete(sender);
-        },
-        [this, onError](QObject *sender, const QString &msg) {
-            FConnecting = false;
-            if (onError) onError(sender, msg);
-        });
+    FUtility->Connect(utf8(FHostname), utf8(FUsername), utf8(FPassword), utf8(FDatabase), FPort,
+                      FClientFlag, "Connect to mySQL Server", std::move(onComplete),
+                      OnConnectError);
 }
 
 void TCustom_mySQLClient::Connect()
 {
-    // A connect already under way is not queued twice.
-    if (FConnected || FConnecting) return;
+    // A connect already under way (waiting, running, or finished and not yet reported) is not
+    // queued twice. Asked of the queue itself, so a connect dropped unrun locks nothing out.
+    if (FConnected || FTaskHandler->Thread()->ConnectPending()) return;
     if (!MySQLLibHandle) LoadMySQLLibrary();
     if (!MySQLLibHandle) {
         const auto onError = OnConnectError;
@@ -132,16 +130,21 @@ void TCustom_mySQLClient::CloseComplete(QObject *)
     FConnected = false;
     FTimedOut = false;
     StopConnectedTimer();
+    QPointer<TCustom_mySQLClient> self(this);
     const auto onClose = OnClose;
     if (onClose) onClose(this);
-    if (FOnStatus) FOnStatus(this, stNotConnected, QStringLiteral("[Not Connected]"), 0);
+    if (!self) return; // the owner destroyed us inside OnClose
+    const auto onStatus = FOnStatus;
+    if (onStatus) onStatus(this, stNotConnected, QStringLiteral("[Not Connected]"), 0);
+    if (!self) return;
     FQuery.reset();
     FModify.reset();
 }
 
 void TCustom_mySQLClient::TaskFinished(QObject *)
 {
-    if (FConnectedTimer && !FTimedOut && FConnected) {
+    // The time-out measures idleness: it starts only when nothing waits and nothing runs.
+    if (FConnectedTimer && !FTimedOut && FConnected && FTaskHandler->Thread()->Idle()) {
         StopConnectedTimer();
         StartConnectedTimer();
     }

@@ -80,7 +80,6 @@ private:
     std::unique_ptr<TmySQLClientModify> FModify;
     std::unique_ptr<TmySQLClientUtility> FUtility;
     bool FConnected = false;
-    bool FConnecting = false; // a connect task is queued or running
     std::int32_t FConnectedTimeOutInterval = 300000;
     QPointer<QTimer> FConnectedTimer;
     bool FTimedOut = false;

@@ -19,12 +19,14 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 // The library's types, declared here rather than taken from its headers: the library is loaded at
-// run time, and the few layouts we read are the ones every MySQL and MariaDB client shares.
+// run time, and the layouts we read are the ones every MySQL and MariaDB client shares.
 struct st_mysql;
 struct st_mysql_res;
 using MYSQL = st_mysql;
@@ -34,17 +36,99 @@ using MYSQL_ROW_OFFSET = void *;
 using MYSQL_FIELD_OFFSET = unsigned int;
 using my_ulonglong = unsigned long long;
 using my_bool = char;
-// A field description begins with its column name, original name and table name.
+// A field description, as the library lays it out.
 struct MYSQL_FIELD
 {
     char *name;
     char *org_name;
     char *table;
+    char *org_table;
+    char *db;
+    char *catalog;
+    char *def;
+    unsigned long length;
+    unsigned long max_length;
+    unsigned int name_length;
+    unsigned int org_name_length;
+    unsigned int table_length;
+    unsigned int org_table_length;
+    unsigned int db_length;
+    unsigned int catalog_length;
+    unsigned int def_length;
+    unsigned int flags;
+    unsigned int decimals;
+    unsigned int charsetnr;
+    int type; // enum_field_types
+    void *extension;
 };
-constexpr int MYSQL_SET_CHARSET_NAME = 7; // option number of mysql_options
+// Option numbers of mysql_options.
+constexpr int MYSQL_OPT_CONNECT_TIMEOUT = 0;
+constexpr int MYSQL_SET_CHARSET_NAME = 7;
+constexpr int MYSQL_OPT_READ_TIMEOUT = 11;
+constexpr int MYSQL_OPT_WRITE_TIMEOUT = 12;
+// Field flags and the column types a caller compares.
+constexpr unsigned int NOT_NULL_FLAG = 1;
+constexpr unsigned int PRI_KEY_FLAG = 2;
+constexpr unsigned int BINARY_FLAG = 128;
+constexpr int MYSQL_TYPE_FLOAT = 4;
+constexpr int MYSQL_TYPE_DOUBLE = 5;
 
 // ---------------------------------------------------------------------------------------------
 // Library binding
+
+// Every entry point we bind: the library's 35, then the accessors and helpers used beside them.
+// X(name, result type, parameter list)
+#define QUORVANE_MYSQL_ENTRY_POINTS(X)                                                             \
+    X(mysql_debug, void, (const char *))                                                           \
+    X(mysql_dump_debug_info, int, (MYSQL *))                                                       \
+    X(mysql_init, MYSQL *, (MYSQL *))                                                              \
+    X(mysql_connect, MYSQL *, (MYSQL *, const char *, const char *, const char *))                 \
+    X(mysql_real_connect, MYSQL *,                                                                 \
+      (MYSQL *, const char *, const char *, const char *, const char *, unsigned int,              \
+       const char *, unsigned long))                                                               \
+    X(mysql_close, void, (MYSQL *))                                                                \
+    X(mysql_select_db, int, (MYSQL *, const char *))                                               \
+    X(mysql_create_db, int, (MYSQL *, const char *))                                               \
+    X(mysql_drop_db, int, (MYSQL *, const char *))                                                 \
+    X(mysql_query, int, (MYSQL *, const char *))                                                   \
+    X(mysql_real_query, int, (MYSQL *, const char *, unsigned long))                               \
+    X(mysql_shutdown, int, (MYSQL *, int))                                                         \
+    X(mysql_refresh, int, (MYSQL *, unsigned int))                                                 \
+    X(mysql_kill, int, (MYSQL *, unsigned long))                                                   \
+    X(mysql_ping, int, (MYSQL *))                                                                  \
+    X(mysql_stat, const char *, (MYSQL *))                                                         \
+    X(mysql_options, int, (MYSQL *, int, const void *))                                            \
+    X(mysql_escape_string, unsigned long, (char *, const char *, unsigned long))                   \
+    X(mysql_get_server_info, const char *, (MYSQL *))                                              \
+    X(mysql_get_client_info, const char *, ())                                                     \
+    X(mysql_get_host_info, const char *, (MYSQL *))                                                \
+    X(mysql_get_proto_info, unsigned int, (MYSQL *))                                               \
+    X(mysql_list_fields, MYSQL_RES *, (MYSQL *, const char *, const char *))                       \
+    X(mysql_list_processes, MYSQL_RES *, (MYSQL *))                                                \
+    X(mysql_list_dbs, MYSQL_RES *, (MYSQL *, const char *))                                        \
+    X(mysql_list_tables, MYSQL_RES *, (MYSQL *, const char *))                                     \
+    X(mysql_data_seek, void, (MYSQL_RES *, unsigned long long))                                    \
+    X(mysql_row_seek, MYSQL_ROW_OFFSET, (MYSQL_RES *, MYSQL_ROW_OFFSET))                           \
+    X(mysql_field_seek, MYSQL_FIELD_OFFSET, (MYSQL_RES *, MYSQL_FIELD_OFFSET))                     \
+    X(mysql_fetch_row, MYSQL_ROW, (MYSQL_RES *))                                                   \
+    X(mysql_fetch_lengths, unsigned long *, (MYSQL_RES *))                                         \
+    X(mysql_fetch_field, MYSQL_FIELD *, (MYSQL_RES *))                                             \
+    X(mysql_use_result, MYSQL_RES *, (MYSQL *))                                                    \
+    X(mysql_store_result, MYSQL_RES *, (MYSQL *))                                                  \
+    X(mysql_free_result, void, (MYSQL_RES *))                                                      \
+    X(mysql_error, const char *, (MYSQL *))                                                        \
+    X(mysql_errno, unsigned int, (MYSQL *))                                                        \
+    X(mysql_num_rows, my_ulonglong, (MYSQL_RES *))                                                 \
+    X(mysql_num_fields, unsigned int, (MYSQL_RES *))                                               \
+    X(mysql_field_count, unsigned int, (MYSQL *))                                                  \
+    X(mysql_affected_rows, my_ulonglong, (MYSQL *))                                                \
+    X(mysql_real_escape_string, unsigned long, (MYSQL *, char *, const char *, unsigned long))     \
+    X(mysql_more_results, my_bool, (MYSQL *))                                                      \
+    X(mysql_next_result, int, (MYSQL *))                                                           \
+    X(mysql_server_init, int, (int, char **, char **))                                             \
+    X(mysql_server_end, void, ())                                                                  \
+    X(mysql_thread_init, my_bool, ())                                                              \
+    X(mysql_thread_end, void, ())
 
 namespace mysqlapi {
 // File name of the client library; the system's library search order decides which file is found.
@@ -54,53 +138,16 @@ extern void *MySQLLibHandle;
 
 // Loads and binds the library. True only when this call loaded it; callers test MySQLLibHandle.
 bool LoadMySQLLibrary();
+// Unloads it and clears every entry point, so that nothing can call into an unmapped library.
+// Runs by itself at process end.
+void UnloadMySQLLibrary();
 
-// The 35 entry points, named as the library exports them (null where the library lacks one),
-// followed by the accessors and initialisers we need beside them.
-extern void (*mysql_debug)(const char *);
-extern int (*mysql_dump_debug_info)(MYSQL *);
-extern MYSQL *(*mysql_init)(MYSQL *);
-extern MYSQL *(*mysql_connect)(MYSQL *, const char *, const char *, const char *);
-extern MYSQL *(*mysql_real_connect)(MYSQL *, const char *, const char *, const char *, const char *,
-                                    unsigned int, const char *, unsigned long);
-extern void (*mysql_close)(MYSQL *);
-extern int (*mysql_select_db)(MYSQL *, const char *);
-extern int (*mysql_create_db)(MYSQL *, const char *);
-extern int (*mysql_drop_db)(MYSQL *, const char *);
-extern int (*mysql_query)(MYSQL *, const char *);
-extern int (*mysql_real_query)(MYSQL *, const char *, unsigned long);
-extern int (*mysql_shutdown)(MYSQL *, int);
-extern int (*mysql_refresh)(MYSQL *, unsigned int);
-extern int (*mysql_kill)(MYSQL *, unsigned long);
-extern int (*mysql_ping)(MYSQL *);
-extern const char *(*mysql_stat)(MYSQL *);
-extern int (*mysql_options)(MYSQL *, int, const void *);
-extern unsigned long (*mysql_escape_string)(char *, const char *, unsigned long);
-extern const char *(*mysql_get_server_info)(MYSQL *);
-extern const char *(*mysql_get_client_info)();
-extern const char *(*mysql_get_host_info)(MYSQL *);
-extern unsigned int (*mysql_get_proto_info)(MYSQL *);
-extern MYSQL_RES *(*mysql_list_fields)(MYSQL *, const char *, const char *);
-extern MYSQL_RES *(*mysql_list_processes)(MYSQL *);
-extern MYSQL_RES *(*mysql_list_dbs)(MYSQL *, const char *);
-extern MYSQL_RES *(*mysql_list_tables)(MYSQL *, const char *);
-extern void (*mysql_data_seek)(MYSQL_RES *, unsigned long long);
-extern MYSQL_ROW_OFFSET (*mysql_row_seek)(MYSQL_RES *, MYSQL_ROW_OFFSET);
-extern MYSQL_FIELD_OFFSET (*mysql_field_seek)(MYSQL_RES *, MYSQL_FIELD_OFFSET);
-extern MYSQL_ROW (*mysql_fetch_row)(MYSQL_RES *);
-extern unsigned long *(*mysql_fetch_lengths)(MYSQL_RES *);
-extern MYSQL_FIELD *(*mysql_fetch_field)(MYSQL_RES *);
-extern MYSQL_RES *(*mysql_use_result)(MYSQL *);
-extern MYSQL_RES *(*mysql_store_result)(MYSQL *);
-extern void (*mysql_free_result)(MYSQL_RES *);
-// Accessors for values read out of the library's structures, and its initialisers.
-extern const char *(*mysql_error)(MYSQL *);
-extern my_ulonglong (*mysql_num_rows)(MYSQL_RES *);
-extern unsigned int (*mysql_num_fields)(MYSQL_RES *);
-extern int (*mysql_server_init)(int, char **, char **);
-extern void (*mysql_server_end)();
-extern my_bool (*mysql_thread_init)();
-extern void (*mysql_thread_end)();
+#define QUORVANE_DECLARE_ENTRY(name, result, params) extern result(*name) params;
+QUORVANE_MYSQL_ENTRY_POINTS(QUORVANE_DECLARE_ENTRY)
+#undef QUORVANE_DECLARE_ENTRY
+
+// True when every entry point is null (nothing loaded, or unloaded).
+bool NoEntryPointBound();
 } // namespace mysqlapi
 
 enum class TClientCapabilities : std::uint16_t
@@ -155,6 +202,63 @@ struct TmySQLConnection
 // The first 40 bytes of a name, cut on a UTF-8 character boundary.
 std::string CutTaskName(const std::string &name);
 
+// An identifier for a statement: in backticks, embedded backticks doubled.
+std::string QuoteIdentifier(std::string_view name);
+
+// A statement built from text and values. Text goes in as it stands; each value becomes a
+// single-quoted literal escaped by the library's mysql_real_escape_string when the statement runs
+// on the worker, so the escaping follows the connection's character set and its current SQL mode
+// (NO_BACKSLASH_ESCAPES included). A missing value is NULL.
+class TmySQLStatement
+{
+public:
+    TmySQLStatement() = default;
+    TmySQLStatement(std::string text) { FParts.push_back(std::move(text)); } // NOLINT: implicit
+
+    TmySQLStatement &Text(std::string_view text);
+    TmySQLStatement &Identifier(std::string_view name) { return Text(QuoteIdentifier(name)); }
+    TmySQLStatement &Value(std::optional<std::string> value);
+
+    bool HasValues() const { return !FValues.empty(); }
+    // The statement with every value given by the escape function (the worker's is the
+    // library's). Without values it is the text alone.
+    std::string Build(const std::function<std::string(const std::string &)> &escape) const;
+    // For display: values shown as escaped by the plain doubling of quotes and backslashes.
+    std::string Preview() const;
+
+private:
+    std::vector<std::string> FParts{std::string()}; // one more than values
+    std::vector<std::optional<std::string>> FValues;
+};
+
+// What a column of a result is, captured on the worker when the result arrives.
+struct TmySQLFieldInfo
+{
+    std::string Name;
+    std::string OrgName;
+    std::string Table;
+    std::string OrgTable;
+    std::string Db;
+    unsigned int Flags = 0;
+    unsigned int CharsetNr = 0;
+    int Type = 0;
+    bool PrimaryKey() const { return Flags & PRI_KEY_FLAG; }
+    bool Binary() const { return (Flags & BINARY_FLAG) && CharsetNr == 63; }
+};
+
+// A whole result packed on the worker into one compact, Qt-free block, for a store that takes it
+// by move: row 0 holds the column names, rows 1.. the result's rows. Index is row-major, one
+// entry per cell: 0 is the empty text, 0xFFFFFFFF is SQL NULL, anything else is the offset in
+// Buffer of a LEB128 length followed by that many bytes. Buffer[0] is the shared empty entry.
+struct TmySQLResultBlock
+{
+    static constexpr std::uint32_t NullOffset = 0xFFFFFFFFu;
+    int Cols = 0;
+    int Rows = 0;
+    std::vector<std::uint32_t> Index;
+    std::vector<char> Buffer;
+};
+
 // ---------------------------------------------------------------------------------------------
 // Task record
 
@@ -191,9 +295,28 @@ struct TmySQLClientTaskData
     TmySQLClientTaskErrorEvent OnTaskError;
     TmySQLClientTask_OnComplete OnComplete;
     TmySQLClientTask_OnError OnError;
-    // The library's error text, taken on the thread that ran the task right after the call
-    // failed, so that the next task on the connection cannot overwrite it.
+    // The library's error text and number, taken on the thread that ran the task right after the
+    // call failed, so that the next task on the connection cannot overwrite them.
     std::string ErrorText;
+    unsigned int ErrorNumber = 0;
+
+    // A statement with values to escape on the worker (kinds 6 and 7); SQL holds the text sent.
+    std::optional<TmySQLStatement> Statement;
+    // Rows changed by a statement that gave no result set; -1 when unknown.
+    std::int64_t AffectedRows = -1;
+    // Kind 7: the rows, each cell's length and the columns, gathered on the worker.
+    std::vector<MYSQL_ROW> Rows;
+    std::vector<std::uint32_t> Lengths;
+    std::vector<TmySQLFieldInfo> Fields;
+    // Kind 7: pack the result into Block as well.
+    bool Pack = false;
+    std::unique_ptr<TmySQLResultBlock> Block;
+    // The requester's result is released once its event returns (threaded delivery), decided
+    // when it was submitted, not by a mode switched on for the length of a blocking close.
+    bool ClearAfterEvent = false;
+    // Connect: what the connection made says of itself.
+    std::string ServerInfo;
+    std::string HostInfo;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -231,7 +354,8 @@ public:
                         TmySQLClientTaskCompleteEvent OnTaskComplete,
                         TmySQLClientTaskErrorEvent OnTaskError,
                         TmySQLClientTask_OnComplete OnComplete, TmySQLClientTask_OnError OnError);
-    // Adds a task built by the caller (any kind); connect tasks go to the head.
+    // Adds a task built by the caller (any kind). A connect goes to the head of the queue, but
+    // never ahead of a close still waiting there: what was asked before a close runs before it.
     int AddTask(std::unique_ptr<TmySQLClientTaskData> task);
 
     // Runs the queue on the calling thread until it is empty, after the worker's current task.
@@ -243,6 +367,12 @@ public:
     int TaskCount() const;
     // True while the worker sleeps with nothing it may take.
     bool Suspended() const;
+    // True while some thread runs a task or a direct call holds the connection.
+    bool Busy() const;
+    // A connect task waits, runs, or has finished without its report delivered yet.
+    bool ConnectPending() const;
+    // Nothing waits, nothing runs.
+    bool Idle() const;
 
     bool Threaded() const;
     void setThreaded(bool value);
@@ -253,7 +383,7 @@ public:
     std::function<void(QObject *Sender)> FOnTaskDone;
 
     // Exclusive use of the connection for a call outside the queue (the utility object's direct
-    // calls): waits for the task being run and keeps every other thread from starting one.
+    // calls): waits for the task being run and goes ahead of every waiting task.
     class Lease
     {
     public:
@@ -277,8 +407,12 @@ private:
                                                   TmySQLClientTaskErrorEvent OnTaskError,
                                                   TmySQLClientTask_OnComplete OnComplete,
                                                   TmySQLClientTask_OnError OnError);
-    void acquireConnection(std::unique_lock<std::mutex> &lock);
+    void takeTask(TmySQLClientTaskData *task); // under FLock: marks it running
     void releaseConnection();
+    // Ends the worker and joins it; waiting tasks stay queued.
+    void Stop();
+    // Under FLock: posts the window's wake-up for a finished task of the given message.
+    void postWakeUp(int message);
 
     TmySQLClientTaskHandler *FHandler;
     QObject *FNotifyWindow = nullptr;
@@ -290,14 +424,20 @@ private:
     std::deque<TmySQLClientTaskData *> FTaskList;
     bool FThreaded = true;
     bool FTerminated = false;
-    bool FBusy = false;  // some thread is using the connection
-    int FInlineRuns = 0; // a thread is running the queue inline: the worker keeps off
-    bool FSleeping = false;
+    bool FBusy = false;    // some thread is using the connection
+    int FRunningKind = -1; // kind of the task being run, -1 when none
+    int FLeaseWaiters = 0; // direct calls waiting for the connection go first
+    int FInlineRuns = 0;   // a thread is running the queue inline: the worker keeps off
+    bool FSleeping = true; // created asleep: the worker first runs when woken
     // The hidden window's message queue: finished tasks with their message number, in the order
     // the worker finished them. One posted event tells the window that mail is waiting, so a
     // burst of finished tasks costs one wake-up of the window thread, not one each.
     std::deque<std::pair<int, TmySQLClientTaskData *>> FMailbox;
     bool FMailPosted = false;
+    // The wake-up events are made on the window thread and handed to the worker under FLock, so
+    // every access to them is ordered by a lock the thread sanitizer sees (Qt's own queue lock
+    // is invisible to it). One for each message number.
+    QEvent *FSpareEvents[2] = {nullptr, nullptr};
     // While the window thread polls the mailbox on a short timer (work is under way), the worker
     // posts only for the last task of a run, so a burst of results costs a few wake-ups of the
     // window thread instead of one per task.
@@ -311,8 +451,6 @@ class TmySQLClientTaskWindow : public QObject
 public:
     explicit TmySQLClientTaskWindow(TmySQLClientTaskHandler *handler) : FHandler(handler) {}
     bool event(QEvent *e) override;
-
-private:
     TmySQLClientTaskHandler *FHandler;
 };
 
@@ -337,12 +475,24 @@ public:
     // The message procedure: one finished task (1025 done, 1026 failed).
     void WndProc(int Msg, TmySQLClientTaskData *Task);
 
+    // True while a delivery or an inline run of this handler is on the call stack: its owner is
+    // then being destroyed from inside one of its own events and must not free it at once.
+    bool InUse() const { return FDepth > 0; }
+    // Stops the worker, drops every waiting task and report and detaches every hook, so the
+    // frames still on the stack return without touching their owner; for deleteLater.
+    void Abandon();
+    bool Abandoned() const { return FAbandoned; }
+
 private:
+    friend class TmySQLClientThread;
     void MailTimer();
+    void refillSpareEvents();
 
     std::unique_ptr<TmySQLClientTaskWindow> FWindow;
     QTimer FMailTimer;
     bool FThreaded = false;
+    int FDepth = 0;
+    bool FAbandoned = false;
     std::unique_ptr<TmySQLClientThread> FThread;
 };
 
@@ -363,20 +513,41 @@ public:
     void SubmitWithHandlers(const std::string &SQL, const std::string &TaskName,
                             TmySQLClientTask_OnComplete OnComplete,
                             TmySQLClientTask_OnError OnError);
-    TmySQLClientTaskData *Task() const { return FTask; }
-    int RowCount() const { return static_cast<int>(FRows.size()); }
+    // A statement with escaped values; with Pack the result also comes as a compact block.
+    void SubmitStatement(const TmySQLStatement &Statement, const std::string &TaskName,
+                         bool Pack = false);
+    void SubmitStatementWithHandlers(const TmySQLStatement &Statement, const std::string &TaskName,
+                                     bool Pack, TmySQLClientTask_OnComplete OnComplete,
+                                     TmySQLClientTask_OnError OnError);
+
+    TmySQLClientTaskData *Task() const { return FHeld.Task; }
+    int RowCount() const { return static_cast<int>(FHeld.Rows.size()); }
     int FieldCount() const;
     QString FieldName(int Index);
+    // The column's description; null outside the result.
+    const TmySQLFieldInfo *FieldInfo(int Index) const;
     // The cell's text as the library gives it: null for SQL NULL and when no task is held,
     // empty outside the result. Valid until Clear.
     const char *Value(int Row, int Col) const;
+    // The cell's length in bytes: a value may hold NUL bytes.
+    std::size_t ValueLength(int Row, int Col) const;
+    std::string_view ValueBytes(int Row, int Col) const;
+    bool IsNull(int Row, int Col) const;
     // The row's key-column text (empty for NULL or a key column beyond the result).
     QString RowText(int Row) const;
+    // The held result packed for a compact store (submitted with Pack), handed over once.
+    std::unique_ptr<TmySQLResultBlock> TakeBlock();
     void Clear();
     // How often the column names were read from the result, for callers that check it.
     int FieldNameLoads() const { return FFieldNameLoads; }
+    // Of the last statement that finished, set before its event runs: the rows a statement
+    // without result set changed (-1 when unknown) and the library's error number.
+    std::int64_t AffectedRows() const { return FAffectedRows; }
+    unsigned int ErrorNumber() const { return FErrorNumber; }
 
 private:
+    void addTask(std::unique_ptr<TmySQLClientTaskData> task, TmySQLClientTask_OnComplete OnComplete,
+                 TmySQLClientTask_OnError OnError);
     void TaskComplete(QObject *Sender, TmySQLClientTaskData *Task);
     void TaskError(QObject *Sender, TmySQLClientTaskData *Task, const QString &Msg);
     void LoadFieldNames();
@@ -384,17 +555,27 @@ private:
     struct Row
     {
         MYSQL_ROW Values;
+        const std::uint32_t *Lengths;
         unsigned int Columns;
         int KeyColumn;
     };
-    std::vector<Row> FRows;
-    QStringList FFieldNames;
-    std::vector<MYSQL_FIELD *> FFields;
-    bool FFieldNamesLoaded = false;
-    TmySQLClientTaskData *FTask = nullptr;
-    // Tasks still backing listed rows when a new result arrived before Clear.
-    std::vector<TmySQLClientTaskData *> FOlderTasks;
+    // What one OnQuery handler reads. A result delivered while a handler still runs (it let the
+    // event loop run) gets a fresh one, and the outer handler's comes back when it returns.
+    struct Held
+    {
+        TmySQLClientTaskData *Task = nullptr;
+        // Tasks still backing listed rows when a new result arrived before Clear.
+        std::vector<TmySQLClientTaskData *> Older;
+        std::vector<Row> Rows;
+        QStringList FieldNames;
+        bool FieldNamesLoaded = false;
+        void Release();
+    };
+    Held FHeld;
+    int FEventDepth = 0;
     int FFieldNameLoads = 0;
+    std::int64_t FAffectedRows = -1;
+    unsigned int FErrorNumber = 0;
 };
 
 class TmySQLClientModify : public QObject
@@ -458,14 +639,17 @@ public:
     void SelectDatabaseWithHandlers(const std::string &Database, const std::string &TaskName,
                                     TmySQLClientTask_OnComplete OnComplete,
                                     TmySQLClientTask_OnError OnError);
-    // Direct calls on the connection, made once the worker's current task has finished. Each
-    // gives a copy, so no later task can change the text under the caller.
-    QString ServerInfo();
-    QString HostInfo();
+    // What the connection made says of itself, captured when the connect succeeded: these
+    // never wait for the server or the worker. Empty while not connected.
+    QString ServerInfo() const { return FServerInfo; }
+    QString HostInfo() const { return FHostInfo; }
+    // The server's status line: a direct call on the connection, made as soon as the worker's
+    // current task has finished, ahead of every waiting task.
     QString Stat();
 
 private:
     void TaskComplete(QObject *Sender, TmySQLClientTaskData *Task);
     void TaskError(QObject *Sender, TmySQLClientTaskData *Task, const QString &Msg);
-    QString directCall(const char *(*call)(MYSQL *));
+    QString FServerInfo;
+    QString FHostInfo;
 };

@@ -1,147 +1,14 @@
+// The task record, running one task on the connection, the queue with its worker thread, and the
+// task handler that delivers finished tasks on the window thread.
 #include "mySQLCommon.h"
 
 #include <QCoreApplication>
+#include <QPointer>
 #include <QThread>
 
-#include <dlfcn.h>
-
-// ---------------------------------------------------------------------------------------------
-// Library binding
-
-namespace mysqlapi {
-std::string MySQLLibraryName = "libmariadb.so.3";
-void *MySQLLibHandle = nullptr;
-
-void (*mysql_debug)(const char *) = nullptr;
-int (*mysql_dump_debug_info)(MYSQL *) = nullptr;
-MYSQL *(*mysql_init)(MYSQL *) = nullptr;
-MYSQL *(*mysql_connect)(MYSQL *, const char *, const char *, const char *) = nullptr;
-MYSQL *(*mysql_real_connect)(MYSQL *, const char *, const char *, const char *, const char *,
-                             unsigned int, const char *, unsigned long) = nullptr;
-void (*mysql_close)(MYSQL *) = nullptr;
-int (*mysql_select_db)(MYSQL *, const char *) = nullptr;
-int (*mysql_create_db)(MYSQL *, const char *) = nullptr;
-int (*mysql_drop_db)(MYSQL *, const char *) = nullptr;
-int (*mysql_query)(MYSQL *, const char *) = nullptr;
-int (*mysql_real_query)(MYSQL *, const char *, unsigned long) = nullptr;
-int (*mysql_shutdown)(MYSQL *, int) = nullptr;
-int (*mysql_refresh)(MYSQL *, unsigned int) = nullptr;
-int (*mysql_kill)(MYSQL *, unsigned long) = nullptr;
-int (*mysql_ping)(MYSQL *) = nullptr;
-const char *(*mysql_stat)(MYSQL *) = nullptr;
-int (*mysql_options)(MYSQL *, int, const void *) = nullptr;
-unsigned long (*mysql_escape_string)(char *, const char *, unsigned long) = nullptr;
-const char *(*mysql_get_server_info)(MYSQL *) = nullptr;
-const char *(*mysql_get_client_info)() = nullptr;
-const char *(*mysql_get_host_info)(MYSQL *) = nullptr;
-unsigned int (*mysql_get_proto_info)(MYSQL *) = nullptr;
-MYSQL_RES *(*mysql_list_fields)(MYSQL *, const char *, const char *) = nullptr;
-MYSQL_RES *(*mysql_list_processes)(MYSQL *) = nullptr;
-MYSQL_RES *(*mysql_list_dbs)(MYSQL *, const char *) = nullptr;
-MYSQL_RES *(*mysql_list_tables)(MYSQL *, const char *) = nullptr;
-void (*mysql_data_seek)(MYSQL_RES *, unsigned long long) = nullptr;
-MYSQL_ROW_OFFSET (*mysql_row_seek)(MYSQL_RES *, MYSQL_ROW_OFFSET) = nullptr;
-MYSQL_FIELD_OFFSET (*mysql_field_seek)(MYSQL_RES *, MYSQL_FIELD_OFFSET) = nullptr;
-MYSQL_ROW (*mysql_fetch_row)(MYSQL_RES *) = nullptr;
-unsigned long *(*mysql_fetch_lengths)(MYSQL_RES *) = nullptr;
-MYSQL_FIELD *(*mysql_fetch_field)(MYSQL_RES *) = nullptr;
-MYSQL_RES *(*mysql_use_result)(MYSQL *) = nullptr;
-MYSQL_RES *(*mysql_store_result)(MYSQL *) = nullptr;
-void (*mysql_free_result)(MYSQL_RES *) = nullptr;
-const char *(*mysql_error)(MYSQL *) = nullptr;
-my_ulonglong (*mysql_num_rows)(MYSQL_RES *) = nullptr;
-unsigned int (*mysql_num_fields)(MYSQL_RES *) = nullptr;
-int (*mysql_server_init)(int, char **, char **) = nullptr;
-void (*mysql_server_end)() = nullptr;
-my_bool (*mysql_thread_init)() = nullptr;
-void (*mysql_thread_end)() = nullptr;
-
-namespace {
-template <typename F> void bind(F &entry, const char *name)
-{
-    entry = reinterpret_cast<F>(dlsym(MySQLLibHandle, name));
-}
-
-// Unloads the library at process end, after every component is gone.
-struct Unloader
-{
-    ~Unloader()
-    {
-        if (MySQLLibHandle) {
-            if (mysql_server_end) mysql_server_end();
-            dlclose(MySQLLibHandle);
-            MySQLLibHandle = nullptr;
-        }
-        MySQLLibraryName.clear();
-    }
-} unloader;
-} // namespace
-
-bool LoadMySQLLibrary()
-{
-    if (MySQLLibHandle) return false;
-    MySQLLibHandle = dlopen(MySQLLibraryName.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!MySQLLibHandle) return false;
-    bind(mysql_debug, "mysql_debug");
-    bind(mysql_dump_debug_info, "mysql_dump_debug_info");
-    bind(mysql_init, "mysql_init");
-    bind(mysql_connect, "mysql_connect");
-    bind(mysql_real_connect, "mysql_real_connect");
-    bind(mysql_close, "mysql_close");
-    bind(mysql_select_db, "mysql_select_db");
-    bind(mysql_create_db, "mysql_create_db");
-    bind(mysql_drop_db, "mysql_drop_db");
-    bind(mysql_query, "mysql_query");
-    bind(mysql_real_query, "mysql_real_query");
-    bind(mysql_shutdown, "mysql_shutdown");
-    bind(mysql_refresh, "mysql_refresh");
-    bind(mysql_kill, "mysql_kill");
-    bind(mysql_ping, "mysql_ping");
-    bind(mysql_stat, "mysql_stat");
-    bind(mysql_options, "mysql_options");
-    bind(mysql_escape_string, "mysql_escape_string");
-    bind(mysql_get_server_info, "mysql_get_server_info");
-    bind(mysql_get_client_info, "mysql_get_client_info");
-    bind(mysql_get_host_info, "mysql_get_host_info");
-    bind(mysql_get_proto_info, "mysql_get_proto_info");
-    bind(mysql_list_fields, "mysql_list_fields");
-    bind(mysql_list_processes, "mysql_list_processes");
-    bind(mysql_list_dbs, "mysql_list_dbs");
-    bind(mysql_list_tables, "mysql_list_tables");
-    bind(mysql_data_seek, "mysql_data_seek");
-    bind(mysql_row_seek, "mysql_row_seek");
-    bind(mysql_field_seek, "mysql_field_seek");
-    bind(mysql_fetch_row, "mysql_fetch_row");
-    bind(mysql_fetch_lengths, "mysql_fetch_lengths");
-    bind(mysql_fetch_field, "mysql_fetch_field");
-    bind(mysql_use_result, "mysql_use_result");
-    bind(mysql_store_result, "mysql_store_result");
-    bind(mysql_free_result, "mysql_free_result");
-    bind(mysql_error, "mysql_error");
-    bind(mysql_num_rows, "mysql_num_rows");
-    bind(mysql_num_fields, "mysql_num_fields");
-    bind(mysql_server_init, "mysql_server_init");
-    bind(mysql_server_end, "mysql_server_end");
-    bind(mysql_thread_init, "mysql_thread_init");
-    bind(mysql_thread_end, "mysql_thread_end");
-    // The library's global set-up must run once, on one thread, before any other thread uses it.
-    if (mysql_server_init) mysql_server_init(0, nullptr, nullptr);
-    return true;
-}
-} // namespace mysqlapi
+#include <cstring>
 
 using namespace mysqlapi;
-
-std::uint32_t ClientFlagOf(TSetClientCapabilities set)
-{
-    std::uint32_t flag = 0;
-    for (int ordinal = 0; ordinal <= 8; ++ordinal)
-        if (set.testFlag(static_cast<TClientCapabilities>(1u << ordinal))) flag += 1u << ordinal;
-    return flag;
-}
-
-const char *const StatusTypeNames[5] = {"Not Connected", "Connecting", "Idle", "Active",
-                                        "Reconnecting"};
 
 std::string CutTaskName(const std::string &name)
 {
@@ -174,10 +41,16 @@ QString textOf(const char *text)
     return text ? QString::fromUtf8(text) : QString();
 }
 
+std::string stringOf(const char *text)
+{
+    return text ? std::string(text) : std::string();
+}
+
 Outcome fail(TmySQLClientTaskData *task, MYSQL *connection)
 {
     const char *message = (connection && mysql_error) ? mysql_error(connection) : nullptr;
-    task->ErrorText = message ? message : "";
+    task->ErrorText = stringOf(message);
+    task->ErrorNumber = (connection && mysql_errno) ? mysql_errno(connection) : 0;
     return Outcome::Failed;
 }
 
@@ -197,12 +70,174 @@ void addFirstColumns(TmySQLClientTaskData *task)
     }
 }
 
+// Further result sets of the statement (a CALL gives one more for its own status) would leave
+// the connection out of step with every later request: read and free them.
+void drainResults(MYSQL *mysql)
+{
+    if (!mysql_more_results || !mysql_next_result) return;
+    while (mysql_more_results(mysql) && mysql_next_result(mysql) == 0) {
+        MYSQL_RES *more = mysql_store_result ? mysql_store_result(mysql) : nullptr;
+        if (more) mysql_free_result(more);
+    }
+}
+
+std::string escapeFor(MYSQL *mysql, const std::string &value)
+{
+    std::string out(value.size() * 2 + 1, '\0');
+    const unsigned long n = mysql_real_escape_string(mysql, out.data(), value.data(), value.size());
+    out.resize(n == static_cast<unsigned long>(-1) ? 0 : n);
+    return out;
+}
+
+std::size_t lebSize(std::size_t length)
+{
+    std::size_t n = 1;
+    while (length >= 0x80) {
+        length >>= 7;
+        ++n;
+    }
+    return n;
+}
+
+std::uint32_t appendEntry(std::vector<char> &buffer, const char *data, std::size_t length)
+{
+    const auto offset = static_cast<std::uint32_t>(buffer.size());
+    std::size_t rest = length;
+    do {
+        unsigned char byte = rest & 0x7F;
+        rest >>= 7;
+        if (rest) byte |= 0x80;
+        buffer.push_back(static_cast<char>(byte));
+    } while (rest);
+    buffer.insert(buffer.end(), data, data + length);
+    return offset;
+}
+
+// Packs the gathered rows, under a header row of column names, into one block sized exactly
+// once. A result too large for 32-bit offsets gets no block; the caller reads it cell by cell.
+void packResult(TmySQLClientTaskData *task, unsigned int cols)
+{
+    const std::size_t rows = task->Rows.size();
+    std::uint64_t bytes = 1;
+    for (const TmySQLFieldInfo &field : task->Fields)
+        if (!field.Name.empty()) bytes += lebSize(field.Name.size()) + field.Name.size();
+    for (std::size_t r = 0; r < rows; ++r) {
+        const MYSQL_ROW row = task->Rows[r];
+        for (unsigned int c = 0; c < cols; ++c) {
+            const std::uint32_t length = task->Lengths[r * cols + c];
+            if (row[c] && length) bytes += lebSize(length) + length;
+        }
+    }
+    if (bytes >= TmySQLResultBlock::NullOffset || rows + 1 > 0x7FFFFFFF) return;
+    auto block = std::make_unique<TmySQLResultBlock>();
+    block->Cols = static_cast<int>(cols);
+    block->Rows = static_cast<int>(rows + 1);
+    block->Buffer.reserve(bytes);
+    block->Buffer.push_back(0);
+    block->Index.resize((rows + 1) * cols, 0);
+    for (unsigned int c = 0; c < cols && c < task->Fields.size(); ++c) {
+        const std::string &name = task->Fields[c].Name;
+        if (!name.empty()) block->Index[c] = appendEntry(block->Buffer, name.data(), name.size());
+    }
+    std::uint32_t *index = block->Index.data() + cols;
+    for (std::size_t r = 0; r < rows; ++r) {
+        const MYSQL_ROW row = task->Rows[r];
+        const std::uint32_t *lengths = task->Lengths.data() + r * cols;
+        for (unsigned int c = 0; c < cols; ++c, ++index) {
+            if (!row[c])
+                *index = TmySQLResultBlock::NullOffset;
+            else if (lengths[c])
+                *index = appendEntry(block->Buffer, row[c], lengths[c]);
+        }
+    }
+    task->Block = std::move(block);
+}
+
+// Reads a stored result on the thread that ran the statement: the columns, every row with the
+// length of each cell (a value may hold NUL bytes), and, when asked, the packed block.
+void gatherResult(TmySQLClientTaskData *task)
+{
+    MYSQL_RES *result = task->ResultSet;
+    const unsigned int cols = mysql_num_fields(result);
+    task->Fields.reserve(cols);
+    for (unsigned int c = 0; c < cols; ++c) {
+        const MYSQL_FIELD *field = mysql_fetch_field(result);
+        if (!field) break;
+        TmySQLFieldInfo info;
+        info.Name = stringOf(field->name);
+        info.OrgName = stringOf(field->org_name);
+        info.Table = stringOf(field->table);
+        info.OrgTable = stringOf(field->org_table);
+        info.Db = stringOf(field->db);
+        info.Flags = field->flags;
+        info.CharsetNr = field->charsetnr;
+        info.Type = field->type;
+        task->Fields.push_back(std::move(info));
+    }
+    if (mysql_field_seek) mysql_field_seek(result, 0);
+    const auto rows = static_cast<std::uint32_t>(mysql_num_rows(result));
+    task->Rows.reserve(rows);
+    task->Lengths.reserve(static_cast<std::size_t>(rows) * cols);
+    for (std::uint32_t i = 0; i < rows; ++i) {
+        MYSQL_ROW row = mysql_fetch_row(result);
+        if (!row) break;
+        const unsigned long *lengths = mysql_fetch_lengths ? mysql_fetch_lengths(result) : nullptr;
+        task->Rows.push_back(row);
+        for (unsigned int c = 0; c < cols; ++c)
+            task->Lengths.push_back(static_cast<std::uint32_t>(
+                lengths ? lengths[c] : (row[c] ? std::strlen(row[c]) : 0)));
+    }
+    if (task->Pack) packResult(task, cols);
+}
+
+Outcome runStatement(TmySQLClientTaskData *task, MYSQL *mysql)
+{
+    if (task->Statement && task->Statement->HasValues()) {
+        if (!mysql_real_escape_string) return missing(task, "mysql_real_escape_string");
+        task->SQL = task->Statement->Build(
+            [mysql](const std::string &value) { return escapeFor(mysql, value); });
+    }
+    // Sent by length, so a statement holding a NUL byte reaches the server whole.
+    if (mysql_real_query)
+        task->ReturnCode = mysql_real_query(mysql, task->SQL.data(), task->SQL.size());
+    else if (mysql_query)
+        task->ReturnCode = mysql_query(mysql, task->SQL.c_str());
+    else
+        return missing(task, "mysql_real_query");
+    // Any non-zero result is a failure, whatever its sign.
+    if (task->ReturnCode != 0) return fail(task, mysql);
+    if (task->TaskKind == 6) {
+        if (mysql_affected_rows)
+            task->AffectedRows = static_cast<std::int64_t>(mysql_affected_rows(mysql));
+        drainResults(mysql);
+        return Outcome::Done;
+    }
+    if (!mysql_store_result) return missing(task, "mysql_store_result");
+    task->ResultSet = mysql_store_result(mysql);
+    if (!task->ResultSet) {
+        // No result set: say how many rows the statement changed, so that a caller can tell
+        // "deleted one row" from "deleted none" (the report stays a failure).
+        if ((!mysql_field_count || mysql_field_count(mysql) == 0) && mysql_affected_rows)
+            task->AffectedRows = static_cast<std::int64_t>(mysql_affected_rows(mysql));
+        const Outcome outcome = fail(task, mysql);
+        drainResults(mysql);
+        return outcome;
+    }
+    gatherResult(task);
+    drainResults(mysql);
+    return Outcome::Done;
+}
+
 Outcome runLibraryCalls(TmySQLClientTaskData *task, TmySQLConnection *connection)
 {
     task->ResultSet = nullptr;
     task->ReturnCode = -1;
     const std::uint8_t kind = task->TaskKind;
     if (kind > 16) return Outcome::Unreported;
+    if (!connection) {
+        task->ErrorText = "Not connected to a server.";
+        return Outcome::Failed;
+    }
     if (kind == 0 || kind == 2) {
         if (!mysql_init) return missing(task, "mysql_init");
         if (kind == 0 && !mysql_connect) return missing(task, "mysql_connect");
@@ -222,7 +257,11 @@ Outcome runLibraryCalls(TmySQLClientTaskData *task, TmySQLConnection *connection
             task->ConnectResult = mysql_real_connect(
                 connection->Handle, task->Host.c_str(), task->User.c_str(), task->Passwd.c_str(),
                 task->Db.c_str(), task->Port, task->UnixSocket, task->ClientFlag);
-        return task->ConnectResult ? Outcome::Done : fail(task, connection->Handle);
+        if (!task->ConnectResult) return fail(task, connection->Handle);
+        if (mysql_get_server_info)
+            task->ServerInfo = stringOf(mysql_get_server_info(connection->Handle));
+        if (mysql_get_host_info) task->HostInfo = stringOf(mysql_get_host_info(connection->Handle));
+        return Outcome::Done;
     }
     if (kind == 1) {
         if (connection->Handle && mysql_close) mysql_close(connection->Handle);
@@ -249,14 +288,7 @@ Outcome runLibraryCalls(TmySQLClientTaskData *task, TmySQLConnection *connection
         return task->ReturnCode == 0 ? Outcome::Done : fail(task, mysql);
     case 6:
     case 7:
-        if (!mysql_query) return missing(task, "mysql_query");
-        // Any non-zero result of mysql_query is a failure, whatever its sign.
-        task->ReturnCode = mysql_query(mysql, task->SQL.c_str());
-        if (task->ReturnCode != 0) return fail(task, mysql);
-        if (kind == 6) return Outcome::Done;
-        if (!mysql_store_result) return missing(task, "mysql_store_result");
-        task->ResultSet = mysql_store_result(mysql);
-        return task->ResultSet ? Outcome::Done : fail(task, mysql);
+        return runStatement(task, mysql);
     case 8:
     case 9:
     case 11:
@@ -304,6 +336,23 @@ Outcome runLibraryCalls(TmySQLClientTaskData *task, TmySQLConnection *connection
     }
     return task->ReturnCode == 0 ? Outcome::Done : fail(task, mysql);
 }
+
+Outcome runGuarded(TmySQLClientTaskData *task, TmySQLConnection *connection)
+{
+    try {
+        return runLibraryCalls(task, connection);
+    } catch (...) {
+        task->ResultSet = nullptr;
+        task->ReturnCode = -1;
+        task->ErrorText = "The client library raised an exception.";
+        return Outcome::Failed;
+    }
+}
+
+bool isConnect(const TmySQLClientTaskData *task)
+{
+    return task->TaskKind == 0 || task->TaskKind == 2;
+}
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -316,18 +365,27 @@ TmySQLClientThread::TmySQLClientThread(TmySQLClientTaskHandler *handler) : FHand
 
 TmySQLClientThread::~TmySQLClientThread()
 {
-    {
-        std::lock_guard<std::mutex> lock(FLock);
-        FTerminated = true;
-    }
-    FWake.notify_all();
-    FThread.join(); // a task being run is finished first
+    Stop(); // a task being run is finished first
     for (TmySQLClientTaskData *task : FTaskList)
         delete task;
     FTaskList.clear();
     for (auto &mail : FMailbox)
         delete mail.second;
     FMailbox.clear();
+    for (QEvent *&spare : FSpareEvents) {
+        delete spare;
+        spare = nullptr;
+    }
+}
+
+void TmySQLClientThread::Stop()
+{
+    {
+        std::lock_guard<std::mutex> lock(FLock);
+        FTerminated = true;
+    }
+    FWake.notify_all();
+    if (FThread.joinable()) FThread.join();
 }
 
 std::unique_ptr<TmySQLClientTaskData> TmySQLClientThread::newTask(
@@ -347,9 +405,14 @@ std::unique_ptr<TmySQLClientTaskData> TmySQLClientThread::newTask(
 int TmySQLClientThread::AddTask(std::unique_ptr<TmySQLClientTaskData> task)
 {
     std::lock_guard<std::mutex> lock(FLock);
-    if (task->TaskKind == 0 || task->TaskKind == 2) {
-        FTaskList.push_front(task.release());
-        return 0;
+    if (isConnect(task.get())) {
+        // Ahead of every waiting request, but behind the last waiting close.
+        auto at = FTaskList.begin();
+        for (auto it = FTaskList.begin(); it != FTaskList.end(); ++it)
+            if ((*it)->TaskKind == 1) at = std::next(it);
+        const auto position = static_cast<int>(at - FTaskList.begin());
+        FTaskList.insert(at, task.release());
+        return position;
     }
     FTaskList.push_back(task.release());
     return static_cast<int>(FTaskList.size()) - 1;
@@ -429,6 +492,29 @@ bool TmySQLClientThread::Suspended() const
     return FSleeping;
 }
 
+bool TmySQLClientThread::Busy() const
+{
+    std::lock_guard<std::mutex> lock(FLock);
+    return FBusy;
+}
+
+bool TmySQLClientThread::ConnectPending() const
+{
+    std::lock_guard<std::mutex> lock(FLock);
+    if (FRunningKind == 0 || FRunningKind == 2) return true;
+    for (const TmySQLClientTaskData *task : FTaskList)
+        if (isConnect(task)) return true;
+    for (const auto &mail : FMailbox)
+        if (isConnect(mail.second)) return true;
+    return false;
+}
+
+bool TmySQLClientThread::Idle() const
+{
+    std::lock_guard<std::mutex> lock(FLock);
+    return FTaskList.empty() && FRunningKind < 0;
+}
+
 bool TmySQLClientThread::Threaded() const
 {
     std::lock_guard<std::mutex> lock(FLock);
@@ -460,10 +546,10 @@ void TmySQLClientThread::ClearTasks()
         delete task;
 }
 
-void TmySQLClientThread::acquireConnection(std::unique_lock<std::mutex> &lock)
+void TmySQLClientThread::takeTask(TmySQLClientTaskData *task)
 {
-    FIdle.wait(lock, [this] { return !FBusy; });
     FBusy = true;
+    FRunningKind = task->TaskKind;
 }
 
 void TmySQLClientThread::releaseConnection()
@@ -471,6 +557,7 @@ void TmySQLClientThread::releaseConnection()
     {
         std::lock_guard<std::mutex> lock(FLock);
         FBusy = false;
+        FRunningKind = -1;
     }
     FIdle.notify_all();
     FWake.notify_all();
@@ -479,12 +566,26 @@ void TmySQLClientThread::releaseConnection()
 TmySQLClientThread::Lease::Lease(TmySQLClientThread *thread) : m_thread(thread)
 {
     std::unique_lock<std::mutex> lock(m_thread->FLock);
-    m_thread->acquireConnection(lock);
+    // Counted while waiting, so the worker lets this call in before its next task.
+    ++m_thread->FLeaseWaiters;
+    m_thread->FIdle.wait(lock, [this] { return !m_thread->FBusy; });
+    --m_thread->FLeaseWaiters;
+    m_thread->FBusy = true;
 }
 
 TmySQLClientThread::Lease::~Lease()
 {
     m_thread->releaseConnection();
+}
+
+void TmySQLClientThread::postWakeUp(int message)
+{
+    if (FMailPosted || (FPolling && !FTaskList.empty())) return;
+    FMailPosted = true;
+    QEvent *&spare = FSpareEvents[message == WM_TASK_DONE ? 0 : 1];
+    QEvent *event = spare ? spare : new QEvent(static_cast<QEvent::Type>(message));
+    spare = nullptr;
+    QCoreApplication::postEvent(FNotifyWindow, event);
 }
 
 void TmySQLClientThread::Execute()
@@ -494,30 +595,23 @@ void TmySQLClientThread::Execute()
     for (;;) {
         FSleeping = true;
         // Sleeps while there is nothing it may take: an empty queue, non-threaded mode, a thread
-        // running the queue inline, or a direct call holding the connection.
+        // running the queue inline, or a direct call holding or waiting for the connection.
         FWake.wait(lock, [this] {
-            return FTerminated || (FThreaded && FInlineRuns == 0 && !FBusy && !FTaskList.empty());
+            return FTerminated || (FThreaded && FInlineRuns == 0 && FLeaseWaiters == 0 && !FBusy &&
+                                   !FTaskList.empty());
         });
         FSleeping = false;
         if (FTerminated) break;
         TmySQLClientTaskData *task = FTaskList.front();
         FTaskList.pop_front();
-        FBusy = true;
+        takeTask(task);
         lock.unlock();
 
         if (!threadReady && MySQLLibHandle && mysql_thread_init) {
             mysql_thread_init();
             threadReady = true;
         }
-        Outcome outcome = Outcome::Failed;
-        try {
-            outcome = runLibraryCalls(task, FMySQL);
-        } catch (...) {
-            task->ResultSet = nullptr;
-            task->ReturnCode = -1;
-            task->ErrorText = "The client library raised an exception.";
-            outcome = Outcome::Failed;
-        }
+        const Outcome outcome = runGuarded(task, FMySQL);
 
         lock.lock();
         // Queued under the lock and before the connection is free, so that whoever takes the
@@ -528,13 +622,10 @@ void TmySQLClientThread::Execute()
         } else {
             const int message = outcome == Outcome::Done ? WM_TASK_DONE : WM_TASK_FAILED;
             FMailbox.emplace_back(message, task);
-            if (!FMailPosted && (!FPolling || FTaskList.empty())) {
-                FMailPosted = true;
-                QCoreApplication::postEvent(FNotifyWindow,
-                                            new QEvent(static_cast<QEvent::Type>(message)));
-            }
+            postWakeUp(message);
         }
         FBusy = false;
+        FRunningKind = -1;
         FIdle.notify_all();
     }
     lock.unlock();
@@ -543,19 +634,27 @@ void TmySQLClientThread::Execute()
 
 void TmySQLClientThread::RunAll()
 {
+    TmySQLClientTaskHandler *handler = FHandler;
+    ++handler->FDepth;
     std::unique_lock<std::mutex> lock(FLock);
     ++FInlineRuns;
     FIdle.wait(lock, [this] { return !FBusy; });
     lock.unlock();
     // Reports the worker posted before we took over are delivered first, keeping task order.
     if (FNotifyWindow && QThread::currentThread() == FNotifyWindow->thread())
-        FHandler->DeliverMessages();
+        handler->DeliverMessages();
     for (;;) {
+        if (handler->FAbandoned) {
+            // Our owner went away inside a step: touch nothing but the handler kept for us.
+            --handler->FDepth;
+            return;
+        }
         lock.lock();
         if (FTaskList.empty()) {
             --FInlineRuns;
             lock.unlock();
             FWake.notify_all();
+            --handler->FDepth;
             return;
         }
         FIdle.wait(lock, [this] { return !FBusy; });
@@ -565,7 +664,7 @@ void TmySQLClientThread::RunAll()
         }
         TmySQLClientTaskData *task = FTaskList.front();
         FTaskList.pop_front();
-        FBusy = true;
+        takeTask(task);
         lock.unlock();
         RunTask(task);
     }
@@ -573,14 +672,7 @@ void TmySQLClientThread::RunAll()
 
 void TmySQLClientThread::RunTask(TmySQLClientTaskData *task)
 {
-    Outcome outcome = Outcome::Failed;
-    try {
-        outcome = runLibraryCalls(task, FMySQL);
-    } catch (...) {
-        task->ResultSet = nullptr;
-        task->ReturnCode = -1;
-        task->ErrorText = "The client library raised an exception.";
-    }
+    const Outcome outcome = runGuarded(task, FMySQL);
     releaseConnection(); // the steps below may run the queue again
     if (outcome == Outcome::Done)
         NotifyComplete(task);
@@ -595,13 +687,16 @@ void TmySQLClientThread::NotifyComplete(TmySQLClientTaskData *task)
     const bool reports = static_cast<bool>(FOnStatus);
     const QString name = reports ? QString::fromStdString(task->TaskName) : QString();
     const int left = reports ? TaskCount() : 0;
+    TmySQLClientTaskHandler *handler = FHandler;
     const TmySQLClientTaskCompleteEvent step = std::move(task->OnTaskComplete);
     if (step)
         step(this, task); // the step owns the task from here
     else
         delete task;
+    if (handler->FAbandoned) return;
     const auto done = FOnTaskDone;
     if (done) done(this);
+    if (handler->FAbandoned) return;
     const auto status = FOnStatus;
     if (status) status(this, stActive, name, left);
 }
@@ -622,7 +717,7 @@ bool TmySQLClientTaskWindow::event(QEvent *e)
 {
     const int type = static_cast<int>(e->type());
     if (type != WM_TASK_DONE && type != WM_TASK_FAILED) return QObject::event(e);
-    FHandler->DeliverMessages();
+    if (FHandler) FHandler->DeliverMessages();
     return true;
 }
 
@@ -631,6 +726,7 @@ TmySQLClientTaskHandler::TmySQLClientTaskHandler(bool Threaded, QObject *parent)
 {
     FThread = std::make_unique<TmySQLClientThread>(this);
     FThread->FNotifyWindow = FWindow.get();
+    refillSpareEvents();
     setThreaded(Threaded);
     FMailTimer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&FMailTimer, &QTimer::timeout, this, [this] { MailTimer(); });
@@ -642,6 +738,39 @@ TmySQLClientTaskHandler::~TmySQLClientTaskHandler()
     FWindow.reset(); // messages still waiting for the window are dropped with it
 }
 
+void TmySQLClientTaskHandler::Abandon()
+{
+    FAbandoned = true;
+    FMailTimer.stop();
+    FThread->Stop();
+    FThread->ClearTasks();
+    DropPostedMessages();
+    FThread->FOnStatus = nullptr;
+    FThread->FOnTaskDone = nullptr;
+    FThread->FMySQL = nullptr;
+    FWindow->FHandler = nullptr;
+}
+
+void TmySQLClientTaskHandler::refillSpareEvents()
+{
+    // Made here, on the window thread, and handed over under the lock (see FSpareEvents).
+    bool wanted[2];
+    {
+        std::lock_guard<std::mutex> lock(FThread->FLock);
+        for (int i = 0; i < 2; ++i)
+            wanted[i] = !FThread->FSpareEvents[i];
+    }
+    for (int i = 0; i < 2; ++i) {
+        if (!wanted[i]) continue;
+        auto *event = new QEvent(static_cast<QEvent::Type>(i == 0 ? WM_TASK_DONE : WM_TASK_FAILED));
+        std::lock_guard<std::mutex> lock(FThread->FLock);
+        if (FThread->FSpareEvents[i])
+            delete event;
+        else
+            FThread->FSpareEvents[i] = event;
+    }
+}
+
 void TmySQLClientTaskHandler::setThreaded(bool value)
 {
     FThreaded = value;
@@ -650,6 +779,7 @@ void TmySQLClientTaskHandler::setThreaded(bool value)
 
 void TmySQLClientTaskHandler::ProcessTasks()
 {
+    if (FAbandoned) return;
     if (FThreaded) {
         {
             std::lock_guard<std::mutex> lock(FThread->FLock);
@@ -669,7 +799,9 @@ void TmySQLClientTaskHandler::MailTimer()
         std::lock_guard<std::mutex> lock(FThread->FLock);
         hadMail = !FThread->FMailbox.empty();
     }
+    QPointer<TmySQLClientTaskHandler> self(this);
     if (hadMail) DeliverMessages();
+    if (!self || FAbandoned) return;
     std::lock_guard<std::mutex> lock(FThread->FLock);
     if (FThread->FTaskList.empty() && !FThread->FBusy && FThread->FMailbox.empty()) {
         // Nothing under way: back to one posted wake-up per result.
@@ -695,19 +827,22 @@ void TmySQLClientTaskHandler::DropPostedMessages()
 
 void TmySQLClientTaskHandler::DeliverMessages()
 {
-    for (;;) {
+    ++FDepth;
+    refillSpareEvents();
+    while (!FAbandoned) {
         std::pair<int, TmySQLClientTaskData *> mail;
         {
             std::lock_guard<std::mutex> lock(FThread->FLock);
             if (FThread->FMailbox.empty()) {
                 FThread->FMailPosted = false;
-                return;
+                break;
             }
             mail = FThread->FMailbox.front();
             FThread->FMailbox.pop_front();
         }
         WndProc(mail.first, mail.second);
     }
+    --FDepth;
 }
 
 void TmySQLClientTaskHandler::WndProc(int Msg, TmySQLClientTaskData *Task)
@@ -727,12 +862,16 @@ void TmySQLClientTaskHandler::WndProc(int Msg, TmySQLClientTaskData *Task)
         // The step may free the task, so the report takes what it needs first.
         const TmySQLClientTask_OnStatus report = FThread->FOnStatus;
         report(this, stActive, QString::fromStdString(task->TaskName), FThread->TaskCount() + 1);
+        if (FAbandoned) return;
     }
     TmySQLClientTaskCompleteEvent step = std::move(task->OnTaskComplete);
     if (step) step(this, task.release());
+    // The step's events may have destroyed our owner: then we are abandoned and stop here.
+    if (FAbandoned) return;
     if (FThread->FOnTaskDone) {
         const auto done = FThread->FOnTaskDone;
         done(this);
+        if (FAbandoned) return;
     }
     if (FThread->FOnStatus && FThread->TaskCount() == 0) {
         const TmySQLClientTask_OnStatus after = FThread->FOnStatus;
@@ -741,214 +880,4 @@ void TmySQLClientTaskHandler::WndProc(int Msg, TmySQLClientTaskData *Task)
         else
             after(this, stIdle, QStringLiteral("[Idle]"), 0);
     }
-}
-
-// ---------------------------------------------------------------------------------------------
-// Query object
-
-TmySQLClientQuery::TmySQLClientQuery() = default;
-
-TmySQLClientQuery::~TmySQLClientQuery()
-{
-    Clear();
-}
-
-void TmySQLClientQuery::Submit(const std::string &SQL, const std::string &TaskName)
-{
-    SubmitWithHandlers(SQL, TaskName, FOnQuery, FOnQueryError);
-}
-
-void TmySQLClientQuery::SubmitWithHandlers(const std::string &SQL, const std::string &TaskName,
-                                           TmySQLClientTask_OnComplete OnComplete,
-                                           TmySQLClientTask_OnError OnError)
-{
-    if (!FTaskHandler) return;
-    // Completions still on their way when this object is released are dropped, not delivered.
-    QPointer<TmySQLClientQuery> self(this);
-    FTaskHandler->Thread()->AddQueryTask(
-        7, SQL, TaskName,
-        [self](QObject *sender, TmySQLClientTaskData *task) {
-            if (self)
-                self->TaskComplete(sender, task);
-            else
-                delete task;
-        },
-        [self](QObject *sender, TmySQLClientTaskData *task, const QString &msg) {
-            if (self)
-                self->TaskError(sender, task, msg);
-            else
-                delete task;
-        },
-        std::move(OnComplete), std::move(OnError));
-}
-
-void TmySQLClientQuery::TaskComplete(QObject *, TmySQLClientTaskData *Task)
-{
-    if (!Task) return;
-    if (FTask) FOlderTasks.push_back(FTask); // its rows stay listed, so its memory stays
-    FTask = Task;
-    FFieldNames.clear();
-    FFields.clear();
-    FFieldNamesLoaded = false;
-    if (!Task->ResultSet) return;
-    const unsigned int columns = mysql_num_fields(Task->ResultSet);
-    const auto rows = static_cast<std::uint32_t>(mysql_num_rows(Task->ResultSet));
-    FRows.reserve(FRows.size() + rows);
-    for (std::uint32_t i = 0; i < rows; ++i) {
-        MYSQL_ROW row = mysql_fetch_row(Task->ResultSet);
-        if (!row) break;
-        FRows.push_back(Row{row, columns, Task->KeyColumn});
-    }
-    // Moved out: a handler that clears this object frees the task, and the event with it.
-    const TmySQLClientTask_OnComplete event = std::move(Task->OnComplete);
-    QPointer<TmySQLClientQuery> self(this);
-    if (event) event(this);
-    if (!self) return; // the handler closed the connection, which released this object
-    if (FTaskHandler && FTaskHandler->Threaded()) Clear();
-}
-
-void TmySQLClientQuery::TaskError(QObject *, TmySQLClientTaskData *Task, const QString &Msg)
-{
-    if (!Task) return;
-    std::unique_ptr<TmySQLClientTaskData> failed(Task);
-    const TmySQLClientTask_OnError event = std::move(Task->OnError);
-    QPointer<TmySQLClientQuery> self(this);
-    if (event) event(this, Msg);
-    if (self) Clear();
-}
-
-int TmySQLClientQuery::FieldCount() const
-{
-    if (!FTask || !FTask->ResultSet) return -1;
-    return static_cast<int>(mysql_num_fields(FTask->ResultSet));
-}
-
-void TmySQLClientQuery::LoadFieldNames()
-{
-    if (!FTask || !FTask->ResultSet) return;
-    while (MYSQL_FIELD *field = mysql_fetch_field(FTask->ResultSet)) {
-        FFieldNames.append(textOf(field->name));
-        FFields.push_back(field);
-    }
-    FFieldNamesLoaded = true;
-    ++FFieldNameLoads;
-}
-
-QString TmySQLClientQuery::FieldName(int Index)
-{
-    if (!FTask || !FTask->ResultSet) return {};
-    if (!FFieldNamesLoaded) LoadFieldNames();
-    if (Index < 0 || Index >= FFieldNames.size()) return {};
-    return FFieldNames.at(Index);
-}
-
-const char *TmySQLClientQuery::Value(int Row, int Col) const
-{
-    if (!FTask) return nullptr;
-    if (!FTask->ResultSet) return "";
-    if (Row < 0 || Col < 0 || Row >= RowCount()) return "";
-    const auto &row = FRows[static_cast<std::size_t>(Row)];
-    if (static_cast<unsigned int>(Col) >= row.Columns) return "";
-    return row.Values[Col];
-}
-
-QString TmySQLClientQuery::RowText(int Row) const
-{
-    if (Row < 0 || Row >= RowCount()) return {};
-    const auto &row = FRows[static_cast<std::size_t>(Row)];
-    if (row.KeyColumn < 0 || static_cast<unsigned int>(row.KeyColumn) >= row.Columns) return {};
-    return textOf(row.Values[row.KeyColumn]);
-}
-
-void TmySQLClientQuery::Clear()
-{
-    delete FTask;
-    FTask = nullptr;
-    for (TmySQLClientTaskData *task : FOlderTasks)
-        delete task;
-    FOlderTasks.clear();
-    FFieldNames.clear();
-    FFields.clear();
-    FFieldNamesLoaded = false;
-    FRows.clear();
-}
-
-// ---------------------------------------------------------------------------------------------
-// Utility object
-
-void TmySQLClientUtility::Connect(const std::string &Host, const std::string &User,
-                                  const std::string &Password, const std::string &Database,
-                                  int Port, std::uint32_t ClientFlag, const std::string &TaskName,
-                                  TmySQLClientTask_OnComplete OnComplete,
-                                  TmySQLClientTask_OnError OnError)
-{
-    FTaskHandler->Thread()->AddConnectTask(
-        Host, User, Password, Database, static_cast<std::uint32_t>(Port), nullptr, ClientFlag,
-        TaskName, [this](QObject *s, TmySQLClientTaskData *t) { TaskComplete(s, t); },
-        [this](QObject *s, TmySQLClientTaskData *t, const QString &m) { TaskError(s, t, m); },
-        std::move(OnComplete), std::move(OnError));
-}
-
-void TmySQLClientUtility::Close(const std::string &TaskName, TmySQLClientTask_OnComplete OnComplete,
-                                TmySQLClientTask_OnError OnError)
-{
-    FTaskHandler->Thread()->AddCloseTask(
-        TaskName, [this](QObject *s, TmySQLClientTaskData *t) { TaskComplete(s, t); },
-        [this](QObject *s, TmySQLClientTaskData *t, const QString &m) { TaskError(s, t, m); },
-        std::move(OnComplete), std::move(OnError));
-}
-
-void TmySQLClientUtility::SelectDatabase(const std::string &Database, const std::string &TaskName)
-{
-    SelectDatabaseWithHandlers(Database, TaskName, Events.OnSelectDatabase,
-                               Events.OnSelectDatabaseError);
-}
-
-void TmySQLClientUtility::SelectDatabaseWithHandlers(const std::string &Database,
-                                                     const std::string &TaskName,
-                                                     TmySQLClientTask_OnComplete OnComplete,
-                                                     TmySQLClientTask_OnError OnError)
-{
-    FTaskHandler->Thread()->AddDatabaseTask(
-        3, Database, TaskName, [this](QObject *s, TmySQLClientTaskData *t) { TaskComplete(s, t); },
-        [this](QObject *s, TmySQLClientTaskData *t, const QString &m) { TaskError(s, t, m); },
-        std::move(OnComplete), std::move(OnError));
-}
-
-void TmySQLClientUtility::TaskComplete(QObject *, TmySQLClientTaskData *Task)
-{
-    if (!Task) return;
-    const TmySQLClientTask_OnComplete event = std::move(Task->OnComplete);
-    delete Task;
-    if (event) event(this);
-}
-
-void TmySQLClientUtility::TaskError(QObject *, TmySQLClientTaskData *Task, const QString &Msg)
-{
-    if (!Task) return;
-    const TmySQLClientTask_OnError event = std::move(Task->OnError);
-    delete Task;
-    if (event) event(this, Msg);
-}
-
-QString TmySQLClientUtility::directCall(const char *(*call)(MYSQL *))
-{
-    if (!FTaskHandler || !MySQLLibHandle || !call) return {};
-    TmySQLClientThread::Lease lease(FTaskHandler->Thread());
-    MYSQL *mysql = FTaskHandler->MySQL() ? FTaskHandler->MySQL()->Handle : nullptr;
-    if (!mysql) return {};
-    return textOf(call(mysql));
-}
-
-QString TmySQLClientUtility::ServerInfo()
-{
-    return directCall(mysql_get_server_info);
-}
-QString TmySQLClientUtility::HostInfo()
-{
-    return directCall(mysql_get_host_info);
-}
-QString TmySQLClientUtility::Stat()
-{
-    return directCall(mysql_stat);
 }

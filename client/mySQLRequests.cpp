@@ -1,0 +1,366 @@
+// The request objects: the query object, the modify object and the utility object, and the
+// statement builder the query object takes.
+#include "mySQLCommon.h"
+
+#include <QPointer>
+
+using namespace mysqlapi;
+
+namespace {
+QString textOf(const char *text)
+{
+    return text ? QString::fromUtf8(text) : QString();
+}
+} // namespace
+
+std::string QuoteIdentifier(std::string_view name)
+{
+    std::string quoted;
+    quoted.reserve(name.size() + 2);
+    quoted += '`';
+    for (const char c : name) {
+        if (c == '`') quoted += '`';
+        quoted += c;
+    }
+    quoted += '`';
+    return quoted;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Statement
+
+TmySQLStatement &TmySQLStatement::Text(std::string_view text)
+{
+    FParts.back().append(text);
+    return *this;
+}
+
+TmySQLStatement &TmySQLStatement::Value(std::optional<std::string> value)
+{
+    FValues.push_back(std::move(value));
+    FParts.emplace_back();
+    return *this;
+}
+
+std::string
+TmySQLStatement::Build(const std::function<std::string(const std::string &)> &escape) const
+{
+    std::string sql = FParts[0];
+    for (std::size_t i = 0; i < FValues.size(); ++i) {
+        if (FValues[i])
+            sql += '\'' + escape(*FValues[i]) + '\'';
+        else
+            sql += "NULL";
+        sql += FParts[i + 1];
+    }
+    return sql;
+}
+
+std::string TmySQLStatement::Preview() const
+{
+    return Build([](const std::string &value) {
+        std::string out;
+        for (const char c : value) {
+            if (c == '\'' || c == '\\') out += c;
+            if (c == '\0') {
+                out += "\\0";
+                continue;
+            }
+            out += c;
+        }
+        return out;
+    });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Query object
+
+TmySQLClientQuery::TmySQLClientQuery() = default;
+
+TmySQLClientQuery::~TmySQLClientQuery()
+{
+    Clear();
+}
+
+void TmySQLClientQuery::Held::Release()
+{
+    delete Task;
+    Task = nullptr;
+    for (TmySQLClientTaskData *older : Older)
+        delete older;
+    Older.clear();
+    FieldNames.clear();
+    FieldNamesLoaded = false;
+    Rows.clear();
+}
+
+void TmySQLClientQuery::Submit(const std::string &SQL, const std::string &TaskName)
+{
+    SubmitWithHandlers(SQL, TaskName, FOnQuery, FOnQueryError);
+}
+
+void TmySQLClientQuery::SubmitWithHandlers(const std::string &SQL, const std::string &TaskName,
+                                           TmySQLClientTask_OnComplete OnComplete,
+                                           TmySQLClientTask_OnError OnError)
+{
+    auto task = std::make_unique<TmySQLClientTaskData>();
+    task->SQL = SQL;
+    task->TaskName = CutTaskName(TaskName);
+    addTask(std::move(task), std::move(OnComplete), std::move(OnError));
+}
+
+void TmySQLClientQuery::SubmitStatement(const TmySQLStatement &Statement,
+                                        const std::string &TaskName, bool Pack)
+{
+    SubmitStatementWithHandlers(Statement, TaskName, Pack, FOnQuery, FOnQueryError);
+}
+
+void TmySQLClientQuery::SubmitStatementWithHandlers(const TmySQLStatement &Statement,
+                                                    const std::string &TaskName, bool Pack,
+                                                    TmySQLClientTask_OnComplete OnComplete,
+                                                    TmySQLClientTask_OnError OnError)
+{
+    auto task = std::make_unique<TmySQLClientTaskData>();
+    if (Statement.HasValues())
+        task->Statement = Statement;
+    else
+        task->SQL = Statement.Build({});
+    task->Pack = Pack;
+    task->TaskName = CutTaskName(TaskName);
+    addTask(std::move(task), std::move(OnComplete), std::move(OnError));
+}
+
+void TmySQLClientQuery::addTask(std::unique_ptr<TmySQLClientTaskData> task,
+                                TmySQLClientTask_OnComplete OnComplete,
+                                TmySQLClientTask_OnError OnError)
+{
+    if (!FTaskHandler) return;
+    task->TaskKind = 7;
+    task->ClearAfterEvent = FTaskHandler->Threaded();
+    // Completions still on their way when this object is released are dropped, not delivered.
+    QPointer<TmySQLClientQuery> self(this);
+    task->OnTaskComplete = [self](QObject *sender, TmySQLClientTaskData *t) {
+        if (self)
+            self->TaskComplete(sender, t);
+        else
+            delete t;
+    };
+    task->OnTaskError = [self](QObject *sender, TmySQLClientTaskData *t, const QString &msg) {
+        if (self)
+            self->TaskError(sender, t, msg);
+        else
+            delete t;
+    };
+    task->OnComplete = std::move(OnComplete);
+    task->OnError = std::move(OnError);
+    FTaskHandler->Thread()->AddTask(std::move(task));
+}
+
+void TmySQLClientQuery::TaskComplete(QObject *, TmySQLClientTaskData *Task)
+{
+    if (!Task) return;
+    FAffectedRows = Task->AffectedRows;
+    FErrorNumber = 0;
+    // A handler still reading its result (it let the event loop run) keeps it: this result gets
+    // a fresh place, and the handler's comes back when this one is done.
+    std::optional<Held> outer;
+    if (FEventDepth > 0) {
+        outer.emplace(std::move(FHeld));
+        FHeld = Held();
+    } else if (FHeld.Task) {
+        FHeld.Older.push_back(FHeld.Task); // its rows stay listed, so its memory stays
+    }
+    FHeld.Task = Task;
+    FHeld.FieldNames.clear();
+    FHeld.FieldNamesLoaded = false;
+    QPointer<TmySQLClientQuery> self(this);
+    if (Task->ResultSet) {
+        const auto columns = static_cast<unsigned int>(Task->Fields.size());
+        FHeld.Rows.reserve(FHeld.Rows.size() + Task->Rows.size());
+        for (std::size_t i = 0; i < Task->Rows.size(); ++i)
+            FHeld.Rows.push_back(
+                Row{Task->Rows[i], Task->Lengths.data() + i * columns, columns, Task->KeyColumn});
+        // Moved out: a handler that clears this object frees the task, and the event with it.
+        const TmySQLClientTask_OnComplete event = std::move(Task->OnComplete);
+        const bool clearAfter = Task->ClearAfterEvent;
+        ++FEventDepth;
+        if (event) event(this);
+        if (!self) return; // the handler closed the connection, which released this object
+        --FEventDepth;
+        if (clearAfter) Clear();
+    }
+    if (outer) {
+        // What this result left held stays backed until the outer result is cleared.
+        if (FHeld.Task) outer->Older.push_back(FHeld.Task);
+        outer->Older.insert(outer->Older.end(), FHeld.Older.begin(), FHeld.Older.end());
+        FHeld.Task = nullptr;
+        FHeld.Older.clear();
+        FHeld = std::move(*outer);
+    }
+}
+
+void TmySQLClientQuery::TaskError(QObject *, TmySQLClientTaskData *Task, const QString &Msg)
+{
+    if (!Task) return;
+    std::unique_ptr<TmySQLClientTaskData> failed(Task);
+    FAffectedRows = Task->AffectedRows;
+    FErrorNumber = Task->ErrorNumber;
+    const TmySQLClientTask_OnError event = std::move(Task->OnError);
+    QPointer<TmySQLClientQuery> self(this);
+    if (event) event(this, Msg);
+    // Inside a handler still reading its result, that result stays until the handler is done.
+    if (self && FEventDepth == 0) Clear();
+}
+
+int TmySQLClientQuery::FieldCount() const
+{
+    if (!FHeld.Task || !FHeld.Task->ResultSet) return -1;
+    return static_cast<int>(mysql_num_fields(FHeld.Task->ResultSet));
+}
+
+void TmySQLClientQuery::LoadFieldNames()
+{
+    if (!FHeld.Task || !FHeld.Task->ResultSet) return;
+    for (const TmySQLFieldInfo &field : FHeld.Task->Fields)
+        FHeld.FieldNames.append(QString::fromStdString(field.Name));
+    FHeld.FieldNamesLoaded = true;
+    ++FFieldNameLoads;
+}
+
+QString TmySQLClientQuery::FieldName(int Index)
+{
+    if (!FHeld.Task || !FHeld.Task->ResultSet) return {};
+    if (!FHeld.FieldNamesLoaded) LoadFieldNames();
+    if (Index < 0 || Index >= FHeld.FieldNames.size()) return {};
+    return FHeld.FieldNames.at(Index);
+}
+
+const TmySQLFieldInfo *TmySQLClientQuery::FieldInfo(int Index) const
+{
+    if (!FHeld.Task || Index < 0 || static_cast<std::size_t>(Index) >= FHeld.Task->Fields.size())
+        return nullptr;
+    return &FHeld.Task->Fields[static_cast<std::size_t>(Index)];
+}
+
+const char *TmySQLClientQuery::Value(int Row, int Col) const
+{
+    if (!FHeld.Task) return nullptr;
+    if (!FHeld.Task->ResultSet) return "";
+    if (Row < 0 || Col < 0 || Row >= RowCount()) return "";
+    const auto &row = FHeld.Rows[static_cast<std::size_t>(Row)];
+    if (static_cast<unsigned int>(Col) >= row.Columns) return "";
+    return row.Values[Col];
+}
+
+std::size_t TmySQLClientQuery::ValueLength(int Row, int Col) const
+{
+    if (!FHeld.Task || Row < 0 || Col < 0 || Row >= RowCount()) return 0;
+    const auto &row = FHeld.Rows[static_cast<std::size_t>(Row)];
+    if (static_cast<unsigned int>(Col) >= row.Columns || !row.Values[Col]) return 0;
+    return row.Lengths[Col];
+}
+
+std::string_view TmySQLClientQuery::ValueBytes(int Row, int Col) const
+{
+    const char *value = Value(Row, Col);
+    return value ? std::string_view(value, ValueLength(Row, Col)) : std::string_view();
+}
+
+bool TmySQLClientQuery::IsNull(int Row, int Col) const
+{
+    if (!FHeld.Task || Row < 0 || Col < 0 || Row >= RowCount()) return false;
+    const auto &row = FHeld.Rows[static_cast<std::size_t>(Row)];
+    return static_cast<unsigned int>(Col) < row.Columns && !row.Values[Col];
+}
+
+QString TmySQLClientQuery::RowText(int Row) const
+{
+    if (Row < 0 || Row >= RowCount()) return {};
+    const auto &row = FHeld.Rows[static_cast<std::size_t>(Row)];
+    if (row.KeyColumn < 0 || static_cast<unsigned int>(row.KeyColumn) >= row.Columns) return {};
+    return textOf(row.Values[row.KeyColumn]);
+}
+
+std::unique_ptr<TmySQLResultBlock> TmySQLClientQuery::TakeBlock()
+{
+    return FHeld.Task ? std::move(FHeld.Task->Block) : nullptr;
+}
+
+void TmySQLClientQuery::Clear()
+{
+    FHeld.Release();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Utility object
+
+void TmySQLClientUtility::Connect(const std::string &Host, const std::string &User,
+                                  const std::string &Password, const std::string &Database,
+                                  int Port, std::uint32_t ClientFlag, const std::string &TaskName,
+                                  TmySQLClientTask_OnComplete OnComplete,
+                                  TmySQLClientTask_OnError OnError)
+{
+    FTaskHandler->Thread()->AddConnectTask(
+        Host, User, Password, Database, static_cast<std::uint32_t>(Port), nullptr, ClientFlag,
+        TaskName, [this](QObject *s, TmySQLClientTaskData *t) { TaskComplete(s, t); },
+        [this](QObject *s, TmySQLClientTaskData *t, const QString &m) { TaskError(s, t, m); },
+        std::move(OnComplete), std::move(OnError));
+}
+
+void TmySQLClientUtility::Close(const std::string &TaskName, TmySQLClientTask_OnComplete OnComplete,
+                                TmySQLClientTask_OnError OnError)
+{
+    FTaskHandler->Thread()->AddCloseTask(
+        TaskName, [this](QObject *s, TmySQLClientTaskData *t) { TaskComplete(s, t); },
+        [this](QObject *s, TmySQLClientTaskData *t, const QString &m) { TaskError(s, t, m); },
+        std::move(OnComplete), std::move(OnError));
+}
+
+void TmySQLClientUtility::SelectDatabase(const std::string &Database, const std::string &TaskName)
+{
+    SelectDatabaseWithHandlers(Database, TaskName, Events.OnSelectDatabase,
+                               Events.OnSelectDatabaseError);
+}
+
+void TmySQLClientUtility::SelectDatabaseWithHandlers(const std::string &Database,
+                                                     const std::string &TaskName,
+                                                     TmySQLClientTask_OnComplete OnComplete,
+                                                     TmySQLClientTask_OnError OnError)
+{
+    FTaskHandler->Thread()->AddDatabaseTask(
+        3, Database, TaskName, [this](QObject *s, TmySQLClientTaskData *t) { TaskComplete(s, t); },
+        [this](QObject *s, TmySQLClientTaskData *t, const QString &m) { TaskError(s, t, m); },
+        std::move(OnComplete), std::move(OnError));
+}
+
+void TmySQLClientUtility::TaskComplete(QObject *, TmySQLClientTaskData *Task)
+{
+    if (!Task) return;
+    if (Task->TaskKind == 0 || Task->TaskKind == 2) {
+        FServerInfo = QString::fromStdString(Task->ServerInfo);
+        FHostInfo = QString::fromStdString(Task->HostInfo);
+    } else if (Task->TaskKind == 1) {
+        FServerInfo.clear();
+        FHostInfo.clear();
+    }
+    const TmySQLClientTask_OnComplete event = std::move(Task->OnComplete);
+    delete Task;
+    if (event) event(this);
+}
+
+void TmySQLClientUtility::TaskError(QObject *, TmySQLClientTaskData *Task, const QString &Msg)
+{
+    if (!Task) return;
+    const TmySQLClientTask_OnError event = std::move(Task->OnError);
+    delete Task;
+    if (event) event(this, Msg);
+}
+
+QString TmySQLClientUtility::Stat()
+{
+    if (!FTaskHandler || !MySQLLibHandle || !mysql_stat) return {};
+    TmySQLClientThread::Lease lease(FTaskHandler->Thread());
+    MYSQL *mysql = FTaskHandler->MySQL() ? FTaskHandler->MySQL()->Handle : nullptr;
+    if (!mysql) return {};
+    return textOf(mysql_stat(mysql));
+}
