@@ -119,7 +119,9 @@ void TCustom_mySQLClient::Close()
     FTaskHandler->Thread()->FOnStatus = nullptr;
     FUtility->Close(
         "[Session Closed]", [this](QObject *sender) { CloseComplete(sender); }, nullptr);
+    QPointer<TCustom_mySQLClient> self(this);
     FTaskHandler->ProcessTasks();
+    if (!self) return; // the owner destroyed us inside an event of the inline run
     if (FBlockOnClose) setThreaded(wasThreaded);
     FTimedOut = false;
     FConnected = false;
@@ -173,7 +175,9 @@ void TCustom_mySQLClient::ConnectedTimeOut()
     if (FBlockOnClose) setThreaded(false);
     FUtility->Close("[Time Out: " + std::to_string(FConnectedTimeOutInterval) + "]", nullptr,
                     nullptr);
+    QPointer<TCustom_mySQLClient> self(this);
     FTaskHandler->ProcessTasks();
+    if (!self) return;
     if (FBlockOnClose) setThreaded(wasThreaded);
 }
 

@@ -213,7 +213,7 @@ class TmySQLStatement
 {
 public:
     TmySQLStatement() = default;
-    TmySQLStatement(std::string text) { FParts.push_back(std::move(text)); } // NOLINT: implicit
+    TmySQLStatement(std::string text) { FParts.back() = std::move(text); } // NOLINT: implicit
 
     TmySQLStatement &Text(std::string_view text);
     TmySQLStatement &Identifier(std::string_view name) { return Text(QuoteIdentifier(name)); }

@@ -3,7 +3,10 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
+#include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 
@@ -708,6 +711,286 @@ private Q_SLOTS:
         client->Close();
         QVERIFY(connectAndWait(client.get(), r));
         QCOMPARE(client->ClientFlag(), 2u);
+    }
+
+    // --- Faults found under stress: each of these failed before its mend. ---
+
+    void connectAfterADroppedConnectStillConnects()
+    {
+        REQUIRE_SERVER();
+        auto client = makeClient(true);
+        Recorder r;
+        r.attach(client.get());
+        {
+            // Holding the connection keeps the worker from taking the connect task.
+            TmySQLClientThread::Lease hold(client->TaskHandler()->Thread());
+            client->Connect();
+            QVERIFY(client->TaskHandler()->Thread()->ConnectPending());
+            client->TaskHandler()->ClearTasks();
+            QVERIFY(!client->TaskHandler()->Thread()->ConnectPending());
+        }
+        QTest::qWait(50);
+        QCOMPARE(r.connects, 0);
+        QVERIFY(connectAndWait(client.get(), r));
+        QVERIFY(client->Query());
+    }
+
+    void connectDoesNotOvertakeAWaitingClose()
+    {
+        REQUIRE_SERVER();
+        auto client = makeClient(true);
+        client->setBlockOnClose(false);
+        Recorder r;
+        r.attach(client.get());
+        QVERIFY(connectAndWait(client.get(), r));
+        r.log.clear();
+        client->Query()->Submit("SELECT SLEEP(0.2)", "before close");
+        client->ExecuteTasks();
+        client->Close();
+        client->Connect();
+        QTRY_COMPARE(r.connects, 2);
+        const QStringList order =
+            r.log.filter(QRegularExpression(QStringLiteral("^(query|close|connect)")));
+        QCOMPARE(order, QStringList({"query before close", "close", "connect"}));
+        QVERIFY(client->Connected());
+        QVERIFY(client->Query());
+        submit(client.get(), "SELECT 1", "after");
+        QTRY_COMPARE(r.queries.last(), QStringLiteral("after"));
+    }
+
+    void blockingCloseReleasesEachResult()
+    {
+        REQUIRE_SERVER();
+        auto client = makeClient(true); // threaded with blocking close: the main window's set-up
+        Recorder r;
+        r.attach(client.get());
+        QVERIFY(connectAndWait(client.get(), r));
+        QStringList seen;
+        client->OnQuery = nullptr;
+        for (int i = 1; i <= 4; ++i)
+            client->Query()->SubmitWithHandlers(
+                "SELECT " + std::to_string(i), "q",
+                [&](QObject *sender) {
+                    auto *q = static_cast<TmySQLClientQuery *>(sender);
+                    seen << QStringLiteral("%1:%2").arg(q->RowCount()).arg(q->Value(0, 0));
+                },
+                nullptr);
+        client->Close(); // runs the four waiting statements inline, then the close
+        QCOMPARE(seen, QStringList({"1:1", "1:2", "1:3", "1:4"}));
+    }
+
+    void nestedDeliveryLeavesTheOuterResultReadable()
+    {
+        REQUIRE_SERVER();
+        auto client = makeClient(true);
+        Recorder r;
+        r.attach(client.get());
+        QVERIFY(connectAndWait(client.get(), r));
+        QString before, after, inner;
+        int rowsAfter = -1;
+        client->Query()->SubmitWithHandlers(
+            "SELECT 'outer value', 2", "outer",
+            [&](QObject *sender) {
+                auto *q = static_cast<TmySQLClientQuery *>(sender);
+                before = QString::fromUtf8(q->Value(0, 0));
+                // A modal box or dialog: the event loop runs and the next result arrives inside.
+                QEventLoop loop;
+                QTimer::singleShot(3000, &loop, &QEventLoop::quit);
+                QTimer poll;
+                QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+                    if (!inner.isEmpty()) loop.quit();
+                });
+                poll.start(5);
+                loop.exec();
+                rowsAfter = q->RowCount();
+                after = QString::fromUtf8(q->Value(0, 0));
+            },
+            nullptr);
+        client->Query()->SubmitWithHandlers(
+            "SELECT 'inner value'", "inner",
+            [&](QObject *sender) {
+                inner = QString::fromUtf8(static_cast<TmySQLClientQuery *>(sender)->Value(0, 0));
+            },
+            nullptr);
+        client->ExecuteTasks();
+        QTRY_VERIFY(!after.isEmpty());
+        QCOMPARE(inner, QStringLiteral("inner value"));
+        QCOMPARE(before, QStringLiteral("outer value"));
+        QCOMPARE(after, QStringLiteral("outer value"));
+        QCOMPARE(rowsAfter, 1);
+        QTRY_COMPARE(client->Query()->RowCount(), 0); // both released once done
+    }
+
+    void destroyedInsideItsOwnEvents_data()
+    {
+        QTest::addColumn<QString>("event");
+        QTest::newRow("OnQuery") << "query";
+        QTest::newRow("OnQueryError") << "error";
+        QTest::newRow("OnClose") << "close";
+        QTest::newRow("OnConnect") << "connect";
+    }
+    void destroyedInsideItsOwnEvents()
+    {
+        REQUIRE_SERVER();
+        QFETCH(QString, event);
+        auto client = makeClient(true);
+        bool destroyed = false;
+        auto destroy = [&] {
+            client.reset();
+            destroyed = true;
+        };
+        bool connected = false;
+        client->OnConnect = [&](QObject *) {
+            connected = true;
+            if (event == QLatin1String("connect")) destroy();
+        };
+        client->OnQuery = [&](QObject *) {
+            if (event == QLatin1String("query")) destroy();
+        };
+        client->OnQueryError = [&](QObject *, const QString &) {
+            if (event == QLatin1String("error")) destroy();
+        };
+        client->OnClose = [&](QObject *) {
+            if (event == QLatin1String("close")) destroy();
+        };
+        client->Connect();
+        QTRY_VERIFY(connected);
+        if (!destroyed) {
+            client->Query()->Submit("SELECT 1", "a");
+            client->Query()->Submit("SELEC 2", "b");
+            client->Query()->Submit("SELECT 3", "c");
+            client->ExecuteTasks();
+            if (event == QLatin1String("close")) client->Close();
+        }
+        QTRY_VERIFY(destroyed);
+        QTest::qWait(20); // the deferred parts go, and nothing more arrives
+    }
+
+    void idleTimeOutWaitsUntilNothingRuns()
+    {
+        REQUIRE_SERVER();
+        auto client = makeClient(true);
+        QTimer timer;
+        client->setConnectedTimer(&timer);
+        client->setConnectedTimeOutInterval(150);
+        Recorder r;
+        r.attach(client.get());
+        QVERIFY(connectAndWait(client.get(), r));
+        timer.stop();
+        bool timedOutDuringWork = true;
+        client->Query()->Submit("SELECT 1", "quick");
+        client->Query()->SubmitWithHandlers(
+            "SELECT SLEEP(0.6)", "slow",
+            [&](QObject *) { timedOutDuringWork = client->TimedOut(); }, nullptr);
+        client->ExecuteTasks();
+        QTRY_VERIFY_WITH_TIMEOUT(r.queries.contains(QStringLiteral("quick")), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!timedOutDuringWork || client->TimedOut(), 5000);
+        QVERIFY(!timedOutDuringWork);
+        QTRY_VERIFY_WITH_TIMEOUT(client->TimedOut(), 5000); // idle afterwards: it does fire
+    }
+
+    void directCallGoesAheadOfWaitingTasks()
+    {
+        REQUIRE_SERVER();
+        auto client = makeClient(true);
+        Recorder r;
+        r.attach(client.get());
+        QVERIFY(connectAndWait(client.get(), r));
+        const QString version = client->Utility()->ServerInfo();
+        QVERIFY(version.contains(QStringLiteral("MariaDB")));
+        for (int i = 0; i < 300; ++i)
+            client->Query()->Submit("SELECT SLEEP(0.002)", "queued");
+        client->ExecuteTasks();
+        QTRY_VERIFY(client->TaskHandler()->Thread()->Busy());
+        // Captured at connect: no wait at all, the statements still run.
+        QCOMPARE(client->Utility()->ServerInfo(), version);
+        QVERIFY(client->Utility()->HostInfo().contains(Server().host));
+        QVERIFY(client->TaskHandler()->Thread()->TaskCount() > 250);
+        // Stat talks to the server: it waits for the running statement only.
+        QVERIFY(client->Utility()->Stat().contains(QStringLiteral("Uptime")));
+        QVERIFY2(client->TaskHandler()->Thread()->TaskCount() > 250,
+                 qPrintable(QString::number(client->TaskHandler()->Thread()->TaskCount())));
+        client->TaskHandler()->ClearTasks();
+    }
+
+    void workerStartsSuspended()
+    {
+        for (int i = 0; i < 50; ++i) {
+            TmySQLClient client;
+            QVERIFY(client.TaskHandler()->Thread()->Suspended());
+        }
+    }
+
+    // Random interleavings of statements, clears, closes and connects: every result that
+    // arrives belongs to its statement, and the component can always connect and query again.
+    void randomInterleavings()
+    {
+        REQUIRE_SERVER();
+        const quint32 seed = QRandomGenerator::global()->generate();
+        qInfo("seed %u", seed);
+        QRandomGenerator random(seed);
+        auto client = makeClient(true);
+        Recorder r;
+        r.attach(client.get());
+        int wrong = 0, delivered = 0;
+        client->OnQuery = [&](QObject *sender) {
+            auto *q = static_cast<TmySQLClientQuery *>(sender);
+            ++delivered;
+            const QByteArray expected = QByteArray::fromStdString(q->Task()->TaskName);
+            if (q->RowCount() != 1 || QByteArray(q->Value(0, 0)) != expected) ++wrong;
+        };
+        QVERIFY(connectAndWait(client.get(), r));
+        QElapsedTimer clock;
+        clock.start();
+        int number = 0;
+        for (int step = 0; step < 4000 && clock.elapsed() < 20000; ++step) {
+            const int pick = static_cast<int>(random.bounded(100));
+            if (pick < 55) {
+                if (client->Query()) {
+                    const std::string n = std::to_string(++number);
+                    client->Query()->Submit("SELECT " + n, n);
+                    if (random.bounded(2)) client->ExecuteTasks();
+                }
+            } else if (pick < 62) {
+                client->TaskHandler()->ClearTasks();
+            } else if (pick < 67) {
+                client->setBlockOnClose(random.bounded(2));
+                client->Close();
+            } else if (pick < 77) {
+                client->Connect();
+            } else if (pick < 97) {
+                QCoreApplication::processEvents();
+            } else {
+                QTest::qWait(static_cast<int>(random.bounded(5)));
+            }
+        }
+        client->setBlockOnClose(true);
+        QTRY_VERIFY_WITH_TIMEOUT(client->TaskHandler()->Thread()->Idle(), 20000);
+        QTest::qWait(20);
+        if (!client->Connected()) QVERIFY(connectAndWait(client.get(), r));
+        QCOMPARE(wrong, 0);
+        const int before = delivered;
+        submit(client.get(), "SELECT 424242", "424242");
+        QTRY_COMPARE(delivered, before + 1);
+        QCOMPARE(wrong, 0);
+        qInfo("%d statements, %d results delivered", number, delivered);
+    }
+
+    // Last: unloads the library for the rest of this process.
+    void unloadClearsEveryEntryPoint()
+    {
+        REQUIRE_SERVER();
+        auto client = makeClient(false);
+        Recorder r;
+        r.attach(client.get());
+        QVERIFY(connectAndWait(client.get(), r));
+        QVERIFY(!NoEntryPointBound());
+        UnloadMySQLLibrary();
+        QVERIFY(!MySQLLibHandle);
+        QVERIFY(NoEntryPointBound());
+        client.reset(); // destroyed after the unload, as in static teardown: no call goes out
+        QVERIFY(LoadMySQLLibrary()); // and the next connect can load it again
+        QVERIFY(!NoEntryPointBound());
     }
 };
 

@@ -1,0 +1,246 @@
+// What the client component hands over of a result and of a statement: whole values with their
+// lengths, column descriptions, packed blocks, escaped values, affected-row counts, and result
+// sets drained after every statement. Against the project's MariaDB sandbox.
+#include "mySQLClient.h"
+
+#include <QTest>
+
+using namespace mysqlapi;
+
+namespace {
+struct Server
+{
+    QString host = qEnvironmentVariable("QUORVANE_TEST_HOST");
+    QString user = qEnvironmentVariable("QUORVANE_TEST_USER");
+    QString password = qEnvironmentVariable("QUORVANE_TEST_PASSWORD");
+    int port = qEnvironmentVariableIntValue("QUORVANE_TEST_PORT");
+    bool ok() const { return !host.isEmpty() && port > 0; }
+};
+
+#define REQUIRE_SERVER()                                                                           \
+    do {                                                                                           \
+        if (!Server().ok()) {                                                                      \
+            if (qEnvironmentVariableIsSet("CI")) QFAIL("the MariaDB sandbox is not running");      \
+            QSKIP("no MariaDB sandbox: run the tests through scripts/test.sh");                    \
+        }                                                                                          \
+    } while (0)
+
+// A non-threaded client: every statement has run and reported when Run returns, and the result
+// stays readable until the next one.
+class Session
+{
+public:
+    Session()
+    {
+        Server s;
+        client.setHostname(s.host);
+        client.setUsername(s.user);
+        client.setPassword(s.password);
+        client.setPort(s.port);
+        client.setThreaded(false);
+        client.OnConnect = [this](QObject *) { connected = true; };
+        client.OnConnectError = [this](QObject *, const QString &msg) { error = msg; };
+        client.OnQuery = [this](QObject *) { ok = true; };
+        client.OnQueryError = [this](QObject *, const QString &msg) {
+            ok = false;
+            error = msg;
+        };
+        client.Connect();
+    }
+    // True when the statement gave a result set.
+    bool Run(const TmySQLStatement &statement, bool pack = false)
+    {
+        client.Query()->Clear();
+        ok = false;
+        error.clear();
+        client.Query()->SubmitStatement(statement, "test", pack);
+        client.ExecuteTasks();
+        return ok;
+    }
+    TmySQLClientQuery *q() { return client.Query(); }
+
+    TmySQLClient client;
+    bool connected = false, ok = false;
+    QString error;
+};
+} // namespace
+
+class TestClientData : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase()
+    {
+        REQUIRE_SERVER();
+        Session s;
+        QVERIFY2(s.connected, qPrintable(s.error));
+        s.Run(std::string("DROP DATABASE IF EXISTS quorvane_data"));
+        s.Run(std::string("CREATE DATABASE quorvane_data CHARACTER SET utf8mb4"));
+        QVERIFY2(s.error.isEmpty(), qPrintable(s.error));
+    }
+
+    void quotingIdentifiers()
+    {
+        QCOMPARE(QuoteIdentifier("plain"), std::string("`plain`"));
+        QCOMPARE(QuoteIdentifier("a`b``c"), std::string("`a``b````c`"));
+        QCOMPARE(QuoteIdentifier(""), std::string("``"));
+        TmySQLStatement st("SELECT ");
+        st.Value(std::string("it's"))
+            .Text(", ")
+            .Value(std::nullopt)
+            .Text(" FROM ")
+            .Identifier("t`1");
+        QCOMPARE(st.Preview(), std::string("SELECT 'it''s', NULL FROM `t``1`"));
+    }
+
+    void valuesWithNulBytesArriveWhole()
+    {
+        REQUIRE_SERVER();
+        Session s;
+        QVERIFY(s.Run(std::string("SELECT X'41004243', '', NULL, 'żółw'")));
+        QCOMPARE(s.q()->ValueLength(0, 0), std::size_t(4));
+        QCOMPARE(s.q()->ValueBytes(0, 0), std::string_view("A\0BC", 4));
+        QVERIFY(!s.q()->IsNull(0, 1));
+        QCOMPARE(s.q()->ValueLength(0, 1), std::size_t(0));
+        QVERIFY(s.q()->IsNull(0, 2));
+        QCOMPARE(s.q()->ValueBytes(0, 3), std::string_view("żółw"));
+        // A statement holding a NUL byte is sent whole, by its length.
+        const std::string withNul("SELECT 'a\0b'", 13);
+        QVERIFY(s.Run(withNul));
+        QCOMPARE(s.q()->ValueBytes(0, 0), std::string_view("a\0b", 3));
+        // Outside the result: nothing, and no crash.
+        QCOMPARE(s.q()->ValueLength(5, 0), std::size_t(0));
+        QVERIFY(!s.q()->IsNull(0, 9));
+    }
+
+    void escapedValuesUnderEverySqlMode_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::newRow("default") << "";
+        QTest::newRow("ANSI_QUOTES") << "ANSI_QUOTES";
+        QTest::newRow("NO_BACKSLASH_ESCAPES") << "NO_BACKSLASH_ESCAPES";
+        QTest::newRow("both") << "ANSI_QUOTES,NO_BACKSLASH_ESCAPES";
+    }
+    void escapedValuesUnderEverySqlMode()
+    {
+        REQUIRE_SERVER();
+        QFETCH(QString, mode);
+        Session s;
+        s.Run(TmySQLStatement("SET SESSION sql_mode = ").Value(mode.toStdString()));
+        QVERIFY2(s.error.isEmpty(), qPrintable(s.error));
+        const std::string nasty =
+            std::string("it's \"a\" \\ back\\slash; -- %_ \\' ") + '\0' + "end";
+        QVERIFY(s.Run(TmySQLStatement("SELECT ").Value(nasty).Text(", @@sql_mode")));
+        QCOMPARE(s.q()->ValueBytes(0, 0), std::string_view(nasty));
+        QCOMPARE(QString::fromUtf8(s.q()->Value(0, 1)), mode);
+        // A LIKE pattern keeps its wildcards while quotes and backslashes stay literal.
+        QVERIFY(s.Run(TmySQLStatement("SELECT ").Value("x'y\\z").Text(" LIKE ").Value("x'y%")));
+        QCOMPARE(QByteArray(s.q()->Value(0, 0)), QByteArray("1"));
+        QVERIFY(s.Run(TmySQLStatement("SELECT ").Value("x'y\\z").Text(" LIKE ").Value("x'z%")));
+        QCOMPARE(QByteArray(s.q()->Value(0, 0)), QByteArray("0"));
+        QVERIFY(s.Run(TmySQLStatement("SELECT 'ab' LIKE ").Value("a_")));
+        QCOMPARE(QByteArray(s.q()->Value(0, 0)), QByteArray("1"));
+    }
+
+    void affectedRowsOfAStatementWithoutResult()
+    {
+        REQUIRE_SERVER();
+        Session s;
+        s.Run(std::string("CREATE TABLE quorvane_data.d (v VARCHAR(10))"));
+        s.Run(std::string("INSERT INTO quorvane_data.d VALUES ('a'), ('a'), ('b')"));
+        QCOMPARE(s.q()->AffectedRows(), 3);
+        QVERIFY(!s.Run(std::string("DELETE FROM quorvane_data.d WHERE v = 'a' LIMIT 1")));
+        QVERIFY(s.error.isEmpty()); // still reported as the specified empty-message error
+        QCOMPARE(s.q()->AffectedRows(), 1);
+        s.Run(std::string("DELETE FROM quorvane_data.d WHERE v = 'zzz' LIMIT 1"));
+        QCOMPARE(s.q()->AffectedRows(), 0);
+        // A rejected statement: no count, the library's number.
+        s.Run(std::string("DELETE FROM quorvane_data.nowhere"));
+        QCOMPARE(s.q()->AffectedRows(), -1);
+        QCOMPARE(s.q()->ErrorNumber(), 1146u);
+        QVERIFY(s.error.contains(QStringLiteral("doesn't exist")));
+    }
+
+    void callReturningRowsLeavesTheConnectionInStep()
+    {
+        REQUIRE_SERVER();
+        Session s;
+        s.Run(std::string("CREATE PROCEDURE quorvane_data.two_rows() "
+                          "SELECT 1 AS n UNION ALL SELECT 2"));
+        QVERIFY2(s.error.isEmpty(), qPrintable(s.error));
+        QVERIFY2(s.Run(std::string("CALL quorvane_data.two_rows()")), qPrintable(s.error));
+        QCOMPARE(s.q()->RowCount(), 2);
+        QVERIFY2(s.Run(std::string("SELECT 'next'")), qPrintable(s.error));
+        QCOMPARE(QByteArray(s.q()->Value(0, 0)), QByteArray("next"));
+        // Several statements at once are not accepted, so nothing else can ride along.
+        QVERIFY(!s.Run(std::string("SELECT 1; SELECT 2")));
+        QVERIFY(!s.error.isEmpty());
+        QVERIFY(s.Run(std::string("SELECT 3")));
+    }
+
+    void fieldDescriptions()
+    {
+        REQUIRE_SERVER();
+        Session s;
+        s.Run(std::string("CREATE TABLE quorvane_data.k (a INT, b VARCHAR(5), c VARBINARY(4), "
+                          "d DOUBLE, PRIMARY KEY (a, b))"));
+        QVERIFY(s.Run(std::string("SELECT a AS first, b, c, d FROM quorvane_data.k")));
+        QCOMPARE(s.q()->FieldCount(), 4);
+        const TmySQLFieldInfo *a = s.q()->FieldInfo(0);
+        QVERIFY(a);
+        QCOMPARE(a->Name, std::string("first"));
+        QCOMPARE(a->OrgName, std::string("a"));
+        QCOMPARE(a->OrgTable, std::string("k"));
+        QCOMPARE(a->Db, std::string("quorvane_data"));
+        QVERIFY(a->PrimaryKey());
+        QVERIFY(s.q()->FieldInfo(1)->PrimaryKey());
+        QVERIFY(!s.q()->FieldInfo(1)->Binary());
+        QVERIFY(!s.q()->FieldInfo(2)->PrimaryKey());
+        QVERIFY(s.q()->FieldInfo(2)->Binary());
+        QCOMPARE(s.q()->FieldInfo(3)->Type, MYSQL_TYPE_DOUBLE);
+        QVERIFY(!s.q()->FieldInfo(4));
+        QCOMPARE(s.q()->FieldName(0), QStringLiteral("first"));
+    }
+
+    void packedResultBlock()
+    {
+        REQUIRE_SERVER();
+        Session s;
+        QVERIFY(s.Run(std::string("SELECT id, label, NULL AS n, '' AS e FROM demo.big_table "
+                                  "ORDER BY id LIMIT 3"),
+                      true));
+        auto block = s.q()->TakeBlock();
+        QVERIFY(block);
+        QCOMPARE(block->Cols, 4);
+        QCOMPARE(block->Rows, 4); // the header row of names, then three rows
+        QCOMPARE(block->Buffer.front(), '\0');
+        auto cell = [&](int col, int row) -> std::string {
+            const std::uint32_t offset = block->Index[static_cast<std::size_t>(row * 4 + col)];
+            if (offset == TmySQLResultBlock::NullOffset) return "<NULL>";
+            const auto length = static_cast<unsigned char>(block->Buffer[offset]);
+            return std::string(block->Buffer.data() + offset + 1, length);
+        };
+        QCOMPARE(cell(0, 0), std::string("id"));
+        QCOMPARE(cell(1, 0), std::string("label"));
+        QCOMPARE(cell(0, 1), std::string("1"));
+        QCOMPARE(cell(1, 3), std::string("row 3"));
+        QCOMPARE(cell(2, 2), std::string("<NULL>"));
+        QCOMPARE(block->Index[2 * 4 + 3], 0u); // '' is the shared empty entry
+        QVERIFY(!s.q()->TakeBlock());          // handed over once
+        // The row interface still works beside it.
+        QCOMPARE(QByteArray(s.q()->Value(2, 1)), QByteArray("row 3"));
+        // Not asked for: no block.
+        QVERIFY(s.Run(std::string("SELECT 1")));
+        QVERIFY(!s.q()->TakeBlock());
+    }
+
+    void cleanupTestCase()
+    {
+        if (!Server().ok()) return;
+        Session s;
+        s.Run(std::string("DROP DATABASE IF EXISTS quorvane_data"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestClientData)
+#include "test_client_data.moc"
