@@ -7,7 +7,6 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("MySQL Quorvane"));
-    QApplication::setApplicationDisplayName(QStringLiteral("MySQL Quorvane"));
     TProgram program;
     program.tolvar->show();
     return app.exec();

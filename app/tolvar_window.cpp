@@ -96,6 +96,22 @@ Ttolvar::Ttolvar(QWidget *parent) : QMainWindow(parent)
     mysql->setThreaded(true);
     mysql->setConnectedTimeOutInterval(300000);
     mysql->setBlockOnClose(true);
+    mysql->OnConnect = [this](QObject *sender) { mysqlConnect(sender); };
+    mysql->OnConnectError = [this](QObject *sender, const QString &msg) {
+        mysqlConnectError(sender, msg);
+    };
+    mysql->OnClose = [this](QObject *sender) { mysqlClose(sender); };
+    mysql->OnQuery = [this](QObject *sender) { mysqlQuery(sender); };
+    mysql->OnQueryError = [this](QObject *sender, const QString &msg) {
+        mysqlQueryError(sender, msg);
+    };
+    mysql->OnSelectDatabase = [this](QObject *sender) { mysqlSelectDatabase(sender); };
+    // A database that cannot be selected (dropped meanwhile, not allowed) is reported like a
+    // failed statement instead of doing nothing.
+    mysql->OnSelectDatabaseError = [this](QObject *sender, const QString &msg) {
+        mysqlQueryError(sender, msg);
+    };
+    m_arguments = QCoreApplication::arguments();
 
     buildMenu();
     auto *central = new QWidget(this);
@@ -122,7 +138,12 @@ Ttolvar::Ttolvar(QWidget *parent) : QMainWindow(parent)
     Autol.setObjectName(QStringLiteral("Autol"));
     Autol.setInterval(100);
     Autol.setSingleShot(false);
+    connect(&Autol, &QTimer::timeout, this, &Ttolvar::AutolTimer);
+    // Names and messages from the server or the user are shown as they are, never as markup.
+    for (QLabel *label : findChildren<QLabel *>())
+        label->setTextFormat(Qt::PlainText);
     FormCreate();
+    Autol.start();
 }
 
 Ttolvar::~Ttolvar() = default;
@@ -155,7 +176,7 @@ void Ttolvar::buildMenu()
     addAction(file, QStringLiteral("Connect1"), QStringLiteral("Connect"),
               QStringLiteral("connect"), &Ttolvar::Connect1Click);
     addAction(file, QStringLiteral("Disconnect1"), QStringLiteral("Disconnect"),
-              QStringLiteral("disconnect"));
+              QStringLiteral("disconnect"), &Ttolvar::Disconnect1Click);
     addAction(file, QStringLiteral("Settings1"), QStringLiteral("Settings"),
               QStringLiteral("settings"), &Ttolvar::Settings1Click);
     addAction(file, QStringLiteral("Quit1"), QStringLiteral("Quit"), QStringLiteral("exit"),
@@ -174,7 +195,7 @@ void Ttolvar::buildMenu()
               QStringLiteral("rename"))
         ->setEnabled(false);
     addAction(databases, QStringLiteral("Refreshlist1"), QStringLiteral("Refresh list"),
-              QStringLiteral("refresh"));
+              QStringLiteral("refresh"), &Ttolvar::Refreshlist1Click);
     QMenu *tables = bar->addMenu(QStringLiteral("&Tables"));
     tables->setObjectName(QStringLiteral("Tables1"));
     tables->menuAction()->setEnabled(false);
@@ -182,7 +203,7 @@ void Ttolvar::buildMenu()
     Tree_view_popup = new QMenu(this);
     Tree_view_popup->setObjectName(QStringLiteral("Tree_view_popup"));
     addAction(Tree_view_popup, QStringLiteral("Refresh1"), QStringLiteral("Refresh"),
-              QStringLiteral("refresh"));
+              QStringLiteral("refresh"), &Ttolvar::Refresh1Click);
     QMenu *popupDatabases = Tree_view_popup->addMenu(QStringLiteral("Databases"));
     popupDatabases->setObjectName(QStringLiteral("Databases2"));
     addAction(popupDatabases, QStringLiteral("Create1"), QStringLiteral("Create"),
@@ -239,10 +260,10 @@ void Ttolvar::buildToolbar(QWidget *parent)
     const std::vector<std::vector<Glyph>> groups = {
         {{"SpeedButton7", "welcome", "Splash screen", &Ttolvar::SpeedButton7Click, true}},
         {{"SpeedButton9", "connect", "Connect", &Ttolvar::Connect1Click, true},
-         {"SpeedButton10", "disconnect", "Disconnect", nullptr, true}},
+         {"SpeedButton10", "disconnect", "Disconnect", &Ttolvar::SpeedButton10Click, true}},
         {{"SpeedButton18", "console", "Console Window", &Ttolvar::ConsoleWindow1Click, true},
          {"SpeedButton22", "sql", "SQL", nullptr, false}},
-        {{"SpeedButton19", "refresh", "Refresh list", nullptr, true},
+        {{"SpeedButton19", "refresh", "Refresh list", &Ttolvar::SpeedButton19Click, true},
          {"SpeedButton12", "dbadd", "Add database", nullptr, false},
          {"SpeedButton13", "dbremove", "Remove database", nullptr, false},
          {"SpeedButton11", "tablenew", "Table builder", &Ttolvar::SpeedButton11Click, true},
@@ -294,7 +315,7 @@ QWidget *Ttolvar::buildLeftColumn()
     filter->addWidget(label);
     filter->addWidget(Edit1, 1);
     filter->addWidget(toolButton(panel8, QStringLiteral("SpeedButton8"), QStringLiteral("filter"),
-                                 QStringLiteral("Refresh list"), nullptr, 24));
+                                 QStringLiteral("Refresh list"), &Ttolvar::SpeedButton8Click, 24));
     column->addWidget(panel8);
 
     Tree_view = new QTreeWidget(panel1);
@@ -306,6 +327,8 @@ QWidget *Ttolvar::buildLeftColumn()
     Tree_view->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(Tree_view, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) { Tree_view_popup->popup(Tree_view->mapToGlobal(pos)); });
+    connect(Tree_view, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem *current) { Tree_viewChange(current); });
     column->addWidget(Tree_view, 1);
 
     auto *panel3 = new QWidget(panel1);
@@ -592,6 +615,8 @@ void Ttolvar::buildPages()
         Table_list->setContentsMargins(50, 50, 50, 50); // the list's inner border
         setBackground(Table_list, Qt::white);
         Table_list->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(Table_list, &QListWidget::currentItemChanged, this,
+                [this](QListWidgetItem *current) { Table_listChange(current); });
         Table_List_popup = new QMenu(this);
         Table_List_popup->setObjectName(QStringLiteral("Table_List_popup"));
         layout->addWidget(Table_list, 1);
@@ -610,7 +635,7 @@ void Ttolvar::buildPages()
         layout->addWidget(new QLabel(QStringLiteral("You may now refresh list."), w), 0,
                           Qt::AlignHCenter);
         layout->addWidget(toolButton(w, QStringLiteral("SpeedButton21"), QStringLiteral("refresh"),
-                                     QStringLiteral("Refresh list")),
+                                     QStringLiteral("Refresh list"), &Ttolvar::SpeedButton21Click),
                           0, Qt::AlignHCenter);
         layout->addStretch(2);
     }
@@ -622,9 +647,13 @@ void Ttolvar::buildStatusBar()
     bar->setObjectName(QStringLiteral("StatusBar"));
     bar->setSizeGripEnabled(true);
     const int widths[5] = {100, 100, 100, 100, 50};
+    // Read by their text; the description says what an empty panel is for.
+    const char *roles[5] = {"Connection", "Current database", "Current table", "Unused",
+                            "Query message"};
     for (int i = 0; i < 5; ++i) {
         auto *panel = new QLabel(bar);
         panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i + 1));
+        panel->setAccessibleDescription(QString::fromLatin1(roles[i]));
         panel->setFixedWidth(widths[i]);
         panel->setFrameStyle(QFrame::Panel | (i == 4 ? QFrame::Raised : QFrame::Sunken));
         if (i == 4) panel->setAlignment(Qt::AlignCenter);
@@ -667,13 +696,23 @@ void Ttolvar::FormCreate()
 {
     ShowPage(Welcome);
     // The activity log starts empty at every run.
-    m_log.setFileName(QStringLiteral("log.ini"));
-    m_log.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    try {
+        m_log.create(QStringLiteral("log.ini"));
+    } catch (const TFileError &error) {
+        m_logReported = true;
+        reportLater(QString::fromStdString(error.what()));
+    }
 }
 
 void Ttolvar::FormClose()
 {
     m_log.close();
+}
+
+void Ttolvar::reportLater(const QString &text)
+{
+    // Shown once the current handler has finished, so it never stops one half way.
+    QTimer::singleShot(0, this, [this, text] { ui::showAppError(this, text); });
 }
 
 void Ttolvar::closeEvent(QCloseEvent *event)

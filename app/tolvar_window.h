@@ -1,10 +1,12 @@
 #pragma once
 
+#include "files.h"
 #include "mySQLClient.h"
 
 #include <QFile>
 #include <QFrame>
 #include <QMainWindow>
+#include <QStringList>
 #include <QTimer>
 
 class QAction;
@@ -18,6 +20,8 @@ class QMenu;
 class QStackedWidget;
 class QStandardItemModel;
 class QTreeWidget;
+class QTreeWidgetItem;
+class QListWidgetItem;
 class QAbstractButton;
 class QToolButton;
 class TAnimate;
@@ -116,12 +120,58 @@ public:
     void informacjeClick();
     void MgridSelectCell(int ACol, int ARow, bool &CanSelect);
 
+    // Connection lifecycle and the activity log (tolvar_connection.cpp).
+    void AutolTimer();
+    void Disconnect1Click();
+    void SpeedButton10Click() { Disconnect1Click(); }
+    void mysqlConnect(QObject *Sender);
+    void mysqlClose(QObject *Sender);
+    void mysqlConnectError(QObject *Sender, const QString &Msg);
+    // The command line the start-up step reads; the program's own unless a test sets another.
+    void setArguments(const QStringList &arguments) { m_arguments = arguments; }
+    // One line of "log.ini", on disk when this returns. A log that cannot be written is reported
+    // once and never stops the caller.
+    void appendLog(const QString &line);
+
+    // Browsing and the result dispatch (tolvar_browse.cpp).
+    void Refreshlist1Click();
+    void Refresh1Click() { Refreshlist1Click(); }
+    void SpeedButton8Click() { Refreshlist1Click(); }
+    void SpeedButton19Click() { Refreshlist1Click(); }
+    void SpeedButton21Click() { Refreshlist1Click(); }
+    void Tree_viewChange(QTreeWidgetItem *Node);
+    void Table_listChange(QListWidgetItem *Item);
+    void mysqlSelectDatabase(QObject *Sender);
+    void mysqlQuery(QObject *Sender);
+    void mysqlQueryError(QObject *Sender, const QString &Msg);
+
+    // Where the grid's rows came from: the database and table of the request that filled it,
+    // the columns' descriptions, and a count that every fill raises.
+    struct GridOrigin
+    {
+        QString Database;
+        QString Table;
+        std::vector<TmySQLFieldInfo> Fields;
+        quint64 Fill = 0;
+    };
+    const GridOrigin &gridOrigin() const { return m_grid; }
+    // The database whose tables the table list shows.
+    QString listDatabase() const { return m_listDatabase; }
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
     void FormCreate();
     void FormClose();
+    // A command that needs a connection says so in status panel 5 when there is none.
+    bool requireConnection();
+    void appendConsole(const QString &line);
+    void reportLater(const QString &text);
+    void submitViewTable(const QString &database, const QString &table);
+    void FillGrid(TmySQLClientQuery *q, const QString &database, const QString &table);
+    void RebuildTree(TmySQLClientQuery *q);
+    void FillTableList(TmySQLClientQuery *q, const QString &database);
     void buildMenu();
     void buildToolbar(QWidget *parent);
     QWidget *buildLeftColumn();
@@ -138,5 +188,12 @@ private:
     Tconsole *m_console = nullptr;
     TInformacjon *m_about = nullptr;
     QLabel *m_panels[5] = {};
-    QFile m_log;
+    TLineFile m_log;
+    bool m_logReported = false;
+    QStringList m_arguments;
+    // What the result being dispatched belongs to (carried with its request).
+    QString m_resultDatabase;
+    QString m_resultTable;
+    QString m_listDatabase;
+    GridOrigin m_grid;
 };

@@ -643,6 +643,8 @@ public:
     // never wait for the server or the worker. Empty while not connected.
     QString ServerInfo() const { return FServerInfo; }
     QString HostInfo() const { return FHostInfo; }
+    // The host name the connection made was asked for.
+    QString ConnectedHost() const { return FConnectedHost; }
     // The server's status line: a direct call on the connection, made as soon as the worker's
     // current task has finished, ahead of every waiting task.
     QString Stat();
@@ -652,4 +654,5 @@ private:
     void TaskError(QObject *Sender, TmySQLClientTaskData *Task, const QString &Msg);
     QString FServerInfo;
     QString FHostInfo;
+    QString FConnectedHost;
 };

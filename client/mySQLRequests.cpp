@@ -339,9 +339,11 @@ void TmySQLClientUtility::TaskComplete(QObject *, TmySQLClientTaskData *Task)
     if (Task->TaskKind == 0 || Task->TaskKind == 2) {
         FServerInfo = QString::fromStdString(Task->ServerInfo);
         FHostInfo = QString::fromStdString(Task->HostInfo);
+        FConnectedHost = QString::fromStdString(Task->Host);
     } else if (Task->TaskKind == 1) {
         FServerInfo.clear();
         FHostInfo.clear();
+        FConnectedHost.clear();
     }
     const TmySQLClientTask_OnComplete event = std::move(Task->OnComplete);
     delete Task;

@@ -16,6 +16,23 @@ void CellStore::clear()
     m_garbage = 0;
 }
 
+void CellStore::assign(int cols, int rows, std::vector<std::uint32_t> &&index,
+                       std::vector<char> &&buffer)
+{
+    if (cols < 0 || rows < 0 ||
+        index.size() != static_cast<std::size_t>(cols) * static_cast<std::size_t>(rows) ||
+        buffer.empty() || buffer[0] != 0)
+        throw std::invalid_argument("cell block does not fit its sizes");
+    for (const std::uint32_t offset : index)
+        if (offset != NullOffset && offset >= buffer.size())
+            throw std::invalid_argument("cell block offset outside its buffer");
+    m_cols = cols;
+    m_rows = rows;
+    m_index = std::move(index);
+    m_buffer = std::move(buffer);
+    m_garbage = 0;
+}
+
 void CellStore::resize(int cols, int rows)
 {
     cols = std::max(cols, 0);

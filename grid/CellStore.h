@@ -24,6 +24,12 @@ public:
     void setColCount(int cols) { resize(cols, m_rows); }
     void setRowCount(int rows) { resize(m_cols, rows); }
     void clear();
+    // Takes a whole grid's text at once, in this store's own layout: index row-major with one
+    // entry per cell (0 the empty text, NullOffset SQL NULL, otherwise the offset of a LEB128
+    // length and its bytes in buffer), buffer[0] the shared empty entry. Throws
+    // std::invalid_argument when the sizes do not fit together.
+    void assign(int cols, int rows, std::vector<std::uint32_t> &&index, std::vector<char> &&buffer);
+    static constexpr std::uint32_t NullOffset = 0xFFFFFFFFu;
 
     // Out-of-range writes are ignored and reads give an empty text.
     void set(int col, int row, std::string_view text);
@@ -40,7 +46,6 @@ public:
     void compact();
 
 private:
-    static constexpr std::uint32_t NullOffset = 0xFFFFFFFFu;
     std::size_t slot(int col, int row) const
     {
         return static_cast<std::size_t>(row) * static_cast<std::size_t>(m_cols) +

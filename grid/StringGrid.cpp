@@ -7,6 +7,7 @@
 #include <QStyle>
 #include <QStyleOptionFocusRect>
 #include <algorithm>
+#include <stdexcept>
 
 namespace {
 constexpr int SizingZone = 3; // pixels either side of a column edge that start a width drag
@@ -140,6 +141,19 @@ void TStringGrid::setCellUtf8(int col, int row, std::string_view text)
 {
     m_store.set(col, row, text);
     invalidateCell(col, row);
+}
+
+void TStringGrid::AdoptCells(int cols, int rows, std::vector<std::uint32_t> &&index,
+                             std::vector<char> &&buffer)
+{
+    if (cols < 1 || rows < 1) throw std::invalid_argument("a grid keeps at least one cell");
+    m_store.assign(cols, rows, std::move(index), std::move(buffer));
+    m_colWidths.resize(static_cast<std::size_t>(cols), -1);
+    if (m_fixedCols >= cols) m_fixedCols = cols - 1;
+    if (m_fixedRows >= rows) m_fixedRows = rows - 1;
+    clampCurrent();
+    updateScrollBars();
+    viewport()->update();
 }
 
 void TStringGrid::setCellNull(int col, int row)

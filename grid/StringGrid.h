@@ -63,6 +63,10 @@ public:
     // Fast paths for bulk fills: UTF-8 bytes, and SQL NULL (shown empty, remembered as NULL).
     void setCellUtf8(int col, int row, std::string_view text);
     void setCellNull(int col, int row);
+    // Takes a whole grid's cells at once, in the cell store's layout (CellStore::assign): the
+    // counts follow, the fixed rows and columns stay where they fit, widths stay.
+    void AdoptCells(int cols, int rows, std::vector<std::uint32_t> &&index,
+                    std::vector<char> &&buffer);
     std::string_view CellUtf8(int col, int row) const { return m_store.get(col, row); }
     bool CellIsNull(int col, int row) const { return m_store.isNull(col, row); }
     const CellStore &Store() const { return m_store; }

@@ -984,11 +984,17 @@ private Q_SLOTS:
         Recorder r;
         r.attach(client.get());
         QVERIFY(connectAndWait(client.get(), r));
+        client->Close();
         QVERIFY(!NoEntryPointBound());
+        // A record still holding a result set when the library goes, as in static teardown.
+        auto held = std::make_unique<TmySQLClientTaskData>();
+        held->ResultSet = reinterpret_cast<MYSQL_RES *>(&held); // never freed through the library
         UnloadMySQLLibrary();
         QVERIFY(!MySQLLibHandle);
         QVERIFY(NoEntryPointBound());
-        client.reset(); // destroyed after the unload, as in static teardown: no call goes out
+        held.reset();   // must not call into the unloaded library
+        client.reset(); // nor may the component's teardown
+        MySQLLibraryName = "libmariadb.so.3";
         QVERIFY(LoadMySQLLibrary()); // and the next connect can load it again
         QVERIFY(!NoEntryPointBound());
     }

@@ -1,7 +1,11 @@
 #include "common.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QApplication>
 #include <QMessageBox>
+#include <QSet>
 #include <QToolButton>
 #include <QWidget>
 
@@ -9,13 +13,37 @@ void quorvaneInitResources();
 
 namespace ui {
 namespace {
-void defaultShower(QWidget *parent, const QString &text)
+void defaultBoxShower(QWidget *parent, const QString &caption, const QString &text)
 {
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("MySQL Quorvane"), text, QMessageBox::Ok,
-                    parent);
+    QMessageBox box(QMessageBox::Critical, caption, text, QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText); // server and user texts are never taken as markup
     box.exec();
 }
+BoxShower g_boxShower = defaultBoxShower;
+
+void defaultShower(QWidget *parent, const QString &text)
+{
+    g_boxShower(parent, QStringLiteral("MySQL Quorvane"), text);
+}
 ErrorShower g_shower = defaultShower;
+
+void defaultBeeper()
+{
+    QApplication::beep();
+}
+Beeper g_beeper = defaultBeeper;
+
+QSet<const QObject *> &dialogs()
+{
+    static QSet<const QObject *> set;
+    return set;
+}
+
+QAccessibleInterface *dialogFactory(const QString &, QObject *object)
+{
+    if (!object || !object->isWidgetType() || !dialogs().contains(object)) return nullptr;
+    return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Dialog);
+}
 } // namespace
 
 QFont windowFont(int pixelSize)
@@ -101,5 +129,40 @@ ErrorShower setErrorShower(ErrorShower shower)
     ErrorShower old = g_shower;
     g_shower = shower ? shower : defaultShower;
     return old;
+}
+
+void showErrorBox(QWidget *parent, const QString &caption, const QString &text)
+{
+    g_boxShower(parent, caption, text);
+}
+
+BoxShower setBoxShower(BoxShower shower)
+{
+    BoxShower old = g_boxShower;
+    g_boxShower = shower ? shower : defaultBoxShower;
+    return old;
+}
+
+void beep()
+{
+    g_beeper();
+}
+
+Beeper setBeeper(Beeper beeper)
+{
+    Beeper old = g_beeper;
+    g_beeper = beeper ? beeper : defaultBeeper;
+    return old;
+}
+
+void announceAsDialog(QWidget *window)
+{
+    static const bool installed = [] {
+        QAccessible::installFactory(dialogFactory);
+        return true;
+    }();
+    Q_UNUSED(installed);
+    dialogs().insert(window);
+    QObject::connect(window, &QObject::destroyed, [window] { dialogs().remove(window); });
 }
 } // namespace ui

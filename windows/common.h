@@ -37,4 +37,15 @@ QString errorText(const QString &text);
 void showAppError(QWidget *parent, const QString &text);
 using ErrorShower = void (*)(QWidget *parent, const QString &text);
 ErrorShower setErrorShower(ErrorShower shower);
+// Any other modal box with the error icon and one OK button (the failed connect's "Error"
+// box). Its text is plain text, never rich text. Replaceable like the error box.
+void showErrorBox(QWidget *parent, const QString &caption, const QString &text);
+using BoxShower = void (*)(QWidget *parent, const QString &caption, const QString &text);
+BoxShower setBoxShower(BoxShower shower);
+// The system's default beep, replaceable for tests.
+void beep();
+using Beeper = void (*)();
+Beeper setBeeper(Beeper beeper);
+// Screen readers announce these windows as dialogs, not as plain fillers.
+void announceAsDialog(QWidget *window);
 } // namespace ui

@@ -1,10 +1,13 @@
 #include "konsola.h"
 
 #include "common.h"
+#include "mySQLClient.h"
 
 #include <QAbstractButton>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+
+#include <limits>
 
 Tconsole::Tconsole(TmySQLClient *mysql, QWidget *parent) : QWidget(parent, Qt::Tool), m_mysql(mysql)
 {
@@ -26,10 +29,26 @@ Tconsole::Tconsole(TmySQLClient *mysql, QWidget *parent) : QWidget(parent, Qt::T
     Edit1->setFrame(false);
     Edit1->setStyleSheet(QStringLiteral("QLineEdit { background: #FFECFF; }"));
     Edit1->setGeometry(0, 208, 425, 21);
+    Edit1->setMaxLength(std::numeric_limits<int>::max()); // statements of any length
 
     SpeedButton1 = ui::flatButton(this, QStringLiteral("SpeedButton1"), QStringLiteral("Send"));
     SpeedButton1->setGeometry(428, 208, 73, 21);
     setTabOrder(Memo1, Edit1);
+    // Only the button sends: Enter in Edit1 does nothing.
+    connect(SpeedButton1, &QAbstractButton::clicked, this, &Tconsole::SpeedButton1Click);
+    ui::announceAsDialog(this);
+}
+
+void Tconsole::SpeedButton1Click()
+{
+    if (!m_mysql || !m_mysql->Query()) {
+        if (OnNotConnected) OnNotConnected(QStringLiteral("Not connected"));
+        return;
+    }
+    const QString text = Edit1->text();
+    m_mysql->Query()->Submit(text.toStdString(), "konsola");
+    m_mysql->ExecuteTasks();
+    appendLine(text);
 }
 
 void Tconsole::appendLine(const QString &line)

@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+#include <functional>
+
 class QPlainTextEdit;
 class QLineEdit;
 class QAbstractButton;
@@ -20,6 +22,10 @@ public:
 
     // The one service the console offers the main window: one more line of transcript.
     void appendLine(const QString &line);
+    // "Send": the text of Edit1, as typed, to the server with the request name "konsola".
+    void SpeedButton1Click();
+    // Told when Send finds no connection open; nothing is sent then.
+    std::function<void(const QString &notice)> OnNotConnected;
 
 protected:
     TmySQLClient *m_mysql;

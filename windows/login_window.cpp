@@ -1,12 +1,17 @@
 #include "login_window.h"
 
 #include "common.h"
+#include "convert.h"
+#include "files.h"
+#include "mySQLClient.h"
+#include "settings_ini.h"
 
 #include <QAbstractButton>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <algorithm>
+#include <limits>
 
 Tlogin::Tlogin(TmySQLClient *mysql, QWidget *parent) : QWidget(parent, Qt::Tool), m_mysql(mysql)
 {
@@ -34,6 +39,7 @@ Tlogin::Tlogin(TmySQLClient *mysql, QWidget *parent) : QWidget(parent, Qt::Tool)
         auto *e = new QLineEdit(QString::fromLatin1(text), this);
         e->setObjectName(QString::fromLatin1(name));
         e->setGeometry(248, top, 121, 21);
+        e->setMaxLength(std::numeric_limits<int>::max()); // the fields set no limit of their own
         return e;
     };
     Host_edit = edit("Host_edit", "localhost", 8);
@@ -69,6 +75,23 @@ Tlogin::Tlogin(TmySQLClient *mysql, QWidget *parent) : QWidget(parent, Qt::Tool)
     login_connect->setGeometry(248, 144, 121, 33);
     login_connect->setIconSize(QSize(22, 22));
     connect(login_cancel, &QAbstractButton::clicked, this, &Tlogin::login_cancelClick);
+    connect(login_connect, &QAbstractButton::clicked, this, &Tlogin::login_connectClick);
+    ui::announceAsDialog(this);
+}
+
+void Tlogin::login_connectClick()
+{
+    try {
+        m_mysql->setHostname(Host_edit->text());
+        m_mysql->setUsername(User_edit->text());
+        m_mysql->setPassword(Password_edit->text());
+        m_mysql->setPort(convert::StrToInt(Port_edit->text()));
+        m_mysql->Connect();
+        settings_ini::write(TServerSettings{Host_edit->text(), User_edit->text(),
+                                            Password_edit->text(), Port_edit->text()});
+    } catch (const std::exception &error) {
+        ui::showAppError(this, QString::fromStdString(error.what()));
+    }
 }
 
 void Tlogin::login_cancelClick()

@@ -23,6 +23,10 @@ public:
     QAbstractButton *login_connect = nullptr;
 
     void login_cancelClick();
+    // Hands the four values to the client, starts the connect and records them in
+    // "settings.ini". A port that is no number stops it before the connect, through the
+    // application's error box.
+    void login_connectClick();
 
 protected:
     TmySQLClient *m_mysql;

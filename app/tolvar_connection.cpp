@@ -1,0 +1,88 @@
+// The main window's connection lifecycle: the start-up step, connect and disconnect, the
+// connect-error report and the activity log.
+#include "tolvar_window.h"
+
+#include "common.h"
+#include "konsola.h"
+#include "login_window.h"
+#include "settings_ini.h"
+
+#include <QLabel>
+#include <QLineEdit>
+
+void Ttolvar::AutolTimer()
+{
+    // Stopped first: the boxes below run event loops of their own, which must not see it again.
+    Autol.stop();
+    try {
+        const std::optional<TServerSettings> settings = settings_ini::read();
+        if (settings && m_login) {
+            m_login->Host_edit->setText(settings->Host);
+            m_login->User_edit->setText(settings->User);
+            m_login->Password_edit->setText(settings->Password);
+            m_login->Port_edit->setText(settings->Port);
+        }
+    } catch (const TFileError &error) {
+        ui::showAppError(this, QString::fromStdString(error.what()));
+        return; // no automatic connect without the file
+    }
+    if (m_login && m_arguments.value(1) == QLatin1String("-autol")) {
+        m_login->show();
+        m_login->login_connectClick();
+    }
+}
+
+void Ttolvar::Disconnect1Click()
+{
+    mysql->Close();
+}
+
+void Ttolvar::mysqlConnect(QObject *)
+{
+    setPanelText(1, QStringLiteral("Connected"));
+    // The host the connect used, not whatever the login fields hold by now.
+    appendLog(QStringLiteral("Connected to: ") + mysql->Utility()->ConnectedHost());
+    appendLog(mysql->Utility()->Stat());
+    if (m_login) m_login->hide();
+    mysql->Query()->Submit("Show Databases;", "List Data");
+    mysql->ExecuteTasks();
+    Server_info->setText(mysql->Utility()->ServerInfo());
+    Host_info->setText(mysql->Utility()->HostInfo());
+}
+
+void Ttolvar::mysqlClose(QObject *)
+{
+    setPanelText(1, QStringLiteral("Connection closed"));
+}
+
+void Ttolvar::mysqlConnectError(QObject *, const QString &Msg)
+{
+    ui::beep();
+    setPanelText(1, Msg);
+    ui::showErrorBox(this, QStringLiteral("Error"), QStringLiteral("ERROR:") + Msg);
+    appendLog(Msg);
+    appendConsole(Msg);
+}
+
+void Ttolvar::appendLog(const QString &line)
+{
+    try {
+        m_log.writeLine(line);
+    } catch (const TFileError &error) {
+        if (m_logReported) return;
+        m_logReported = true;
+        reportLater(QString::fromStdString(error.what()));
+    }
+}
+
+void Ttolvar::appendConsole(const QString &line)
+{
+    if (m_console) m_console->appendLine(line);
+}
+
+bool Ttolvar::requireConnection()
+{
+    if (mysql->Query()) return true;
+    setPanelText(5, QStringLiteral("Not connected"));
+    return false;
+}
