@@ -1,11 +1,11 @@
 #include "StringGrid.h"
 
+#include "GridAccessible.h"
+
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
-#include <QStyle>
-#include <QStyleOptionFocusRect>
 #include <algorithm>
 #include <stdexcept>
 
@@ -15,6 +15,7 @@ constexpr int SizingZone = 3; // pixels either side of a column edge that start 
 
 TStringGrid::TStringGrid(QWidget *parent) : QAbstractScrollArea(parent)
 {
+    grid_accessible::install();
     m_store.resize(5, 5);
     m_colWidths.assign(5, -1);
     setFocusPolicy(Qt::StrongFocus);
@@ -35,6 +36,7 @@ void TStringGrid::setColCount(int value)
     clampCurrent();
     updateScrollBars();
     viewport()->update();
+    Q_EMIT cellsReset();
 }
 
 void TStringGrid::setRowCount(int value)
@@ -46,6 +48,7 @@ void TStringGrid::setRowCount(int value)
     clampCurrent();
     updateScrollBars();
     viewport()->update();
+    Q_EMIT cellsReset();
 }
 
 bool TStringGrid::setFixedCols(int value)
@@ -54,8 +57,10 @@ bool TStringGrid::setFixedCols(int value)
     // As with any change of the fixed area, the current cell and the scroll position start over.
     m_fixedCols = value;
     m_col = m_leftCol = value;
+    m_userChose = false;
     updateScrollBars();
     viewport()->update();
+    Q_EMIT cellsReset();
     return true;
 }
 
@@ -64,8 +69,10 @@ bool TStringGrid::setFixedRows(int value)
     if (value < 0 || value >= RowCount()) return false;
     m_fixedRows = value;
     m_row = m_topRow = value;
+    m_userChose = false;
     updateScrollBars();
     viewport()->update();
+    Q_EMIT cellsReset();
     return true;
 }
 
@@ -151,9 +158,11 @@ void TStringGrid::AdoptCells(int cols, int rows, std::vector<std::uint32_t> &&in
     m_colWidths.resize(static_cast<std::size_t>(cols), -1);
     if (m_fixedCols >= cols) m_fixedCols = cols - 1;
     if (m_fixedRows >= rows) m_fixedRows = rows - 1;
+    m_userChose = false;
     clampCurrent();
     updateScrollBars();
     viewport()->update();
+    Q_EMIT cellsReset();
 }
 
 void TStringGrid::setCellNull(int col, int row)
@@ -347,13 +356,29 @@ void TStringGrid::paintEvent(QPaintEvent *event)
                     QRect(rect.left(), rect.bottom() + 1, rect.width(), m_gridLineWidth),
                     lineColour);
             }
-            if ((state & gdFocused) && !fixed) {
-                QStyleOptionFocusRect option;
-                option.initFrom(this);
-                option.rect = rect;
-                option.backgroundColor = background;
-                style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
-            }
+        }
+    }
+    // Text of the last column runs past its right edge: the empty area beyond the last column
+    // and below the last row is the background's, not the text's.
+    if (!cols.empty() && cols.back() == ColCount() - 1) {
+        const QRect last = CellRect(cols.back(), rows.empty() ? 0 : rows.front());
+        const int right = last.isEmpty() ? viewport()->width() : last.right() + 1 + m_gridLineWidth;
+        if (right < viewport()->width())
+            painter.fillRect(QRect(right, 0, viewport()->width() - right, viewport()->height()),
+                             background);
+    }
+    // The current cell is marked whatever the style: the style's focus frame shows only after
+    // keyboard focus, and the user must see which row a command will act on.
+    if (CurrentMarked() && m_col >= m_fixedCols && m_row >= m_fixedRows) {
+        const QRect rect = CellRect(m_col, m_row);
+        if (!rect.isEmpty()) {
+            QPen pen(focused ? QColor(Qt::black) : QColor(96, 96, 96));
+            pen.setWidth(1);
+            pen.setStyle(focused ? Qt::DotLine : Qt::DashLine);
+            painter.setPen(pen);
+            painter.setBrush(Qt::NoBrush);
+            painter.drawRect(rect.adjusted(0, 0, -1, -1));
+            painter.drawRect(rect.adjusted(1, 1, -2, -2));
         }
     }
 }
@@ -385,6 +410,7 @@ bool TStringGrid::MoveTo(int col, int row)
     scrollIntoView(col, row);
     viewport()->update(oldRect.adjusted(-1, -1, 1, 1));
     viewport()->update(CellRect(col, row).adjusted(-1, -1, 1, 1));
+    Q_EMIT currentCellChanged(col, row);
     return true;
 }
 
@@ -446,7 +472,16 @@ void TStringGrid::mousePressEvent(QMouseEvent *event)
         return;
     }
     int col = 0, row = 0;
-    if (MouseToCell(pos, col, row) && col >= m_fixedCols && row >= m_fixedRows) MoveTo(col, row);
+    if (!MouseToCell(pos, col, row) || col < m_fixedCols || row < m_fixedRows) return;
+    if (col == m_col && row == m_row) {
+        // A click on the current cell is a selection too: its owner may have forgotten it.
+        if (!SelectCell(col, row)) return;
+        m_userChose = true;
+        viewport()->update(CellRect(col, row).adjusted(-1, -1, 1, 1));
+        Q_EMIT currentCellChanged(col, row);
+        return;
+    }
+    if (MoveTo(col, row)) m_userChose = true;
 }
 
 void TStringGrid::mouseMoveEvent(QMouseEvent *event)
@@ -497,6 +532,7 @@ void TStringGrid::keyPressEvent(QKeyEvent *event)
         QAbstractScrollArea::keyPressEvent(event);
         return;
     }
+    m_userChose = true;
     event->accept();
 }
 

@@ -88,6 +88,17 @@ public:
     TDrawCellEvent OnDrawCell;
     TSelectCellEvent OnSelectCell;
 
+    // Scrolling rows shown whole or in part from TopRow on.
+    int VisibleRowCount() const { return visibleRowsFrom(m_topRow); }
+    // The current cell is marked once the user has chosen a cell since the last refill, and
+    // whenever the grid has the focus.
+    bool CurrentMarked() const { return m_userChose || hasFocus(); }
+
+Q_SIGNALS:
+    // The cells were replaced or the counts changed: what was said of them no longer holds.
+    void cellsReset();
+    void currentCellChanged(int col, int row);
+
 protected:
     // Paints one cell. The painter comes with the brush set to the cell's colour (fixed colour
     // for fixed cells), the pen to the font colour and the grid's font.
@@ -132,6 +143,7 @@ private:
     int m_topRow = 1;
     int m_leftCol = 1;
     int m_sizingCol = -1;
+    bool m_userChose = false;
     int m_sizingStartX = 0;
     int m_sizingStartWidth = 0;
     bool m_updatingBars = false;
