@@ -155,6 +155,8 @@ void Ttolvar::attachWindows(Tlogin *login, Tsettings_form *settings, Tconsole *c
     m_settings = settings;
     m_console = console;
     m_about = about;
+    if (m_console)
+        m_console->OnNotConnected = [this](const QString &notice) { setPanelText(5, notice); };
 }
 
 QAction *Ttolvar::addAction(QMenu *menu, const QString &objectName, const QString &text,

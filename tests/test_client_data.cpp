@@ -1,69 +1,11 @@
 // What the client component hands over of a result and of a statement: whole values with their
 // lengths, column descriptions, packed blocks, escaped values, affected-row counts, and result
 // sets drained after every statement. Against the project's MariaDB sandbox.
-#include "mySQLClient.h"
+#include "sandbox.h"
 
 #include <QTest>
 
 using namespace mysqlapi;
-
-namespace {
-struct Server
-{
-    QString host = qEnvironmentVariable("QUORVANE_TEST_HOST");
-    QString user = qEnvironmentVariable("QUORVANE_TEST_USER");
-    QString password = qEnvironmentVariable("QUORVANE_TEST_PASSWORD");
-    int port = qEnvironmentVariableIntValue("QUORVANE_TEST_PORT");
-    bool ok() const { return !host.isEmpty() && port > 0; }
-};
-
-#define REQUIRE_SERVER()                                                                           \
-    do {                                                                                           \
-        if (!Server().ok()) {                                                                      \
-            if (qEnvironmentVariableIsSet("CI")) QFAIL("the MariaDB sandbox is not running");      \
-            QSKIP("no MariaDB sandbox: run the tests through scripts/test.sh");                    \
-        }                                                                                          \
-    } while (0)
-
-// A non-threaded client: every statement has run and reported when Run returns, and the result
-// stays readable until the next one.
-class Session
-{
-public:
-    Session()
-    {
-        Server s;
-        client.setHostname(s.host);
-        client.setUsername(s.user);
-        client.setPassword(s.password);
-        client.setPort(s.port);
-        client.setThreaded(false);
-        client.OnConnect = [this](QObject *) { connected = true; };
-        client.OnConnectError = [this](QObject *, const QString &msg) { error = msg; };
-        client.OnQuery = [this](QObject *) { ok = true; };
-        client.OnQueryError = [this](QObject *, const QString &msg) {
-            ok = false;
-            error = msg;
-        };
-        client.Connect();
-    }
-    // True when the statement gave a result set.
-    bool Run(const TmySQLStatement &statement, bool pack = false)
-    {
-        client.Query()->Clear();
-        ok = false;
-        error.clear();
-        client.Query()->SubmitStatement(statement, "test", pack);
-        client.ExecuteTasks();
-        return ok;
-    }
-    TmySQLClientQuery *q() { return client.Query(); }
-
-    TmySQLClient client;
-    bool connected = false, ok = false;
-    QString error;
-};
-} // namespace
 
 class TestClientData : public QObject
 {

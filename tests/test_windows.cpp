@@ -42,6 +42,13 @@ QMenu *topMenu(Ttolvar *w, const QString &title)
         if (a->text().remove(QLatin1Char('&')) == title) return a->menu();
     return nullptr;
 }
+// The start-up step reports the missing "settings.ini" through the application's error box.
+QStringList g_errors;
+void recordError(QWidget *, const QString &text)
+{
+    g_errors << text;
+}
+
 QMenu *subMenu(QMenu *menu, const QString &title)
 {
     for (QAction *a : menu->actions())
@@ -63,6 +70,7 @@ private Q_SLOTS:
         QVERIFY(m_dir.isValid());
         m_oldDir = QDir::currentPath();
         QDir::setCurrent(m_dir.path());
+        ui::setErrorShower(recordError);
     }
     void cleanupTestCase() { QDir::setCurrent(m_oldDir); }
 
