@@ -361,6 +361,113 @@ private Q_SLOTS:
         QCOMPARE(grid.RowCount(), 1);
         QCOMPARE(grid.FixedRows(), 0);
     }
+
+    // The current cell is marked whatever the style, once chosen by mouse or key, focused or not.
+    void currentCellIsAlwaysMarked_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("mouse") << "mouse";
+        QTest::newRow("key") << "key";
+    }
+    void currentCellIsAlwaysMarked()
+    {
+        QFETCH(QString, how);
+        TMgrid grid;
+        setUp(grid, 3, 6);
+        grid.setFixedCols(0);
+        auto markPixels = [&](int col, int row) {
+            const QImage image = render(grid);
+            const QRect rect = grid.CellRect(col, row);
+            // The cell's edges, where only a mark can differ from the fill.
+            const QColor fill = fillOf(grid, image, col, row);
+            int marked = 0;
+            for (int x = rect.left(); x <= rect.right(); ++x)
+                for (int y : {rect.top(), rect.bottom()})
+                    if (image.pixelColor(x, y) != fill) ++marked;
+            return marked;
+        };
+        QCOMPARE(markPixels(0, 1), 0); // nothing chosen yet, no focus: no mark
+        grid.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&grid));
+        if (how == QLatin1String("mouse")) {
+            QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, grid.CellRect(1, 3).center());
+        } else {
+            grid.setFocus();
+            QTest::keyClick(&grid, Qt::Key_Down);
+            QTest::keyClick(&grid, Qt::Key_Down);
+            QTest::keyClick(&grid, Qt::Key_Right);
+        }
+        QCOMPARE(grid.Col(), 1);
+        QCOMPARE(grid.Row(), 3);
+        QVERIFY(grid.hasFocus());
+        QVERIFY(markPixels(1, 3) > 50);
+        QCOMPARE(markPixels(1, 2), 0);
+        // Focus elsewhere: the user still sees which row a command will act on.
+        QWidget other;
+        other.show();
+        other.activateWindow();
+        grid.clearFocus();
+        QVERIFY(!grid.hasFocus());
+        QVERIFY(markPixels(1, 3) > 50);
+        // A refill forgets the choice.
+        grid.setFixedRows(1);
+        QCOMPARE(markPixels(1, 1), 0);
+    }
+
+    void clickOnTheCurrentCellIsASelection()
+    {
+        TMgrid grid;
+        setUp(grid, 3, 6);
+        grid.setFixedCols(0);
+        grid.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&grid));
+        int asked = 0;
+        grid.OnSelectCell = [&](TStringGrid *, int, int, bool &) { ++asked; };
+        QCOMPARE(grid.Row(), 1);
+        QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, grid.CellRect(0, 1).center());
+        QCOMPARE(asked, 1);
+        QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, grid.CellRect(0, 1).center());
+        QCOMPARE(asked, 2);
+    }
+
+    void lastColumnTextDoesNotSpillPastTheGrid()
+    {
+        TMgrid grid;
+        setUp(grid, 2, 3);
+        grid.resize(600, 200);
+        grid.setColor(0xFFFFFF);
+        grid.setFixedCols(0);
+        grid.setFontColor(0x000000);
+        grid.setCells(1, 1, QString(200, QLatin1Char('W')));
+        const QImage image = render(grid);
+        const QRect last = grid.CellRect(1, 1);
+        // Inside the cell the text is drawn; past its right edge nothing of it shows.
+        QVERIFY(countNear(image, last, Qt::black, 120) > 20);
+        const QRect beyond(last.right() + 2, last.top(), 600 - last.right() - 10, last.height());
+        QCOMPARE(countNear(image, beyond, Qt::black, 300), 0);
+    }
+
+    void adoptsAWholeBlock()
+    {
+        TMgrid grid;
+        grid.setFixedRows(1);
+        // Two columns, header row and one row: "id", "name" / "7", NULL.
+        std::vector<char> buffer{0, 2, 'i', 'd', 4, 'n', 'a', 'm', 'e', 1, '7'};
+        std::vector<std::uint32_t> index{1, 4, 9, CellStore::NullOffset};
+        grid.AdoptCells(2, 2, std::move(index), std::move(buffer));
+        QCOMPARE(grid.ColCount(), 2);
+        QCOMPARE(grid.RowCount(), 2);
+        QCOMPARE(grid.Cells(1, 0), QStringLiteral("name"));
+        QCOMPARE(grid.Cells(0, 1), QStringLiteral("7"));
+        QVERIFY(grid.CellIsNull(1, 1));
+        QCOMPARE(grid.FixedRows(), 1);
+        // A block that does not fit its sizes is refused and changes nothing.
+        QVERIFY_THROWS_EXCEPTION(std::invalid_argument,
+                                 grid.AdoptCells(3, 1, {1, 2}, std::vector<char>{0}));
+        QVERIFY_THROWS_EXCEPTION(std::invalid_argument,
+                                 grid.AdoptCells(1, 1, {99}, std::vector<char>{0, 1, 'x'}));
+        QCOMPARE(grid.Cells(1, 0), QStringLiteral("name"));
+    }
 };
 
 QTEST_MAIN(TestGrid)
