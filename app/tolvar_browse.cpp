@@ -24,8 +24,11 @@ void Ttolvar::Refreshlist1Click()
     if (!requireConnection()) return;
     // The filter is a LIKE pattern inside a literal the library escapes: % and _ stay
     // wildcards, quotes and backslashes are taken as they are, whatever the server's SQL mode.
+    std::string pattern(1, '%');
+    pattern += utf8(Edit1->text());
+    pattern += '%';
     TmySQLStatement statement("Show Databases like ");
-    statement.Value("%" + utf8(Edit1->text()) + "%").Text(";");
+    statement.Value(std::move(pattern)).Text(";");
     mysql->Query()->SubmitStatement(statement, "List Data");
     mysql->ExecuteTasks();
 }

@@ -32,7 +32,14 @@ struct st_mysql_res;
 using MYSQL = st_mysql;
 using MYSQL_RES = st_mysql_res;
 using MYSQL_ROW = char **;
-using MYSQL_ROW_OFFSET = void *;
+// One row of a stored result, as the library lists them; a row's place is its list entry.
+struct MYSQL_ROWS
+{
+    MYSQL_ROWS *next;
+    MYSQL_ROW data;
+    unsigned long length;
+};
+using MYSQL_ROW_OFFSET = MYSQL_ROWS *;
 using MYSQL_FIELD_OFFSET = unsigned int;
 using my_ulonglong = unsigned long long;
 using my_bool = char;
@@ -109,6 +116,7 @@ constexpr int MYSQL_TYPE_DOUBLE = 5;
     X(mysql_list_tables, MYSQL_RES *, (MYSQL *, const char *))                                     \
     X(mysql_data_seek, void, (MYSQL_RES *, unsigned long long))                                    \
     X(mysql_row_seek, MYSQL_ROW_OFFSET, (MYSQL_RES *, MYSQL_ROW_OFFSET))                           \
+    X(mysql_row_tell, MYSQL_ROW_OFFSET, (MYSQL_RES *))                                             \
     X(mysql_field_seek, MYSQL_FIELD_OFFSET, (MYSQL_RES *, MYSQL_FIELD_OFFSET))                     \
     X(mysql_fetch_row, MYSQL_ROW, (MYSQL_RES *))                                                   \
     X(mysql_fetch_lengths, unsigned long *, (MYSQL_RES *))                                         \
@@ -304,9 +312,13 @@ struct TmySQLClientTaskData
     std::optional<TmySQLStatement> Statement;
     // Rows changed by a statement that gave no result set; -1 when unknown.
     std::int64_t AffectedRows = -1;
-    // Kind 7: the rows, each cell's length and the columns, gathered on the worker.
-    std::vector<MYSQL_ROW> Rows;
-    std::vector<std::uint32_t> Lengths;
+    // Kind 7: the stored result's row count, the entry of every RowMarkStep-th row (a row is
+    // found from the mark before it in a few steps, for a sixty-fourth of the memory of one
+    // entry per row), and the columns, gathered on the worker.
+    static constexpr std::size_t RowMarkStep = 64;
+    std::size_t RowCount = 0;
+    std::vector<MYSQL_ROW_OFFSET> RowMarks;
+    MYSQL_ROW_OFFSET RowEntry(std::size_t row) const;
     std::vector<TmySQLFieldInfo> Fields;
     // Kind 7: pack the result into Block as well.
     bool Pack = false;
@@ -521,7 +533,7 @@ public:
                                      TmySQLClientTask_OnError OnError);
 
     TmySQLClientTaskData *Task() const { return FHeld.Task; }
-    int RowCount() const { return static_cast<int>(FHeld.Rows.size()); }
+    int RowCount() const { return static_cast<int>(FHeld.RowCount); }
     int FieldCount() const;
     QString FieldName(int Index);
     // The column's description; null outside the result.
@@ -552,13 +564,6 @@ private:
     void TaskError(QObject *Sender, TmySQLClientTaskData *Task, const QString &Msg);
     void LoadFieldNames();
 
-    struct Row
-    {
-        MYSQL_ROW Values;
-        const std::uint32_t *Lengths;
-        unsigned int Columns;
-        int KeyColumn;
-    };
     // What one OnQuery handler reads. A result delivered while a handler still runs (it let the
     // event loop run) gets a fresh one, and the outer handler's comes back when it returns.
     struct Held
@@ -566,11 +571,26 @@ private:
         TmySQLClientTaskData *Task = nullptr;
         // Tasks still backing listed rows when a new result arrived before Clear.
         std::vector<TmySQLClientTaskData *> Older;
-        std::vector<Row> Rows;
+        // The listed rows: runs of consecutive rows of one task each, in order.
+        struct Run
+        {
+            TmySQLClientTaskData *Task;
+            std::size_t First;
+        };
+        std::vector<Run> Runs;
+        std::size_t RowCount = 0;
         QStringList FieldNames;
         bool FieldNamesLoaded = false;
         void Release();
     };
+    // The task and index of a listed row; its row in the library's stored result; its cells'
+    // lengths, which the library gives for the row it read last, so the last asked are kept.
+    bool locate(int Row, TmySQLClientTaskData *&task, std::size_t &index) const;
+    MYSQL_ROW rowAt(int Row, TmySQLClientTaskData **task = nullptr) const;
+    const unsigned long *lengthsAt(int Row) const;
+    mutable TmySQLClientTaskData *FCachedTask = nullptr;
+    mutable std::size_t FCachedIndex = 0;
+    mutable const unsigned long *FCachedLengths = nullptr;
     Held FHeld;
     int FEventDepth = 0;
     int FFieldNameLoads = 0;

@@ -4,6 +4,9 @@
 
 #include <QPointer>
 
+#include <algorithm>
+#include <cstring>
+
 using namespace mysqlapi;
 
 namespace {
@@ -91,7 +94,8 @@ void TmySQLClientQuery::Held::Release()
     Older.clear();
     FieldNames.clear();
     FieldNamesLoaded = false;
-    Rows.clear();
+    Runs.clear();
+    RowCount = 0;
 }
 
 void TmySQLClientQuery::Submit(const std::string &SQL, const std::string &TaskName)
@@ -175,11 +179,10 @@ void TmySQLClientQuery::TaskComplete(QObject *, TmySQLClientTaskData *Task)
     FHeld.FieldNamesLoaded = false;
     QPointer<TmySQLClientQuery> self(this);
     if (Task->ResultSet) {
-        const auto columns = static_cast<unsigned int>(Task->Fields.size());
-        FHeld.Rows.reserve(FHeld.Rows.size() + Task->Rows.size());
-        for (std::size_t i = 0; i < Task->Rows.size(); ++i)
-            FHeld.Rows.push_back(
-                Row{Task->Rows[i], Task->Lengths.data() + i * columns, columns, Task->KeyColumn});
+        if (Task->RowCount > 0) {
+            FHeld.Runs.push_back({Task, FHeld.RowCount});
+            FHeld.RowCount += Task->RowCount;
+        }
         // Moved out: a handler that clears this object frees the task, and the event with it.
         const TmySQLClientTask_OnComplete event = std::move(Task->OnComplete);
         const bool clearAfter = Task->ClearAfterEvent;
@@ -242,22 +245,63 @@ const TmySQLFieldInfo *TmySQLClientQuery::FieldInfo(int Index) const
     return &FHeld.Task->Fields[static_cast<std::size_t>(Index)];
 }
 
+bool TmySQLClientQuery::locate(int Row, TmySQLClientTaskData *&task, std::size_t &index) const
+{
+    if (Row < 0 || static_cast<std::size_t>(Row) >= FHeld.RowCount) return false;
+    const auto row = static_cast<std::size_t>(Row);
+    // The run holding the row: almost always the only one.
+    auto run = std::upper_bound(FHeld.Runs.begin(), FHeld.Runs.end(), row,
+                                [](std::size_t r, const Held::Run &x) { return r < x.First; });
+    --run;
+    task = run->Task;
+    index = row - run->First;
+    return true;
+}
+
+MYSQL_ROW TmySQLClientQuery::rowAt(int Row, TmySQLClientTaskData **task) const
+{
+    TmySQLClientTaskData *owner = nullptr;
+    std::size_t index = 0;
+    if (!locate(Row, owner, index)) return nullptr;
+    if (task) *task = owner;
+    const MYSQL_ROW_OFFSET entry = owner->RowEntry(index);
+    return entry ? entry->data : nullptr;
+}
+
+const unsigned long *TmySQLClientQuery::lengthsAt(int Row) const
+{
+    TmySQLClientTaskData *task = nullptr;
+    std::size_t index = 0;
+    if (!locate(Row, task, index)) return nullptr;
+    if (FCachedTask != task || FCachedIndex != index || !FCachedLengths) {
+        // The library gives the lengths of the row it read last: read this one again.
+        mysql_row_seek(task->ResultSet, task->RowEntry(index));
+        mysql_fetch_row(task->ResultSet);
+        FCachedLengths = mysql_fetch_lengths(task->ResultSet);
+        FCachedTask = task;
+        FCachedIndex = index;
+    }
+    return FCachedLengths;
+}
+
 const char *TmySQLClientQuery::Value(int Row, int Col) const
 {
     if (!FHeld.Task) return nullptr;
     if (!FHeld.Task->ResultSet) return "";
-    if (Row < 0 || Col < 0 || Row >= RowCount()) return "";
-    const auto &row = FHeld.Rows[static_cast<std::size_t>(Row)];
-    if (static_cast<unsigned int>(Col) >= row.Columns) return "";
-    return row.Values[Col];
+    TmySQLClientTaskData *task = nullptr;
+    const MYSQL_ROW row = rowAt(Row, &task);
+    if (!row || Col < 0 || static_cast<std::size_t>(Col) >= task->Fields.size()) return "";
+    return row[Col];
 }
 
 std::size_t TmySQLClientQuery::ValueLength(int Row, int Col) const
 {
-    if (!FHeld.Task || Row < 0 || Col < 0 || Row >= RowCount()) return 0;
-    const auto &row = FHeld.Rows[static_cast<std::size_t>(Row)];
-    if (static_cast<unsigned int>(Col) >= row.Columns || !row.Values[Col]) return 0;
-    return row.Lengths[Col];
+    if (!FHeld.Task || Col < 0) return 0;
+    TmySQLClientTaskData *task = nullptr;
+    const MYSQL_ROW row = rowAt(Row, &task);
+    if (!row || static_cast<std::size_t>(Col) >= task->Fields.size() || !row[Col]) return 0;
+    const unsigned long *lengths = lengthsAt(Row);
+    return lengths ? lengths[Col] : std::strlen(row[Col]);
 }
 
 std::string_view TmySQLClientQuery::ValueBytes(int Row, int Col) const
@@ -268,17 +312,20 @@ std::string_view TmySQLClientQuery::ValueBytes(int Row, int Col) const
 
 bool TmySQLClientQuery::IsNull(int Row, int Col) const
 {
-    if (!FHeld.Task || Row < 0 || Col < 0 || Row >= RowCount()) return false;
-    const auto &row = FHeld.Rows[static_cast<std::size_t>(Row)];
-    return static_cast<unsigned int>(Col) < row.Columns && !row.Values[Col];
+    if (!FHeld.Task || Col < 0) return false;
+    TmySQLClientTaskData *task = nullptr;
+    const MYSQL_ROW row = rowAt(Row, &task);
+    return row && static_cast<std::size_t>(Col) < task->Fields.size() && !row[Col];
 }
 
 QString TmySQLClientQuery::RowText(int Row) const
 {
-    if (Row < 0 || Row >= RowCount()) return {};
-    const auto &row = FHeld.Rows[static_cast<std::size_t>(Row)];
-    if (row.KeyColumn < 0 || static_cast<unsigned int>(row.KeyColumn) >= row.Columns) return {};
-    return textOf(row.Values[row.KeyColumn]);
+    TmySQLClientTaskData *task = nullptr;
+    const MYSQL_ROW row = rowAt(Row, &task);
+    if (!row || task->KeyColumn < 0 ||
+        static_cast<std::size_t>(task->KeyColumn) >= task->Fields.size())
+        return {};
+    return textOf(row[task->KeyColumn]);
 }
 
 std::unique_ptr<TmySQLResultBlock> TmySQLClientQuery::TakeBlock()
@@ -289,6 +336,8 @@ std::unique_ptr<TmySQLResultBlock> TmySQLClientQuery::TakeBlock()
 void TmySQLClientQuery::Clear()
 {
     FHeld.Release();
+    FCachedTask = nullptr;
+    FCachedLengths = nullptr;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -25,6 +25,15 @@ TmySQLClientTaskData::~TmySQLClientTaskData()
     if (ResultSet && mysql_free_result) mysql_free_result(ResultSet);
 }
 
+MYSQL_ROW_OFFSET TmySQLClientTaskData::RowEntry(std::size_t row) const
+{
+    if (row >= RowCount) return nullptr;
+    MYSQL_ROW_OFFSET entry = RowMarks[row / RowMarkStep];
+    for (std::size_t i = row % RowMarkStep; i > 0 && entry; --i)
+        entry = entry->next;
+    return entry;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Running one task
 
@@ -99,62 +108,67 @@ std::size_t lebSize(std::size_t length)
     return n;
 }
 
-std::uint32_t appendEntry(std::vector<char> &buffer, const char *data, std::size_t length)
+char *putEntry(char *out, const char *data, std::size_t length)
 {
-    const auto offset = static_cast<std::uint32_t>(buffer.size());
     std::size_t rest = length;
     do {
         unsigned char byte = rest & 0x7F;
         rest >>= 7;
         if (rest) byte |= 0x80;
-        buffer.push_back(static_cast<char>(byte));
+        *out++ = static_cast<char>(byte);
     } while (rest);
-    buffer.insert(buffer.end(), data, data + length);
-    return offset;
+    std::memcpy(out, data, length);
+    return out + length;
 }
 
-// Packs the gathered rows, under a header row of column names, into one block sized exactly
-// once. A result too large for 32-bit offsets gets no block; the caller reads it cell by cell.
-void packResult(TmySQLClientTaskData *task, unsigned int cols)
+// Packs a result, under a header row of column names, into one block sized exactly once. The
+// library walk has put each cell's length, or NullOffset for NULL, into the index already; the
+// copy needs no library call, so it runs on two threads, each with its own half of the rows.
+void packResult(TmySQLClientTaskData *task, unsigned int cols,
+                std::unique_ptr<TmySQLResultBlock> block, std::uint64_t headerBytes,
+                std::uint64_t firstHalfBytes, std::uint64_t bytes)
 {
-    const std::size_t rows = task->Rows.size();
-    std::uint64_t bytes = 1;
-    for (const TmySQLFieldInfo &field : task->Fields)
-        if (!field.Name.empty()) bytes += lebSize(field.Name.size()) + field.Name.size();
-    for (std::size_t r = 0; r < rows; ++r) {
-        const MYSQL_ROW row = task->Rows[r];
-        for (unsigned int c = 0; c < cols; ++c) {
-            const std::uint32_t length = task->Lengths[r * cols + c];
-            if (row[c] && length) bytes += lebSize(length) + length;
-        }
-    }
+    const std::size_t rows = task->RowCount;
     if (bytes >= TmySQLResultBlock::NullOffset || rows + 1 > 0x7FFFFFFF) return;
-    auto block = std::make_unique<TmySQLResultBlock>();
     block->Cols = static_cast<int>(cols);
     block->Rows = static_cast<int>(rows + 1);
-    block->Buffer.reserve(bytes);
-    block->Buffer.push_back(0);
-    block->Index.resize((rows + 1) * cols, 0);
+    block->Buffer.resize(bytes);
+    char *const base = block->Buffer.data();
+    char *out = base + 1;
+    base[0] = 0;
     for (unsigned int c = 0; c < cols && c < task->Fields.size(); ++c) {
         const std::string &name = task->Fields[c].Name;
-        if (!name.empty()) block->Index[c] = appendEntry(block->Buffer, name.data(), name.size());
+        if (name.empty()) continue;
+        block->Index[c] = static_cast<std::uint32_t>(out - base);
+        out = putEntry(out, name.data(), name.size());
     }
-    std::uint32_t *index = block->Index.data() + cols;
-    for (std::size_t r = 0; r < rows; ++r) {
-        const MYSQL_ROW row = task->Rows[r];
-        const std::uint32_t *lengths = task->Lengths.data() + r * cols;
-        for (unsigned int c = 0; c < cols; ++c, ++index) {
-            if (!row[c])
-                *index = TmySQLResultBlock::NullOffset;
-            else if (lengths[c])
-                *index = appendEntry(block->Buffer, row[c], lengths[c]);
+    auto copy = [&](std::size_t from, std::size_t to, std::uint64_t at) {
+        char *o = base + at;
+        std::uint32_t *index = block->Index.data() + (from + 1) * cols;
+        MYSQL_ROW_OFFSET entry = task->RowEntry(from);
+        for (std::size_t r = from; r < to; ++r, entry = entry->next) {
+            const MYSQL_ROW row = entry->data;
+            for (unsigned int c = 0; c < cols; ++c, ++index) {
+                const std::uint32_t length = *index;
+                if (length == TmySQLResultBlock::NullOffset || length == 0) continue;
+                *index = static_cast<std::uint32_t>(o - base);
+                o = putEntry(o, row[c], length);
+            }
         }
+    };
+    const std::size_t half = rows / 2;
+    if (rows < 20000) {
+        copy(0, rows, headerBytes); // a second thread costs more than it saves
+    } else {
+        std::thread second(copy, half, rows, headerBytes + firstHalfBytes);
+        copy(0, half, headerBytes);
+        second.join();
     }
     task->Block = std::move(block);
 }
 
-// Reads a stored result on the thread that ran the statement: the columns, every row with the
-// length of each cell (a value may hold NUL bytes), and, when asked, the packed block.
+// Reads a stored result on the thread that ran the statement: the columns, where every row
+// stands, and, when asked, the packed block.
 void gatherResult(TmySQLClientTaskData *task)
 {
     MYSQL_RES *result = task->ResultSet;
@@ -176,18 +190,40 @@ void gatherResult(TmySQLClientTaskData *task)
     }
     if (mysql_field_seek) mysql_field_seek(result, 0);
     const auto rows = static_cast<std::uint32_t>(mysql_num_rows(result));
-    task->Rows.reserve(rows);
-    task->Lengths.reserve(static_cast<std::size_t>(rows) * cols);
-    for (std::uint32_t i = 0; i < rows; ++i) {
-        MYSQL_ROW row = mysql_fetch_row(result);
-        if (!row) break;
-        const unsigned long *lengths = mysql_fetch_lengths ? mysql_fetch_lengths(result) : nullptr;
-        task->Rows.push_back(row);
-        for (unsigned int c = 0; c < cols; ++c)
-            task->Lengths.push_back(static_cast<std::uint32_t>(
-                lengths ? lengths[c] : (row[c] ? std::strlen(row[c]) : 0)));
+    task->RowMarks.reserve(rows / TmySQLClientTaskData::RowMarkStep + 1);
+    // One walk through the library's rows: each row's entry, and for a packed result each
+    // cell's length (or NULL) straight into the block's index, with the bytes they will take.
+    std::unique_ptr<TmySQLResultBlock> block;
+    std::uint32_t *index = nullptr;
+    std::uint64_t headerBytes = 1, bytes = 0, firstHalfBytes = 0;
+    if (task->Pack) {
+        block = std::make_unique<TmySQLResultBlock>();
+        block->Index.resize((static_cast<std::size_t>(rows) + 1) * cols, 0);
+        index = block->Index.data() + cols;
+        for (const TmySQLFieldInfo &field : task->Fields)
+            if (!field.Name.empty()) headerBytes += lebSize(field.Name.size()) + field.Name.size();
     }
-    if (task->Pack) packResult(task, cols);
+    for (std::uint32_t i = 0; i < rows; ++i) {
+        const MYSQL_ROW_OFFSET offset = mysql_row_tell(result);
+        const MYSQL_ROW row = mysql_fetch_row(result);
+        if (!row) break;
+        if (i % TmySQLClientTaskData::RowMarkStep == 0) task->RowMarks.push_back(offset);
+        ++task->RowCount;
+        if (!index) continue;
+        if (i == rows / 2) firstHalfBytes = bytes;
+        const unsigned long *lengths = mysql_fetch_lengths(result);
+        for (unsigned int c = 0; c < cols; ++c, ++index) {
+            if (!row[c]) {
+                *index = TmySQLResultBlock::NullOffset;
+            } else if (lengths[c]) {
+                *index =
+                    static_cast<std::uint32_t>(std::min<unsigned long>(lengths[c], 0xFFFFFFFEu));
+                bytes += lebSize(lengths[c]) + lengths[c];
+            }
+        }
+    }
+    if (block && task->RowCount == rows)
+        packResult(task, cols, std::move(block), headerBytes, firstHalfBytes, headerBytes + bytes);
 }
 
 Outcome runStatement(TmySQLClientTaskData *task, MYSQL *mysql)
@@ -222,6 +258,12 @@ Outcome runStatement(TmySQLClientTaskData *task, MYSQL *mysql)
         const Outcome outcome = fail(task, mysql);
         drainResults(mysql);
         return outcome;
+    }
+    if (!mysql_row_tell || !mysql_row_seek || !mysql_fetch_lengths) {
+        // Rows are found again by their place, and packed with their lengths.
+        mysql_free_result(task->ResultSet);
+        task->ResultSet = nullptr;
+        return missing(task, "mysql_row_tell");
     }
     gatherResult(task);
     drainResults(mysql);
