@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     cmake g++ make pkg-config
-    qt6-base-dev libqt6test6 libqt6svg6 libgl1-mesa-dev
+    qt6-base-dev libqt6test6 libqt6svg6 libgl1-mesa-dev libqt6sql6-mysql
     libmariadb3 libmariadb-dev mariadb-server mariadb-client
     xvfb xauth fonts-dejavu-core
 )

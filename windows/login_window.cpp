@@ -46,6 +46,8 @@ Tlogin::Tlogin(TmySQLClient *mysql, QWidget *parent) : QWidget(parent, Qt::Tool)
     User_edit = edit("User_edit", "root", 40);
     Password_edit = edit("Password_edit", "tolv42", 72);
     Password_edit->setEchoMode(QLineEdit::Password);
+    // "*" for every character, whatever the style's own mask character.
+    Password_edit->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
     Port_edit = edit("Port_edit", "3306", 104);
 
     auto label = [this](const char *name, const char *text, int right, int top, QLineEdit *buddy) {
