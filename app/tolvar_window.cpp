@@ -134,6 +134,13 @@ Ttolvar::Ttolvar(QWidget *parent) : QMainWindow(parent)
     setCentralWidget(central);
     buildPages();
     buildStatusBar();
+    // Leaving the confirmation page while the clip plays stops it, and drops nothing.
+    connect(Notebook, &QStackedWidget::currentChanged, this, [this](int index) {
+        if (index != Database_Remove && Usuwaj->Active()) {
+            m_dropArmed = false;
+            Usuwaj->Stop();
+        }
+    });
 
     Autol.setObjectName(QStringLiteral("Autol"));
     Autol.setInterval(100);
@@ -215,7 +222,7 @@ void Ttolvar::buildMenu()
     QMenu *exportMenu = popupDatabases->addMenu(QStringLiteral("Export list of databases"));
     exportMenu->setObjectName(QStringLiteral("Exportlistofdatabases1"));
     addAction(exportMenu, QStringLiteral("oTXTfile1"), QStringLiteral("To TXT file"),
-              QStringLiteral("sql"));
+              QStringLiteral("sql"), &Ttolvar::oTXTfile1Click);
     QMenu *popupTables = Tree_view_popup->addMenu(QStringLiteral("Tables"));
     popupTables->setObjectName(QStringLiteral("Tables2"));
     addAction(popupTables, QStringLiteral("Create2"), QStringLiteral("Create"),
@@ -414,6 +421,7 @@ void Ttolvar::buildPages()
                                    QStringLiteral("Delete Selected Record"),
                                    QStringLiteral("recorddelete"));
         del->setIconSize(QSize(20, 20));
+        connect(del, &QAbstractButton::clicked, this, &Ttolvar::SpeedButton17Click);
         bottom->addWidget(del, 0, Qt::AlignLeft);
         layout->addWidget(panel12);
     }
@@ -442,6 +450,7 @@ void Ttolvar::buildPages()
         cancel->setIconSize(QSize(24, 24));
         create->setIconSize(QSize(24, 24));
         connect(cancel, &QAbstractButton::clicked, this, [this] { ShowPage(Welcome); });
+        connect(create, &QAbstractButton::clicked, this, &Ttolvar::SpeedButton2Click);
         buttons->addWidget(cancel);
         buttons->addStretch(1);
         buttons->addWidget(create);
@@ -474,11 +483,13 @@ void Ttolvar::buildPages()
         no->setIconSize(QSize(24, 24));
         yes->setIconSize(QSize(24, 24));
         connect(no, &QAbstractButton::clicked, this, [this] { ShowPage(Welcome); });
+        connect(yes, &QAbstractButton::clicked, this, &Ttolvar::SpeedButton6Click);
         buttons->addWidget(no);
         buttons->addStretch(1);
         buttons->addWidget(yes);
         layout->addLayout(buttons);
         Usuwaj = new TAnimate(w);
+        Usuwaj->OnStop = [this](QObject *sender) { UsuwajStop(sender); };
         layout->addWidget(Usuwaj, 0, Qt::AlignHCenter);
         layout->addStretch(1);
     }
@@ -555,6 +566,7 @@ void Ttolvar::buildPages()
             ui::flatButton(action, QStringLiteral("SpeedButton15"),
                            QStringLiteral("Create.... My Tolvar."), QStringLiteral("ok"));
         create->setIconSize(QSize(20, 20));
+        connect(create, &QAbstractButton::clicked, this, &Ttolvar::SpeedButton15Click);
         actionLayout->addWidget(create, 1);
         right->addWidget(action);
         right->addStretch(1);
@@ -770,7 +782,8 @@ void Ttolvar::Add1Click()
 
 void Ttolvar::Delete1Click()
 {
-    Data_name_caption->setText(PanelText(2) + QStringLiteral(" ?"));
+    m_confirmDatabase = PanelText(2);
+    Data_name_caption->setText(m_confirmDatabase + QStringLiteral(" ?"));
     ShowPage(Database_Remove);
 }
 
@@ -782,24 +795,4 @@ void Ttolvar::SpeedButton7Click()
 void Ttolvar::SpeedButton11Click()
 {
     ShowPage(Table_Add);
-}
-
-void Ttolvar::SpeedButton16Click()
-{
-    const QString type = TC_F_TYPE->currentText();
-    if (type == QLatin1String("CHAR"))
-        TC_FIELDS->addItem(TC_F_Name->text() + QLatin1Char(' ') + type + QStringLiteral(" (") +
-                           TC_F_SIZE->text() + QLatin1Char(')'));
-    if (type != QLatin1String("CHAR"))
-        TC_FIELDS->addItem(TC_F_Name->text() + QLatin1Char(' ') + type);
-}
-
-void Ttolvar::MgridSelectCell(int, int ARow, bool &CanSelect)
-{
-    haderModel->setColumnCount(0);
-    const int columns = Mgrid->ColCount();
-    haderModel->setColumnCount(columns);
-    for (int c = 0; c < columns; ++c)
-        haderModel->setHeaderData(c, Qt::Horizontal, Mgrid->Cells(c, ARow));
-    CanSelect = true;
 }

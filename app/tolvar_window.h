@@ -116,9 +116,24 @@ public:
     void Delete1Click();
     void SpeedButton7Click();
     void SpeedButton11Click();
-    void SpeedButton16Click();
     void informacjeClick();
+
+    // Changing the server (tolvar_changes.cpp).
+    void SpeedButton2Click();
+    void SpeedButton4Click() { Delete1Click(); }
+    void Delate1Click() { Delete1Click(); }
+    void SpeedButton6Click();
+    void UsuwajStop(QObject *Sender);
+    void SpeedButton16Click();
+    void SpeedButton15Click();
     void MgridSelectCell(int ACol, int ARow, bool &CanSelect);
+    void SpeedButton17Click();
+    // Export of the database list (tolvar_export.cpp).
+    void oTXTfile1Click();
+    // The database the confirmation page names; the drop goes there and nowhere else.
+    QString confirmedDatabase() const { return m_confirmDatabase; }
+    // The grid row captured by the last cell selection, -1 when none for the rows shown now.
+    int capturedRow() const;
 
     // Connection lifecycle and the activity log (tolvar_connection.cpp).
     void AutolTimer();
@@ -196,4 +211,16 @@ private:
     QString m_resultTable;
     QString m_listDatabase;
     GridOrigin m_grid;
+    QString m_confirmDatabase;
+    bool m_dropArmed = false;
+    struct Field
+    {
+        QString Name;
+        QString Type;
+        QString Size;
+        bool Sized;
+    };
+    std::vector<Field> m_fields; // beside the lines of TC_FIELDS, one each
+    quint64 m_capturedFill = 0;
+    int m_capturedRow = -1;
 };

@@ -226,6 +226,9 @@ public:
     TmySQLStatement &Text(std::string_view text);
     TmySQLStatement &Identifier(std::string_view name) { return Text(QuoteIdentifier(name)); }
     TmySQLStatement &Value(std::optional<std::string> value);
+    // Bytes as a hexadecimal literal, X'...': exact for binary values under every SQL mode and
+    // character set.
+    TmySQLStatement &HexValue(std::string_view bytes);
 
     bool HasValues() const { return !FValues.empty(); }
     // The statement with every value given by the escape function (the worker's is the

@@ -45,6 +45,20 @@ TmySQLStatement &TmySQLStatement::Value(std::optional<std::string> value)
     return *this;
 }
 
+TmySQLStatement &TmySQLStatement::HexValue(std::string_view bytes)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string literal = "X'";
+    literal.reserve(bytes.size() * 2 + 3);
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        literal += digits[b >> 4];
+        literal += digits[b & 15];
+    }
+    literal += '\'';
+    return Text(literal);
+}
+
 std::string
 TmySQLStatement::Build(const std::function<std::string(const std::string &)> &escape) const
 {

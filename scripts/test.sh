@@ -11,7 +11,7 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVANE_TSAN=ON \
     -DQUORVANE_CLIENT_TESTS_ONLY=ON >/dev/null
-cmake --build build-tsan -j"$jobs" --target test_client
+cmake --build build-tsan -j"$jobs" --target test_client test_client_data
 
 scripts/sandbox.sh run build/sandbox -- bash -c '
     set -e

@@ -29,6 +29,7 @@ void TAnimate::Stop()
     if (!m_timer.isActive()) return;
     m_timer.stop();
     if (OnStop) OnStop(this);
+    m_finished = false;
 }
 
 void TAnimate::step()
@@ -43,6 +44,7 @@ void TAnimate::step()
         update();
         return;
     }
+    m_finished = true;
     Stop();
 }
 

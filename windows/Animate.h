@@ -20,6 +20,8 @@ public:
     std::function<void(QObject *Sender)> OnStop;
 
     bool Active() const { return m_timer.isActive(); }
+    // During OnStop: true when the clip ran to its last frame, false when Stop cut it short.
+    bool Finished() const { return m_finished; }
     int CurrentFrame() const { return m_frame; }
     void Play(int fromFrame, int toFrame, int count);
     void Stop();
@@ -37,4 +39,5 @@ private:
     int m_to = FrameCount;
     int m_from = 1;
     int m_left = 0;
+    bool m_finished = false;
 };

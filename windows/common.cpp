@@ -4,6 +4,7 @@
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QApplication>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QSet>
 #include <QToolButton>
@@ -32,6 +33,19 @@ void defaultBeeper()
     QApplication::beep();
 }
 Beeper g_beeper = defaultBeeper;
+
+QString defaultSaveDialog(QWidget *parent, const SaveDialogOptions &options)
+{
+    QFileDialog dialog(parent, options.caption, options.directory, options.filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    // An existing file is replaced without a question.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    dialog.setDefaultSuffix(options.defaultSuffix);
+    dialog.selectFile(options.fileName);
+    if (dialog.exec() != QDialog::Accepted) return {};
+    return dialog.selectedFiles().value(0);
+}
+SaveDialog g_saveDialog = defaultSaveDialog;
 
 QSet<const QObject *> &dialogs()
 {
@@ -152,6 +166,18 @@ Beeper setBeeper(Beeper beeper)
 {
     Beeper old = g_beeper;
     g_beeper = beeper ? beeper : defaultBeeper;
+    return old;
+}
+
+QString getSaveFileName(QWidget *parent, const SaveDialogOptions &options)
+{
+    return g_saveDialog(parent, options);
+}
+
+SaveDialog setSaveDialog(SaveDialog dialog)
+{
+    SaveDialog old = g_saveDialog;
+    g_saveDialog = dialog ? dialog : defaultSaveDialog;
     return old;
 }
 

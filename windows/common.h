@@ -46,6 +46,18 @@ BoxShower setBoxShower(BoxShower shower);
 void beep();
 using Beeper = void (*)();
 Beeper setBeeper(Beeper beeper);
+// The save-file dialog: a file name, or empty when the user cancels. Replaceable for tests.
+struct SaveDialogOptions
+{
+    QString caption;
+    QString directory;
+    QString fileName;
+    QString filter; // "Text File (*.txt)"
+    QString defaultSuffix;
+};
+QString getSaveFileName(QWidget *parent, const SaveDialogOptions &options);
+using SaveDialog = QString (*)(QWidget *parent, const SaveDialogOptions &options);
+SaveDialog setSaveDialog(SaveDialog dialog);
 // Screen readers announce these windows as dialogs, not as plain fillers.
 void announceAsDialog(QWidget *window);
 } // namespace ui
