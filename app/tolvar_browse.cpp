@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QSignalBlocker>
+#include <QStandardItemModel>
 #include <QTreeWidget>
 
 namespace {
@@ -155,6 +156,8 @@ void Ttolvar::FillGrid(TmySQLClientQuery *q, const QString &database, const QStr
                     Mgrid->setCellUtf8(c, r + 1, q->ValueBytes(r, c));
             }
     }
+    // A new fill forgets the row captured from the last one.
+    haderModel->setColumnCount(0);
     // With no data rows the lone header row cannot be fixed; it keeps the header colour.
     Mgrid->setFixedRows(rows > 0 ? 1 : 0);
     Mgrid->setEvenRowColor(Mgrid->RowCount() == 1 ? 16744576 : 13828095);

@@ -95,12 +95,24 @@ void Ttolvar::MgridSelectCell(int, int ARow, bool &CanSelect)
     haderModel->setColumnCount(0);
     const int columns = Mgrid->ColCount();
     haderModel->setColumnCount(columns);
-    for (int c = 0; c < columns; ++c)
+    for (int c = 0; c < columns; ++c) {
         haderModel->setHeaderData(c, Qt::Horizontal, Mgrid->Cells(c, ARow));
+        hader->resizeSection(c, Mgrid->ColWidths(c) + Mgrid->GridLineWidth());
+    }
+    syncHader();
     // The row belongs to this fill of the grid: a refill forgets it.
     m_capturedFill = m_grid.Fill;
     m_capturedRow = ARow;
     CanSelect = true;
+}
+
+void Ttolvar::syncHader()
+{
+    // Scrolled with the grid, so each section stays under its column.
+    int offset = 0;
+    for (int c = Mgrid->FixedCols(); c < Mgrid->LeftCol(); ++c)
+        offset += Mgrid->ColWidths(c) + Mgrid->GridLineWidth();
+    hader->setOffset(offset);
 }
 
 int Ttolvar::capturedRow() const

@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QScrollBar>
 #include <QStackedWidget>
 #include <QStandardItemModel>
 #include <QStatusBar>
@@ -80,6 +81,7 @@ Ttolvar::Ttolvar(QWidget *parent) : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("tolvar"));
     setWindowTitle(QStringLiteral("MySQL Quorvane"));
+    setWindowIcon(ui::icon(QStringLiteral("quorvane")));
     QFont font;
     font.setStyleHint(QFont::SansSerif);
     font.setFamilies({QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")});
@@ -250,10 +252,10 @@ void Ttolvar::buildToolbar(QWidget *parent)
     CoolBar1->setFrameStyle(QFrame::StyledPanel | QFrame::Raised);
     auto *bands = new QVBoxLayout(CoolBar1);
     bands->setContentsMargins(2, 1, 2, 1);
-    bands->setSpacing(1);
+    bands->setSpacing(0);
     panel_toolbar = new QWidget(CoolBar1);
     panel_toolbar->setObjectName(QStringLiteral("panel_toolbar"));
-    panel_toolbar->setMinimumHeight(35);
+    panel_toolbar->setMinimumHeight(33);
     auto *row = new QHBoxLayout(panel_toolbar);
     row->setContentsMargins(0, 1, 0, 1);
     row->setSpacing(1);
@@ -296,10 +298,15 @@ void Ttolvar::buildToolbar(QWidget *parent)
     }
     row->addStretch(1);
     bands->addWidget(panel_toolbar);
+    // The second band: an empty panel of a band's height, below a rule that parts the bands.
+    auto *rule = new QFrame(CoolBar1);
+    rule->setFrameStyle(QFrame::HLine | QFrame::Sunken);
+    rule->setFixedHeight(2);
+    bands->addWidget(rule);
     Panel14 = new QFrame(CoolBar1);
     Panel14->setObjectName(QStringLiteral("Panel14"));
-    Panel14->setFrameStyle(QFrame::HLine | QFrame::Sunken);
-    Panel14->setFixedHeight(4);
+    Panel14->setFrameStyle(QFrame::NoFrame);
+    Panel14->setFixedHeight(33);
     bands->addWidget(Panel14);
 }
 
@@ -336,6 +343,16 @@ QWidget *Ttolvar::buildLeftColumn()
     Tree_view->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(Tree_view, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) { Tree_view_popup->popup(Tree_view->mapToGlobal(pos)); });
+    // From the keyboard too: the Menu key, and Shift+F10 as everywhere else.
+    auto *popupKey = new QAction(Tree_view);
+    popupKey->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10));
+    popupKey->setShortcutContext(Qt::WidgetShortcut);
+    Tree_view->addAction(popupKey);
+    connect(popupKey, &QAction::triggered, this, [this] {
+        QTreeWidgetItem *item = Tree_view->currentItem();
+        const QPoint at = item ? Tree_view->visualItemRect(item).center() : QPoint(4, 4);
+        Tree_view_popup->popup(Tree_view->viewport()->mapToGlobal(at));
+    });
     connect(Tree_view, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem *current) { Tree_viewChange(current); });
     column->addWidget(Tree_view, 1);
@@ -401,6 +418,8 @@ void Ttolvar::buildPages()
         Mgrid->OnSelectCell = [this](TStringGrid *, int col, int row, bool &can) {
             MgridSelectCell(col, row, can);
         };
+        connect(Mgrid->horizontalScrollBar(), &QScrollBar::valueChanged, this,
+                [this] { syncHader(); });
         layout->addWidget(Mgrid, 1);
 
         auto *panel12 = new QWidget(w);
@@ -416,6 +435,10 @@ void Ttolvar::buildPages()
         hader->setFixedHeight(20);
         hader->setDefaultSectionSize(128);
         hader->setSectionsClickable(false);
+        // Long values read from their start, cut at the end, like the grid's own cells.
+        hader->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        hader->setTextElideMode(Qt::ElideRight);
+        hader->setMinimumSectionSize(1);
         bottom->addWidget(hader);
         auto *del = ui::flatButton(panel12, QStringLiteral("SpeedButton17"),
                                    QStringLiteral("Delete Selected Record"),
@@ -541,6 +564,10 @@ void Ttolvar::buildPages()
             TC_F_TYPE->addItem(ui::icon(QStringLiteral("typenum")), QString::fromLatin1(type));
         TC_F_TYPE->setCurrentIndex(0);
         typeLabel->setBuddy(TC_F_TYPE);
+        // Read as "Type", not only by its current value; its edit part too.
+        TC_F_TYPE->setAccessibleName(QStringLiteral("Type"));
+        TC_F_TYPE->lineEdit()->setAccessibleName(QStringLiteral("Type"));
+        TC_F_TYPE->lineEdit()->setObjectName(QStringLiteral("TC_F_TYPE_edit"));
         auto *sizeLabel = new QLabel(QStringLiteral("&Size:"), ops);
         TC_F_SIZE = new QLineEdit(QStringLiteral("255"), ops);
         TC_F_SIZE->setObjectName(QStringLiteral("TC_F_SIZE"));
@@ -616,7 +643,7 @@ void Ttolvar::buildPages()
         Label2->setObjectName(QStringLiteral("Label2"));
         Label2->setAlignment(Qt::AlignCenter);
         layout->addWidget(Label2);
-        Table_list = new QListWidget(w);
+        Table_list = new TListWidget(w);
         Table_list->setObjectName(QStringLiteral("Table_list"));
         Table_list->setAccessibleName(QStringLiteral("Table_list"));
         Table_list->setViewMode(QListView::IconMode);
@@ -626,7 +653,7 @@ void Ttolvar::buildPages()
         Table_list->setMovement(QListView::Static);
         Table_list->setSpacing(12);
         Table_list->setFrameShape(QFrame::NoFrame);
-        Table_list->setContentsMargins(50, 50, 50, 50); // the list's inner border
+        Table_list->setViewportMargins(50, 50, 50, 50); // the list's inner border
         setBackground(Table_list, Qt::white);
         Table_list->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(Table_list, &QListWidget::currentItemChanged, this,

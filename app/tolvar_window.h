@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QFrame>
+#include <QListWidget>
 #include <QMainWindow>
 #include <QStringList>
 #include <QTimer>
@@ -30,6 +31,14 @@ class Tlogin;
 class Tsettings_form;
 class Tconsole;
 class TInformacjon;
+
+// A list whose inner border keeps its items away from its edges.
+class TListWidget : public QListWidget
+{
+public:
+    using QListWidget::QListWidget;
+    using QListWidget::setViewportMargins;
+};
 
 // A panel with a picture at its left and a caption beside it.
 class TCaptionPanel : public QFrame
@@ -96,7 +105,7 @@ public:
     QLabel *Host_info = nullptr;
     TCaptionPanel *Panel6 = nullptr;
     QLabel *Label2 = nullptr;
-    QListWidget *Table_list = nullptr;
+    TListWidget *Table_list = nullptr;
     QMenu *Tree_view_popup = nullptr;
     QMenu *Table_List_popup = nullptr;
 
@@ -134,6 +143,7 @@ public:
     QString confirmedDatabase() const { return m_confirmDatabase; }
     // The grid row captured by the last cell selection, -1 when none for the rows shown now.
     int capturedRow() const;
+    void syncHader();
 
     // Connection lifecycle and the activity log (tolvar_connection.cpp).
     void AutolTimer();

@@ -28,7 +28,7 @@ TInformacjon::TInformacjon(QWidget *parent) : QWidget(parent, Qt::Tool)
     ui::place(Label2, 216, 32);
     // Credits stay inside the window whatever the local font's width.
     Label2->move(std::min(Label2->x(), 355 - Label2->width()), Label2->y());
-    Label3 = new QLabel(QStringLiteral("Qt 6, MariaDB C/C"), this);
+    Label3 = new QLabel(QStringLiteral("Qt 6, MariaDB Connector/C"), this);
     Label3->setObjectName(QStringLiteral("Label3"));
     Label3->setFont(ui::windowFont(13));
     ui::place(Label3, 224, 48);

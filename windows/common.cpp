@@ -87,6 +87,7 @@ void setUpToolWindow(QWidget *window, const QString &objectName, const QString &
 {
     window->setObjectName(objectName);
     window->setWindowTitle(caption);
+    window->setWindowIcon(icon(QStringLiteral("quorvane")));
     window->setFont(windowFont());
     if (background.isValid()) {
         QPalette palette = window->palette();

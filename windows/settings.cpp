@@ -22,6 +22,12 @@ Tsettings_form::Tsettings_form(QWidget *parent) : QWidget(parent, Qt::Tool)
     auto *panel1 = new QFrame(general);
     panel1->setObjectName(QStringLiteral("Panel1"));
     panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    // On the button face, so the raised edge shows whole, not as a lone L of its shadow.
+    QPalette face = panel1->palette();
+    face.setColor(QPalette::Window, face.color(QPalette::Button));
+    face.setColor(QPalette::Light, Qt::white);
+    panel1->setPalette(face);
+    panel1->setAutoFillBackground(true);
     panel1->setGeometry(8, 8, 209, 241);
     CheckBox1 = new QCheckBox(QStringLiteral("Automatic connect to Server"), panel1);
     CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
