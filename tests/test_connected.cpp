@@ -7,6 +7,7 @@
 #include "program.h"
 #include "sandbox.h"
 #include "tolvar_window.h"
+#include "windows_driver.h"
 
 #include <QAbstractButton>
 #include <QAccessible>
@@ -19,120 +20,6 @@
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QTreeWidget>
-
-namespace {
-// Every box and beep the program raised, in order.
-QStringList g_boxes;
-int g_beeps = 0;
-void recordAppError(QWidget *, const QString &text)
-{
-    g_boxes << QStringLiteral("MySQL Quorvane|") + text;
-}
-void recordBox(QWidget *, const QString &caption, const QString &text)
-{
-    g_boxes << caption + QLatin1Char('|') + text;
-}
-void recordBeep()
-{
-    ++g_beeps;
-}
-
-QByteArray settingsFor(const QString &password = Server().password)
-{
-    Server s;
-    return "[server]\r\n" + s.host.toUtf8() + "\r\n" + s.user.toUtf8() + "\r\n" +
-           password.toUtf8() + "\r\n" + QByteArray::number(s.port) + "\r\n";
-}
-
-void writeFile(const QString &name, const QByteArray &content)
-{
-    QFile file(name);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(content);
-}
-
-QStringList fileLines(const QString &name)
-{
-    QFile file(name);
-    if (!file.open(QIODevice::ReadOnly)) return {};
-    QString text = QString::fromUtf8(file.readAll());
-    if (text.endsWith(QLatin1String("\r\n"))) text.chop(2);
-    return text.split(QStringLiteral("\r\n"));
-}
-
-QStringList consoleLines(const TProgram &p)
-{
-    return p.console->Memo1->toPlainText().split(QLatin1Char('\n'));
-}
-
-QStringList topLevelTexts(QTreeWidget *tree)
-{
-    QStringList texts;
-    for (int i = 0; i < tree->topLevelItemCount(); ++i)
-        texts << tree->topLevelItem(i)->text(0);
-    return texts;
-}
-
-QTreeWidgetItem *node(QTreeWidget *tree, const QString &text)
-{
-    for (int i = 0; i < tree->topLevelItemCount(); ++i)
-        if (tree->topLevelItem(i)->text(0) == text) return tree->topLevelItem(i);
-    return nullptr;
-}
-
-QTreeWidgetItem *child(QTreeWidgetItem *parent, const QString &text)
-{
-    for (int i = 0; parent && i < parent->childCount(); ++i)
-        if (parent->child(i)->text(0) == text) return parent->child(i);
-    return nullptr;
-}
-
-// The program, started in its own folder and connected through "-autol".
-struct Connected
-{
-    Connected()
-    {
-        writeFile(QStringLiteral("settings.ini"), settingsFor());
-        program = std::make_unique<TProgram>();
-        w = program->tolvar.get();
-        w->setArguments({QStringLiteral("quorvane"), QStringLiteral("-autol")});
-        w->show();
-    }
-    bool waitConnected()
-    {
-        return QTest::qWaitFor(
-            [this] {
-                return w->PanelText(1) == QLatin1String("Connected") &&
-                       w->Tree_view->topLevelItemCount() > 0;
-            },
-            10000);
-    }
-    // Chooses a database in the tree and waits for its table list.
-    bool chooseDatabase(const QString &name)
-    {
-        QTreeWidgetItem *item = node(w->Tree_view, name);
-        if (!item) return false;
-        w->Tree_view->setCurrentItem(nullptr); // choosing the current node again is a choice too
-        w->Label2->clear();
-        w->Tree_view->setCurrentItem(item);
-        return QTest::qWaitFor(
-            [&] { return !w->Label2->text().isEmpty() && w->listDatabase() == name; }, 10000);
-    }
-    // Chooses a table in the table list and waits for the grid.
-    bool chooseListedTable(const QString &name)
-    {
-        const quint64 fill = w->gridOrigin().Fill;
-        const auto items = w->Table_list->findItems(name, Qt::MatchExactly);
-        if (items.isEmpty()) return false;
-        w->Table_list->setCurrentItem(items.first());
-        return QTest::qWaitFor([&] { return w->gridOrigin().Fill > fill; }, 10000);
-    }
-    QString cell(int col, int row) const { return w->Mgrid->Cells(col, row); }
-
-    std::unique_ptr<TProgram> program;
-    Ttolvar *w = nullptr;
-};
-} // namespace
 
 class TestConnected : public QObject
 {
