@@ -19,48 +19,48 @@
 #include <QPlainTextEdit>
 #include <QTreeWidget>
 
-namespace {
+namespace driver {
 // Every box and beep the program raised, in order.
-QStringList g_boxes;
-int g_beeps = 0;
-void recordAppError(QWidget *, const QString &text)
+inline QStringList g_boxes;
+inline int g_beeps = 0;
+inline void recordAppError(QWidget *, const QString &text)
 {
     g_boxes << QStringLiteral("MySQL Quorvane|") + text;
 }
-void recordBox(QWidget *, const QString &caption, const QString &text)
+inline void recordBox(QWidget *, const QString &caption, const QString &text)
 {
     g_boxes << caption + QLatin1Char('|') + text;
 }
-void recordBeep()
+inline void recordBeep()
 {
     ++g_beeps;
 }
 // The save dialog: answered with g_savePath (empty: cancelled), its options kept.
-QString g_savePath;
-ui::SaveDialogOptions g_saveOptions;
-int g_saveAsked = 0;
-QString answerSave(QWidget *, const ui::SaveDialogOptions &options)
+inline QString g_savePath;
+inline ui::SaveDialogOptions g_saveOptions;
+inline int g_saveAsked = 0;
+inline QString answerSave(QWidget *, const ui::SaveDialogOptions &options)
 {
     ++g_saveAsked;
     g_saveOptions = options;
     return g_savePath;
 }
 
-QByteArray settingsFor(const QString &password = Server().password)
+inline QByteArray settingsFor(const QString &password = Server().password)
 {
     Server s;
     return "[server]\r\n" + s.host.toUtf8() + "\r\n" + s.user.toUtf8() + "\r\n" +
            password.toUtf8() + "\r\n" + QByteArray::number(s.port) + "\r\n";
 }
 
-void writeFile(const QString &name, const QByteArray &content)
+inline void writeFile(const QString &name, const QByteArray &content)
 {
     QFile file(name);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write(content);
 }
 
-QStringList fileLines(const QString &name)
+inline QStringList fileLines(const QString &name)
 {
     QFile file(name);
     if (!file.open(QIODevice::ReadOnly)) return {};
@@ -69,12 +69,12 @@ QStringList fileLines(const QString &name)
     return text.split(QStringLiteral("\r\n"));
 }
 
-QStringList consoleLines(const TProgram &p)
+inline QStringList consoleLines(const TProgram &p)
 {
     return p.console->Memo1->toPlainText().split(QLatin1Char('\n'));
 }
 
-QStringList topLevelTexts(QTreeWidget *tree)
+inline QStringList topLevelTexts(QTreeWidget *tree)
 {
     QStringList texts;
     for (int i = 0; i < tree->topLevelItemCount(); ++i)
@@ -82,14 +82,14 @@ QStringList topLevelTexts(QTreeWidget *tree)
     return texts;
 }
 
-QTreeWidgetItem *node(QTreeWidget *tree, const QString &text)
+inline QTreeWidgetItem *node(QTreeWidget *tree, const QString &text)
 {
     for (int i = 0; i < tree->topLevelItemCount(); ++i)
         if (tree->topLevelItem(i)->text(0) == text) return tree->topLevelItem(i);
     return nullptr;
 }
 
-QTreeWidgetItem *child(QTreeWidgetItem *parent, const QString &text)
+inline QTreeWidgetItem *child(QTreeWidgetItem *parent, const QString &text)
 {
     for (int i = 0; parent && i < parent->childCount(); ++i)
         if (parent->child(i)->text(0) == text) return parent->child(i);
@@ -173,4 +173,5 @@ struct Connected
     std::unique_ptr<TProgram> program;
     Ttolvar *w = nullptr;
 };
-} // namespace
+} // namespace driver
+using namespace driver;
