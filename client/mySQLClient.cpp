@@ -189,11 +189,9 @@ void TCustom_mySQLClient::CloseSilently()
     OnConnectError = nullptr;
     setOnStatus(nullptr);
     FTaskHandler->ClearTasks();
-    {
-        // Once the worker has finished its task, nothing more gets posted: drop what was, so
-        // that no report reaches the owner while it is going away.
-        TmySQLClientThread::Lease idle(FTaskHandler->Thread());
-    }
+    // Once the worker has finished its task (cut off if the server stopped answering), nothing
+    // more gets posted: drop what was, so no report reaches the owner while it is going away.
+    FTaskHandler->Thread()->WaitIdle();
     FTaskHandler->DropPostedMessages();
     Close();
 }

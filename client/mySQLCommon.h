@@ -136,7 +136,8 @@ constexpr int MYSQL_TYPE_DOUBLE = 5;
     X(mysql_server_init, int, (int, char **, char **))                                             \
     X(mysql_server_end, void, ())                                                                  \
     X(mysql_thread_init, my_bool, ())                                                              \
-    X(mysql_thread_end, void, ())
+    X(mysql_thread_end, void, ())                                                                  \
+    X(mysql_get_socket, int, (MYSQL *))
 
 namespace mysqlapi {
 // File name of the client library; the system's library search order decides which file is found.
@@ -205,7 +206,18 @@ using TmySQLClientTaskErrorEvent =
 struct TmySQLConnection
 {
     MYSQL *Handle = nullptr;
+    // The connection's socket, kept by the thread that connects, so that a close or an exit can
+    // shut it down under a call stuck on a server that stopped answering. -1 when none.
+    std::atomic<int> Socket{-1};
 };
+
+// How long a connect may take, a read may wait (a statement may run long: the user can always
+// disconnect), a write may block, and a close waits for a running statement before it cuts the
+// connection under it.
+constexpr unsigned int ConnectTimeoutSeconds = 4;
+constexpr unsigned int ReadTimeoutSeconds = 3600;
+constexpr unsigned int WriteTimeoutSeconds = 60;
+constexpr int CloseGraceMilliseconds = 2500;
 
 // The first 40 bytes of a name, cut on a UTF-8 character boundary.
 std::string CutTaskName(const std::string &name);
@@ -388,6 +400,9 @@ public:
     bool ConnectPending() const;
     // Nothing waits, nothing runs.
     bool Idle() const;
+    // Waits until no thread uses the connection, cutting off a statement that runs past the
+    // grace period.
+    void WaitIdle();
 
     bool Threaded() const;
     void setThreaded(bool value);
@@ -424,8 +439,14 @@ private:
                                                   TmySQLClientTask_OnError OnError);
     void takeTask(TmySQLClientTaskData *task); // under FLock: marks it running
     void releaseConnection();
-    // Ends the worker and joins it; waiting tasks stay queued.
+    // Ends the worker and joins it; waiting tasks stay queued. A statement stuck past the grace
+    // period is cut off first.
     void Stop();
+    // Under FLock: waits until no thread uses the connection. A statement still running after
+    // the grace period has its connection shut down under it, so the wait always ends.
+    void waitForConnection(std::unique_lock<std::mutex> &lock);
+    // Under FLock: shuts the connection's socket down while a statement runs on it.
+    void interruptLocked();
     // Under FLock: posts the window's wake-up for a finished task of the given message.
     void postWakeUp(int message);
 

@@ -6,7 +6,9 @@
 #include <QPointer>
 #include <QThread>
 
+#include <chrono>
 #include <cstring>
+#include <sys/socket.h>
 
 using namespace mysqlapi;
 
@@ -285,13 +287,19 @@ Outcome runLibraryCalls(TmySQLClientTaskData *task, TmySQLConnection *connection
         if (kind == 0 && !mysql_connect) return missing(task, "mysql_connect");
         if (kind == 2 && !mysql_real_connect) return missing(task, "mysql_real_connect");
         // The library allocates the structure; a connect starts from a fresh one each time.
+        connection->Socket = -1;
         if (connection->Handle && mysql_close) mysql_close(connection->Handle);
         connection->Handle = mysql_init(nullptr);
         if (!connection->Handle) {
             task->ErrorText = "The client library could not allocate a connection.";
             return Outcome::Failed;
         }
-        if (mysql_options) mysql_options(connection->Handle, MYSQL_SET_CHARSET_NAME, "utf8mb4");
+        if (mysql_options) {
+            mysql_options(connection->Handle, MYSQL_SET_CHARSET_NAME, "utf8mb4");
+            mysql_options(connection->Handle, MYSQL_OPT_CONNECT_TIMEOUT, &ConnectTimeoutSeconds);
+            mysql_options(connection->Handle, MYSQL_OPT_READ_TIMEOUT, &ReadTimeoutSeconds);
+            mysql_options(connection->Handle, MYSQL_OPT_WRITE_TIMEOUT, &WriteTimeoutSeconds);
+        }
         if (kind == 0)
             task->ConnectResult = mysql_connect(connection->Handle, task->Host.c_str(),
                                                 task->User.c_str(), task->Passwd.c_str());
@@ -300,12 +308,14 @@ Outcome runLibraryCalls(TmySQLClientTaskData *task, TmySQLConnection *connection
                 connection->Handle, task->Host.c_str(), task->User.c_str(), task->Passwd.c_str(),
                 task->Db.c_str(), task->Port, task->UnixSocket, task->ClientFlag);
         if (!task->ConnectResult) return fail(task, connection->Handle);
+        connection->Socket = mysql_get_socket ? mysql_get_socket(connection->Handle) : -1;
         if (mysql_get_server_info)
             task->ServerInfo = stringOf(mysql_get_server_info(connection->Handle));
         if (mysql_get_host_info) task->HostInfo = stringOf(mysql_get_host_info(connection->Handle));
         return Outcome::Done;
     }
     if (kind == 1) {
+        connection->Socket = -1;
         if (connection->Handle && mysql_close) mysql_close(connection->Handle);
         connection->Handle = nullptr;
         return Outcome::Done;
@@ -423,11 +433,41 @@ TmySQLClientThread::~TmySQLClientThread()
 void TmySQLClientThread::Stop()
 {
     {
-        std::lock_guard<std::mutex> lock(FLock);
+        std::unique_lock<std::mutex> lock(FLock);
         FTerminated = true;
+        FWake.notify_all();
+        if (FBusy && FRunningKind >= 3) {
+            // A statement still on the server: give it the grace period, then cut it off.
+            if (!FIdle.wait_for(lock, std::chrono::milliseconds(CloseGraceMilliseconds),
+                                [this] { return !FBusy; }))
+                interruptLocked();
+        }
     }
-    FWake.notify_all();
     if (FThread.joinable()) FThread.join();
+}
+
+void TmySQLClientThread::WaitIdle()
+{
+    std::unique_lock<std::mutex> lock(FLock);
+    waitForConnection(lock);
+}
+
+void TmySQLClientThread::interruptLocked()
+{
+    // Only under a statement: a connect or a close task may be opening or closing this socket,
+    // and a statement task never does, so the number cannot belong to another file by now.
+    if (!FBusy || FRunningKind < 3 || !FMySQL) return;
+    const int socket = FMySQL->Socket.load();
+    if (socket >= 0) ::shutdown(socket, SHUT_RDWR);
+}
+
+void TmySQLClientThread::waitForConnection(std::unique_lock<std::mutex> &lock)
+{
+    if (FIdle.wait_for(lock, std::chrono::milliseconds(CloseGraceMilliseconds),
+                       [this] { return !FBusy; }))
+        return;
+    interruptLocked();
+    FIdle.wait(lock, [this] { return !FBusy; });
 }
 
 std::unique_ptr<TmySQLClientTaskData> TmySQLClientThread::newTask(
@@ -680,7 +720,7 @@ void TmySQLClientThread::RunAll()
     ++handler->FDepth;
     std::unique_lock<std::mutex> lock(FLock);
     ++FInlineRuns;
-    FIdle.wait(lock, [this] { return !FBusy; });
+    waitForConnection(lock);
     lock.unlock();
     // Reports the worker posted before we took over are delivered first, keeping task order.
     if (FNotifyWindow && QThread::currentThread() == FNotifyWindow->thread())
@@ -699,7 +739,7 @@ void TmySQLClientThread::RunAll()
             --handler->FDepth;
             return;
         }
-        FIdle.wait(lock, [this] { return !FBusy; });
+        waitForConnection(lock);
         if (FTaskList.empty()) {
             lock.unlock();
             continue;

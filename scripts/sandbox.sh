@@ -36,7 +36,14 @@ free_port() {
     return 1
 }
 
-running() { [ -f "$pidfile" ] && kill -0 "$(cat "$pidfile")" 2>/dev/null; }
+# A server killed outright may linger as a zombie until its new parent reaps it: not running.
+running() {
+    [ -f "$pidfile" ] || return 1
+    local pid
+    pid="$(cat "$pidfile")"
+    kill -0 "$pid" 2>/dev/null || return 1
+    ! grep -q '^State:[[:space:]]*Z' "/proc/$pid/status" 2>/dev/null
+}
 
 start() {
     if running; then

@@ -29,13 +29,13 @@ struct Server
 class Session
 {
 public:
-    Session()
+    explicit Session(int port = Server().port)
     {
         Server s;
         client.setHostname(s.host);
         client.setUsername(s.user);
         client.setPassword(s.password);
-        client.setPort(s.port);
+        client.setPort(port);
         client.setThreaded(false);
         client.OnConnect = [this](QObject *) { connected = true; };
         client.OnConnectError = [this](QObject *, const QString &msg) { error = msg; };

@@ -99,9 +99,10 @@ inline QTreeWidgetItem *child(QTreeWidgetItem *parent, const QString &text)
 // The program, started in its own folder and connected through "-autol".
 struct Connected
 {
-    Connected()
+    // With the sandbox's settings, or with a "settings.ini" the test wrote itself.
+    explicit Connected(bool writeSettings = true)
     {
-        writeFile(QStringLiteral("settings.ini"), settingsFor());
+        if (writeSettings) writeFile(QStringLiteral("settings.ini"), settingsFor());
         program = std::make_unique<TProgram>();
         w = program->tolvar.get();
         w->setArguments({QStringLiteral("quorvane"), QStringLiteral("-autol")});

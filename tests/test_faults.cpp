@@ -1,0 +1,351 @@
+// The program against a server that misbehaves: killed or stopped mid-fetch, connections killed
+// or timed out, statements too large, listeners that never answer. The window thread keeps
+// answering, errors reach status panel 5 or the connect-error report, and Disconnect and closing
+// the program finish in a few seconds, also while the worker is stuck on a silent server.
+#include "windows_driver.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+// A server of this suite's own, which it may kill and stop.
+class PrivateServer
+{
+public:
+    bool start()
+    {
+        QProcess p;
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(QStringLiteral("bash"), {QStringLiteral(QUORVANE_SOURCE_DIR "/scripts/sandbox.sh"),
+                                         QStringLiteral("start"), m_dir.path()});
+        if (!p.waitForFinished(120000) || p.exitCode() != 0) {
+            qWarning("%s", p.readAll().constData());
+            return false;
+        }
+        QFile env(m_dir.filePath(QStringLiteral("env")));
+        if (!env.open(QIODevice::ReadOnly)) return false;
+        for (const QByteArray &line : env.readAll().split('\n'))
+            if (line.startsWith("export QUORVANE_TEST_PORT="))
+                port = line.mid(line.indexOf('=') + 1).toInt();
+        return port > 0;
+    }
+    void stop()
+    {
+        QProcess::execute(QStringLiteral("bash"),
+                          {QStringLiteral(QUORVANE_SOURCE_DIR "/scripts/sandbox.sh"),
+                           QStringLiteral("stop"), m_dir.path()});
+    }
+    pid_t pid() const
+    {
+        QFile file(m_dir.filePath(QStringLiteral("mysqld.pid")));
+        return file.open(QIODevice::ReadOnly) ? pid_t(file.readAll().trimmed().toInt()) : 0;
+    }
+    void signal(int sig) const
+    {
+        if (pid() > 0) ::kill(pid(), sig);
+    }
+    QByteArray settings() const
+    {
+        Server s;
+        return "[server]\r\n127.0.0.1\r\n" + s.user.toUtf8() + "\r\n" + s.password.toUtf8() +
+               "\r\n" + QByteArray::number(port) + "\r\n";
+    }
+    // A session on this server, for setting it up.
+    bool run(const std::string &sql)
+    {
+        Session s(port);
+        return s.connected && (s.Run(sql) || s.error.isEmpty());
+    }
+
+    int port = 0;
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// Counts ticks of a 10 ms timer on the window thread.
+struct Heartbeat
+{
+    Heartbeat()
+    {
+        QObject::connect(&timer, &QTimer::timeout, [this] { ++ticks; });
+        timer.start(10);
+    }
+    QTimer timer;
+    int ticks = 0;
+};
+
+// A TCP port that accepts connections and never says a word.
+struct SilentListener
+{
+    SilentListener()
+    {
+        fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+        ::listen(fd, 8);
+        socklen_t length = sizeof address;
+        ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
+        port = ntohs(address.sin_port);
+    }
+    ~SilentListener() { ::close(fd); }
+    int fd = -1;
+    int port = 0;
+};
+
+// A port nothing listens on: bound, never listening.
+struct DeadPort
+{
+    DeadPort()
+    {
+        fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+        socklen_t length = sizeof address;
+        ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
+        port = ntohs(address.sin_port);
+    }
+    ~DeadPort() { ::close(fd); }
+    int fd = -1;
+    int port = 0;
+};
+
+QByteArray settingsFor(int port)
+{
+    Server s;
+    return "[server]\r\n127.0.0.1\r\n" + s.user.toUtf8() + "\r\n" + s.password.toUtf8() + "\r\n" +
+           QByteArray::number(port) + "\r\n";
+}
+
+void sendConsole(Connected &c, const QString &sql)
+{
+    c.program->console->Edit1->setText(sql);
+    c.program->console->SpeedButton1->click();
+}
+
+// Milliseconds the call took.
+qint64 timed(const std::function<void()> &call)
+{
+    QElapsedTimer clock;
+    clock.start();
+    call();
+    return clock.elapsed();
+}
+
+bool lostConnection(const QString &message)
+{
+    return message.contains(QStringLiteral("Lost connection")) ||
+           message.contains(QStringLiteral("gone away")) ||
+           message.contains(QStringLiteral("Connection killed")) ||
+           message.contains(QStringLiteral("connection was killed"));
+}
+} // namespace
+
+class TestFaults : public QObject
+{
+    Q_OBJECT
+private:
+    QTemporaryDir m_dir;
+    QString m_oldDir;
+    PrivateServer m_server;
+
+    // The program connected to the private server through "-autol".
+    std::unique_ptr<Connected> connectToPrivate()
+    {
+        writeFile(QStringLiteral("settings.ini"), m_server.settings());
+        auto c = std::make_unique<Connected>(false);
+        return c;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        m_oldDir = QDir::currentPath();
+        QDir::setCurrent(m_dir.path());
+        ui::setErrorShower(recordAppError);
+        ui::setBoxShower(recordBox);
+        ui::setBeeper(recordBeep);
+        if (!Server().ok()) return;
+        QVERIFY(m_server.start());
+    }
+    void cleanupTestCase()
+    {
+        QDir::setCurrent(m_oldDir);
+        if (Server().ok()) {
+            m_server.signal(SIGCONT);
+            m_server.stop();
+        }
+    }
+    void init()
+    {
+        g_boxes.clear();
+        g_beeps = 0;
+    }
+
+    void serverKilledDuringALargeFetch()
+    {
+        REQUIRE_SERVER();
+        auto c = connectToPrivate();
+        QVERIFY(c->waitConnected());
+        Heartbeat beat;
+        sendConsole(*c, QStringLiteral("SELECT seq, REPEAT('x', 200) FROM seq_1_to_3000000"));
+        QTest::qWait(150);
+        m_server.signal(SIGKILL);
+        QTRY_VERIFY_WITH_TIMEOUT(lostConnection(c->w->PanelText(5)), 10000);
+        QVERIFY2(beat.ticks > 5, "the window thread stopped answering");
+        QCOMPARE(consoleLines(*c->program).last(), c->w->PanelText(5));
+        QVERIFY(timed([&] { c->w->button(QStringLiteral("SpeedButton10"))->click(); }) < 5000);
+        QCOMPARE(c->w->PanelText(1), QStringLiteral("Connection closed"));
+        // The server back: a new connect from the login dialog succeeds.
+        QVERIFY(m_server.start());
+        c->program->login->Port_edit->setText(QString::number(m_server.port));
+        c->program->login->login_connect->click();
+        QTRY_COMPARE_WITH_TIMEOUT(c->w->PanelText(1), QStringLiteral("Connected"), 10000);
+    }
+
+    void serverStoppedDuringAFetch()
+    {
+        REQUIRE_SERVER();
+        auto c = connectToPrivate();
+        QVERIFY(c->waitConnected());
+        Heartbeat beat;
+        sendConsole(*c, QStringLiteral("SELECT seq, REPEAT('x', 200) FROM seq_1_to_3000000"));
+        QTest::qWait(100);
+        m_server.signal(SIGSTOP);
+        QTest::qWait(500);
+        QVERIFY2(beat.ticks > 20, "the window thread stopped answering");
+        // The worker waits on a server that says nothing: Disconnect cuts it off.
+        QVERIFY(timed([&] { c->w->button(QStringLiteral("SpeedButton10"))->click(); }) < 5000);
+        QCOMPARE(c->w->PanelText(1), QStringLiteral("Connection closed"));
+        QVERIFY(lostConnection(c->w->PanelText(5)) ||
+                c->w->PanelText(5).contains(QStringLiteral("Error")));
+        m_server.signal(SIGCONT);
+        c->program->login->login_connect->click();
+        QTRY_COMPARE_WITH_TIMEOUT(c->w->PanelText(1), QStringLiteral("Connected"), 10000);
+    }
+
+    void programClosedWhileTheWorkerIsStuck()
+    {
+        REQUIRE_SERVER();
+        auto c = connectToPrivate();
+        QVERIFY(c->waitConnected());
+        sendConsole(*c, QStringLiteral("SELECT SLEEP(1), seq FROM seq_1_to_3"));
+        QTest::qWait(50);
+        m_server.signal(SIGSTOP);
+        QTest::qWait(200);
+        QVERIFY(timed([&] {
+                    c->w->close();
+                    c.reset();
+                }) < 5000);
+        m_server.signal(SIGCONT);
+    }
+
+    void connectionKilledBetweenTwoRequests()
+    {
+        REQUIRE_SERVER();
+        auto c = connectToPrivate();
+        QVERIFY(c->waitConnected());
+        Session s(m_server.port);
+        QVERIFY(s.connected);
+        const QStringList ids = s.Column(
+            std::string(
+                "SELECT ID FROM information_schema.PROCESSLIST WHERE ID <> CONNECTION_ID() AND "
+                "COMMAND <> 'Daemon' AND USER = '") +
+            Server().user.toStdString() +
+            "' ORDER BY ID DESC LIMIT 1"); // the program's, the newest
+        QCOMPARE(ids.size(), 1);
+        s.Run(std::string("KILL CONNECTION ") + ids.first().toStdString());
+        c->w->setPanelText(5, QString());
+        c->w->button(QStringLiteral("SpeedButton19"))->click();
+        QTRY_VERIFY_WITH_TIMEOUT(lostConnection(c->w->PanelText(5)), 10000);
+        QVERIFY(timed([&] { c->w->button(QStringLiteral("SpeedButton10"))->click(); }) < 5000);
+    }
+
+    void idleConnectionTimedOutByTheServer()
+    {
+        REQUIRE_SERVER();
+        QVERIFY(m_server.run("SET GLOBAL wait_timeout = 1"));
+        auto c = connectToPrivate();
+        QVERIFY(c->waitConnected());
+        QTest::qWait(2500);
+        c->w->setPanelText(5, QString());
+        c->w->button(QStringLiteral("SpeedButton19"))->click();
+        QTRY_VERIFY_WITH_TIMEOUT(lostConnection(c->w->PanelText(5)), 10000);
+        QVERIFY(m_server.run("SET GLOBAL wait_timeout = 28800"));
+        QVERIFY(timed([&] { c->w->button(QStringLiteral("SpeedButton10"))->click(); }) < 5000);
+    }
+
+    void statementLargerThanTheServerTakes()
+    {
+        REQUIRE_SERVER();
+        auto c = connectToPrivate();
+        QVERIFY(c->waitConnected());
+        Heartbeat beat;
+        sendConsole(*c, QStringLiteral("SELECT '") + QString(20 * 1024 * 1024, QLatin1Char('x')) +
+                            QStringLiteral("'"));
+        QTRY_VERIFY_WITH_TIMEOUT(!c->w->PanelText(5).isEmpty(), 20000);
+        QVERIFY2(c->w->PanelText(5).contains(QStringLiteral("max_allowed_packet")) ||
+                     lostConnection(c->w->PanelText(5)),
+                 qPrintable(c->w->PanelText(5)));
+        QVERIFY(beat.ticks > 0);
+        QVERIFY(timed([&] { c->w->button(QStringLiteral("SpeedButton10"))->click(); }) < 5000);
+    }
+
+    void connectToAListenerThatNeverAnswers()
+    {
+        REQUIRE_SERVER();
+        SilentListener silent;
+        writeFile(QStringLiteral("settings.ini"), settingsFor(silent.port));
+        Connected c(false);
+        Heartbeat beat;
+        QTRY_COMPARE_WITH_TIMEOUT(g_boxes.size(), 1, 15000);
+        QVERIFY2(g_boxes.first().startsWith(QStringLiteral("Error|ERROR:")),
+                 qPrintable(g_boxes.first()));
+        QCOMPARE(g_beeps, 1);
+        QVERIFY(beat.ticks > 50);
+        QCOMPARE(c.w->PanelText(1), g_boxes.first().mid(QStringLiteral("Error|ERROR:").size()));
+        // Closing the program while a connect waits on it.
+        c.program->login->login_connect->click();
+        QVERIFY(timed([&] { c.program.reset(); }) < 5000);
+    }
+
+    void connectToAPortWhereNothingListens()
+    {
+        REQUIRE_SERVER();
+        DeadPort dead;
+        writeFile(QStringLiteral("settings.ini"), settingsFor(dead.port));
+        Connected c(false);
+        QTRY_COMPARE_WITH_TIMEOUT(g_boxes.size(), 1, 10000);
+        QVERIFY2(g_boxes.first().contains(QStringLiteral("Can't connect")),
+                 qPrintable(g_boxes.first()));
+        QCOMPARE(fileLines(QStringLiteral("log.ini")).last(), c.w->PanelText(1));
+    }
+
+    void longStatementStillRuns()
+    {
+        REQUIRE_SERVER();
+        auto c = connectToPrivate();
+        QVERIFY(c->waitConnected());
+        // The read timeout does not trip on a statement that simply takes its time.
+        sendConsole(*c, QStringLiteral("SELECT SLEEP(3)"));
+        QTRY_COMPARE_WITH_TIMEOUT(consoleLines(*c->program).last(), QStringLiteral("Query Done."),
+                                  10000);
+    }
+};
+
+QTEST_MAIN(TestFaults)
+#include "test_faults.moc"
