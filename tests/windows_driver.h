@@ -9,6 +9,7 @@
 #include "login_window.h"
 #include "program.h"
 #include "sandbox.h"
+#include "settings_ini.h"
 #include "tolvar_window.h"
 
 #include <QAbstractButton>
