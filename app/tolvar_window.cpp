@@ -652,6 +652,11 @@ void Ttolvar::buildPages()
         Table_list->setResizeMode(QListView::Adjust);
         Table_list->setMovement(QListView::Static);
         Table_list->setSpacing(12);
+        // A database of thousands of tables: every item is the same size, and the list lays
+        // them out in batches between events instead of all at once.
+        Table_list->setUniformItemSizes(true);
+        Table_list->setLayoutMode(QListView::Batched);
+        Table_list->setBatchSize(500);
         Table_list->setFrameShape(QFrame::NoFrame);
         Table_list->setViewportMargins(50, 50, 50, 50); // the list's inner border
         setBackground(Table_list, Qt::white);

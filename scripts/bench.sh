@@ -8,6 +8,7 @@ cd "$root"
 scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target bench_grid bench_tasks \
-    bench_bigtable
+    bench_bigtable bench_ui
 build/bench/bench_grid
-scripts/sandbox.sh run build/sandbox -- bash -c 'build/bench/bench_tasks && build/bench/bench_bigtable'
+scripts/sandbox.sh run build/sandbox -- bash -c 'build/bench/bench_tasks && build/bench/bench_bigtable &&
+    build/bench/bench_ui'

@@ -1,0 +1,385 @@
+// The window thread while the server works, a very long table list, and the program's start.
+//   sleep   the longest window-thread stall while a console "SELECT SLEEP(5)" runs (<= 20 ms);
+//   tables  "Show tables" of a database of 20,000 tables filling the tree and the table list,
+//           from choosing the database to the painted page (<= 1 s, no stall over 100 ms),
+//           beside the same names put into a plain QListWidget and QTreeWidget in one go;
+//   start   a fresh process to the painted main window, no server (<= 300 ms), and the idle
+//           main window's memory (<= 60 MB), beside a minimal Qt Widgets program (one
+//           QMainWindow, shown) as the floor.
+// Each figure is the median of five runs in fresh processes after one warm-up.
+#include "common.h"
+#include "konsola.h"
+#include "program.h"
+#include "tolvar_window.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMainWindow>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+
+using namespace mysqlapi;
+
+namespace {
+constexpr int Tables = 20000;
+
+struct Server
+{
+    QString host = qEnvironmentVariable("QUORVANE_TEST_HOST");
+    QString user = qEnvironmentVariable("QUORVANE_TEST_USER");
+    QString password = qEnvironmentVariable("QUORVANE_TEST_PASSWORD");
+    int port = qEnvironmentVariableIntValue("QUORVANE_TEST_PORT");
+};
+
+long statusKb(const char *key)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith(key))
+            return line.mid(qstrlen(key) + 1).trimmed().split(' ')[0].toLong();
+    return -1;
+}
+
+void report(double ms, double stall, long kb)
+{
+    std::printf("RESULT %.3f %.3f %ld\n", ms, stall, kb);
+    std::fflush(stdout);
+}
+
+class Heartbeat
+{
+public:
+    Heartbeat()
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            const qint64 now = m_clock.nsecsElapsed();
+            m_longest = std::max(m_longest, now - m_last);
+            m_last = now;
+        });
+    }
+    void start()
+    {
+        m_clock.start();
+        m_last = 0;
+        m_longest = 0;
+        m_timer.start(10);
+    }
+    double stop()
+    {
+        m_timer.stop();
+        m_longest = std::max(m_longest, m_clock.nsecsElapsed() - m_last);
+        return m_longest / 1e6;
+    }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_last = 0;
+    qint64 m_longest = 0;
+};
+
+bool waitFor(const std::function<bool()> &done, int ms = 120000)
+{
+    if (done()) return true;
+    QEventLoop loop;
+    QTimer check;
+    bool ok = false;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done()) {
+            ok = true;
+            loop.quit();
+        }
+    });
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    check.start(2);
+    loop.exec();
+    return ok;
+}
+
+class PaintWatch : public QObject
+{
+public:
+    explicit PaintWatch(QWidget *w) { w->installEventFilter(this); }
+    int paints = 0;
+    bool eventFilter(QObject *, QEvent *e) override
+    {
+        if (e->type() == QEvent::Paint) ++paints;
+        return false;
+    }
+};
+
+void noBox(QWidget *, const QString &) {}
+
+// The program, connected to the sandbox.
+struct Program
+{
+    Program()
+    {
+        ui::setErrorShower(noBox);
+        Server s;
+        w = program.tolvar.get();
+        w->mysql->setHostname(s.host);
+        w->mysql->setUsername(s.user);
+        w->mysql->setPassword(s.password);
+        w->mysql->setPort(s.port);
+        w->show();
+        w->mysql->Connect();
+        ok = waitFor([&] { return w->Tree_view->topLevelItemCount() > 0; }, 20000);
+    }
+    TProgram program;
+    Ttolvar *w = nullptr;
+    bool ok = false;
+};
+
+int setup()
+{
+    Server s;
+    LoadMySQLLibrary();
+    MYSQL *m = mysql_init(nullptr);
+    if (!mysql_real_connect(m, qPrintable(s.host), qPrintable(s.user), qPrintable(s.password), "",
+                            unsigned(s.port), nullptr, 0))
+        return 1;
+    auto count = [&] {
+        if (mysql_query(m, "SELECT COUNT(*) FROM information_schema.TABLES WHERE TABLE_SCHEMA = "
+                           "'quorvane_tables'") != 0)
+            return -1L;
+        MYSQL_RES *r = mysql_store_result(m);
+        MYSQL_ROW row = mysql_fetch_row(r);
+        const long n = row && row[0] ? std::atol(row[0]) : -1;
+        mysql_free_result(r);
+        return n;
+    };
+    if (count() == Tables) return 0;
+    std::fprintf(stderr, "making quorvane_tables (%d tables)...\n", Tables);
+    mysql_query(m, "DROP DATABASE IF EXISTS quorvane_tables");
+    mysql_query(m, "CREATE DATABASE quorvane_tables");
+    for (int i = 0; i < Tables; ++i) {
+        const std::string sql = "CREATE TABLE quorvane_tables.t" + std::to_string(100000 + i) +
+                                " (id INT) ENGINE=MEMORY";
+        if (mysql_query(m, sql.c_str()) != 0) {
+            std::fprintf(stderr, "%s\n", mysql_error(m));
+            return 1;
+        }
+    }
+    const bool made = count() == Tables;
+    mysql_close(m);
+    return made ? 0 : 1;
+}
+
+void sleepStall()
+{
+    Program p;
+    if (!p.ok) return report(-1, -1, -1);
+    Tconsole *console = p.program.console.get();
+    console->Edit1->setText(QStringLiteral("SELECT SLEEP(5)"));
+    Heartbeat beat;
+    beat.start();
+    QElapsedTimer clock;
+    clock.start();
+    const int lines = console->Memo1->blockCount();
+    console->SpeedButton1Click();
+    waitFor([&] { return console->Memo1->blockCount() >= lines + 3; });
+    report(clock.nsecsElapsed() / 1e6, beat.stop(), statusKb("VmHWM:"));
+}
+
+void tables()
+{
+    Program p;
+    if (!p.ok) return report(-1, -1, -1);
+    QTreeWidgetItem *db = nullptr;
+    for (int i = 0; i < p.w->Tree_view->topLevelItemCount(); ++i)
+        if (p.w->Tree_view->topLevelItem(i)->text(0) == QLatin1String("quorvane_tables"))
+            db = p.w->Tree_view->topLevelItem(i);
+    if (!db) return report(-1, -1, -1);
+    PaintWatch painted(p.w->Table_list->viewport());
+    Heartbeat beat;
+    waitFor([] { return true; });
+    beat.start();
+    QElapsedTimer clock;
+    clock.start();
+    int paintsBefore = painted.paints;
+    p.w->Tree_view->setCurrentItem(db);
+    waitFor([&] {
+        if (p.w->listDatabase() != QLatin1String("quorvane_tables") ||
+            p.w->Table_list->count() != Tables) {
+            paintsBefore = painted.paints;
+            return false;
+        }
+        return painted.paints > paintsBefore;
+    });
+    const double ms = clock.nsecsElapsed() / 1e6;
+    report(p.w->Table_list->count() == Tables && db->childCount() == Tables ? ms : -1, beat.stop(),
+           statusKb("VmHWM:"));
+}
+
+void tablesBaseline()
+{
+    // The same names, into a plain list in icon mode and a tree, in one go.
+    QStringList names;
+    for (int i = 0; i < Tables; ++i)
+        names << QStringLiteral("t%1").arg(100000 + i);
+    QWidget window;
+    window.resize(699, 480);
+    auto *tree = new QTreeWidget(&window);
+    tree->setGeometry(0, 0, 200, 480);
+    auto *list = new QListWidget(&window);
+    list->setGeometry(200, 0, 499, 480);
+    list->setViewMode(QListView::IconMode);
+    list->setIconSize(QSize(32, 32));
+    list->setResizeMode(QListView::Adjust);
+    const QIcon icon = ui::icon(QStringLiteral("table"));
+    window.show();
+    PaintWatch painted(list->viewport());
+    waitFor([] { return true; });
+    Heartbeat beat;
+    beat.start();
+    QElapsedTimer clock;
+    clock.start();
+    const int paintsBefore = painted.paints;
+    auto *root = new QTreeWidgetItem(tree, {QStringLiteral("quorvane_tables")});
+    QList<QTreeWidgetItem *> children;
+    for (const QString &name : names) {
+        auto *child = new QTreeWidgetItem({name});
+        child->setIcon(0, icon);
+        children << child;
+        list->addItem(new QListWidgetItem(icon, name));
+    }
+    root->addChildren(children);
+    root->setExpanded(true);
+    waitFor([&] { return painted.paints > paintsBefore; });
+    report(clock.nsecsElapsed() / 1e6, beat.stop(), statusKb("VmHWM:"));
+}
+
+// Reported by the child as soon as its main window has painted; the parent times from start().
+int startProgram(int argc, char *argv[], bool minimal)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("MySQL Quorvane"));
+    std::unique_ptr<TProgram> program;
+    std::unique_ptr<QMainWindow> plain;
+    QWidget *shown = nullptr;
+    if (minimal) {
+        plain = std::make_unique<QMainWindow>();
+        plain->resize(699, 480);
+        shown = plain.get();
+    } else {
+        ui::setErrorShower(noBox);
+        program = std::make_unique<TProgram>();
+        shown = program->tolvar.get();
+    }
+    PaintWatch painted(shown);
+    shown->show();
+    waitFor([&] { return painted.paints > 0; });
+    std::printf("PAINTED\n");
+    std::fflush(stdout);
+    waitFor([] { return false; }, 500); // idle a moment
+    report(0, 0, statusKb("VmRSS:"));
+    return 0;
+}
+
+struct Figure
+{
+    double ms = -1, stall = -1;
+    long kb = -1;
+};
+
+Figure child(const QString &mode)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QElapsedTimer clock;
+    clock.start();
+    p.start(QCoreApplication::applicationFilePath(), {mode});
+    Figure f;
+    QByteArray out;
+    while (p.state() != QProcess::NotRunning || p.bytesAvailable()) {
+        p.waitForReadyRead(100);
+        out += p.readAllStandardOutput();
+        if (f.ms < 0 && out.contains("PAINTED")) f.ms = clock.nsecsElapsed() / 1e6;
+        if (out.contains("RESULT") && out.endsWith('\n')) break;
+    }
+    p.waitForFinished(60000);
+    for (const QByteArray &line : out.split('\n'))
+        if (line.startsWith("RESULT ")) {
+            const QList<QByteArray> v = line.split(' ');
+            if (!out.contains("PAINTED")) f.ms = v[1].toDouble();
+            f.stall = v[2].toDouble();
+            f.kb = v[3].toLong();
+        }
+    return f;
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? -1 : v[v.size() / 2];
+}
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    const QString mode = argc > 1 ? QString::fromLatin1(argv[1]) : QStringLiteral("all");
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (mode == QLatin1String("start")) return startProgram(argc, argv, false);
+    if (mode == QLatin1String("start-minimal")) return startProgram(argc, argv, true);
+    if (mode == QLatin1String("setup")) return setup();
+    QApplication app(argc, argv);
+    if (mode == QLatin1String("sleep")) return sleepStall(), 0;
+    if (mode == QLatin1String("tables")) return tables(), 0;
+    if (mode == QLatin1String("tables-plain")) return tablesBaseline(), 0;
+    if (Server().host.isEmpty()) {
+        std::fprintf(stderr, "run through scripts/bench.sh (needs the sandbox)\n");
+        return 1;
+    }
+    if (QProcess::execute(QCoreApplication::applicationFilePath(), {QStringLiteral("setup")}) != 0)
+        return 1;
+    const QStringList modes = {"sleep", "tables", "tables-plain", "start", "start-minimal"};
+    const int runs = qEnvironmentVariableIntValue("QUORVANE_BENCH_RUNS") > 0
+                         ? qEnvironmentVariableIntValue("QUORVANE_BENCH_RUNS")
+                         : 5;
+    std::map<QString, std::vector<Figure>> results;
+    for (const QString &m : modes)
+        child(m);
+    for (int i = 0; i < runs; ++i)
+        for (const QString &m : modes)
+            results[m].push_back(child(m));
+    auto med = [&](const QString &m, auto field) {
+        std::vector<double> v;
+        for (const Figure &f : results[m])
+            v.push_back(double(f.*field));
+        return median(v);
+    };
+    std::printf("median of %d runs after one warm-up\n", runs);
+    std::printf("console SELECT SLEEP(5): longest window-thread stall %.1f ms (target <= 20)\n",
+                med("sleep", &Figure::stall));
+    std::printf("%d tables, choose the database -> page painted:\n", Tables);
+    std::printf("  Quorvane (tree + table list)     %8.1f ms, longest stall %6.1f ms "
+                "(targets <= 1000, <= 100)\n",
+                med("tables", &Figure::ms), med("tables", &Figure::stall));
+    std::printf("  plain QListWidget + QTreeWidget  %8.1f ms, longest stall %6.1f ms, ratio %.2f\n",
+                med("tables-plain", &Figure::ms), med("tables-plain", &Figure::stall),
+                med("tables", &Figure::ms) / med("tables-plain", &Figure::ms));
+    std::printf("cold start to the painted main window, no server:\n");
+    std::printf("  Quorvane                         %8.1f ms, idle memory %6.1f MiB "
+                "(targets <= 300, <= 60 MB)\n",
+                med("start", &Figure::ms), med("start", &Figure::kb) / 1024);
+    std::printf("  minimal QMainWindow (the floor)  %8.1f ms, idle memory %6.1f MiB, ratios %.2f, "
+                "%.2f\n",
+                med("start-minimal", &Figure::ms), med("start-minimal", &Figure::kb) / 1024,
+                med("start", &Figure::ms) / med("start-minimal", &Figure::ms),
+                med("start", &Figure::kb) / med("start-minimal", &Figure::kb));
+    return 0;
+}
