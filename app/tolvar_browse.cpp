@@ -202,18 +202,17 @@ void Ttolvar::FillTableList(TmySQLClientQuery *q, const QString &database)
             Tree_view->setCurrentItem(node);
         qDeleteAll(node->takeChildren());
     }
-    const QIcon table = ui::icon(QStringLiteral("table"));
-    QList<QTreeWidgetItem *> children;
-    for (int i = 0; i < rows; ++i) {
-        const QString name = QString::fromUtf8(q->ValueBytes(i, 0));
-        if (node) {
+    // With no node for the database (a filtered refresh went first), nothing is added anywhere.
+    if (node) {
+        const QIcon table = ui::icon(QStringLiteral("table"));
+        QList<QTreeWidgetItem *> children;
+        for (int i = 0; i < rows; ++i) {
+            const QString name = QString::fromUtf8(q->ValueBytes(i, 0));
             auto *child = new QTreeWidgetItem(QStringList(name));
             child->setIcon(0, table);
             children << child;
+            Table_list->addItem(new QListWidgetItem(table, name));
         }
-        Table_list->addItem(new QListWidgetItem(table, name));
-    }
-    if (node) {
         node->addChildren(children);
         node->setExpanded(true);
     }
