@@ -7,6 +7,7 @@
 // Each measurement runs in a fresh process (so peak memory is its own): one warm-up, then the
 // median of five. The window-thread figure is the longest gap of a 10 ms heartbeat timer.
 #include "Cologrid.h"
+#include "bench_common.h"
 #include "common.h"
 #include "tolvar_window.h"
 
@@ -30,28 +31,10 @@
 #include <map>
 
 using namespace mysqlapi;
+using namespace bench;
 
 namespace {
 constexpr int Rows = 1000000;
-
-struct Server
-{
-    QString host = qEnvironmentVariable("QUORVANE_TEST_HOST");
-    QString user = qEnvironmentVariable("QUORVANE_TEST_USER");
-    QString password = qEnvironmentVariable("QUORVANE_TEST_PASSWORD");
-    int port = qEnvironmentVariableIntValue("QUORVANE_TEST_PORT");
-};
-
-// Kilobytes from /proc/self/status ("VmHWM" peak, "VmRSS" now).
-long statusKb(const char *key)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly)) return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith(key))
-            return line.mid(qstrlen(key) + 1).trimmed().split(' ')[0].toLong();
-    return -1;
-}
 
 struct Result
 {
@@ -66,73 +49,6 @@ void report(const Result &r)
     std::printf("RESULT %.3f %ld %ld %.3f\n", r.ms, r.peakKb, r.afterKb, r.stallMs);
     std::fflush(stdout);
 }
-
-// Longest gap between ticks of a 10 ms timer on the window thread.
-class Heartbeat
-{
-public:
-    Heartbeat()
-    {
-        m_timer.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            const qint64 now = m_clock.nsecsElapsed();
-            m_longest = std::max(m_longest, now - m_last);
-            m_last = now;
-        });
-    }
-    void start()
-    {
-        m_clock.start();
-        m_last = 0;
-        m_longest = 0;
-        m_timer.start(10);
-    }
-    double stop()
-    {
-        m_timer.stop();
-        m_longest = std::max(m_longest, m_clock.nsecsElapsed() - m_last);
-        return m_longest / 1e6;
-    }
-
-private:
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_last = 0;
-    qint64 m_longest = 0;
-};
-
-// Waits in the event loop (sleeping, not spinning: the server and the worker need the cores)
-// until done() holds.
-bool waitFor(const std::function<bool()> &done, int ms = 600000)
-{
-    if (done()) return true;
-    QEventLoop loop;
-    QTimer check;
-    bool ok = false;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done()) {
-            ok = true;
-            loop.quit();
-        }
-    });
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    check.start(2);
-    loop.exec();
-    return ok;
-}
-
-// Counts paint events of a widget.
-class PaintWatch : public QObject
-{
-public:
-    explicit PaintWatch(QWidget *w) { w->installEventFilter(this); }
-    int paints = 0;
-    bool eventFilter(QObject *, QEvent *e) override
-    {
-        if (e->type() == QEvent::Paint) ++paints;
-        return false;
-    }
-};
 
 int setup()
 {
@@ -338,11 +254,6 @@ Result child(const QString &mode)
     return r;
 }
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? -1 : v[v.size() / 2];
-}
 } // namespace
 
 int main(int argc, char *argv[])

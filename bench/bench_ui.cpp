@@ -7,6 +7,7 @@
 //           main window's memory (<= 60 MB), beside a minimal Qt Widgets program (one
 //           QMainWindow, shown) as the floor.
 // Each figure is the median of five runs in fresh processes after one warm-up.
+#include "bench_common.h"
 #include "common.h"
 #include "konsola.h"
 #include "program.h"
@@ -29,96 +30,16 @@
 #include <map>
 
 using namespace mysqlapi;
+using namespace bench;
 
 namespace {
 constexpr int Tables = 20000;
-
-struct Server
-{
-    QString host = qEnvironmentVariable("QUORVANE_TEST_HOST");
-    QString user = qEnvironmentVariable("QUORVANE_TEST_USER");
-    QString password = qEnvironmentVariable("QUORVANE_TEST_PASSWORD");
-    int port = qEnvironmentVariableIntValue("QUORVANE_TEST_PORT");
-};
-
-long statusKb(const char *key)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly)) return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith(key))
-            return line.mid(qstrlen(key) + 1).trimmed().split(' ')[0].toLong();
-    return -1;
-}
 
 void report(double ms, double stall, long kb)
 {
     std::printf("RESULT %.3f %.3f %ld\n", ms, stall, kb);
     std::fflush(stdout);
 }
-
-class Heartbeat
-{
-public:
-    Heartbeat()
-    {
-        m_timer.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            const qint64 now = m_clock.nsecsElapsed();
-            m_longest = std::max(m_longest, now - m_last);
-            m_last = now;
-        });
-    }
-    void start()
-    {
-        m_clock.start();
-        m_last = 0;
-        m_longest = 0;
-        m_timer.start(10);
-    }
-    double stop()
-    {
-        m_timer.stop();
-        m_longest = std::max(m_longest, m_clock.nsecsElapsed() - m_last);
-        return m_longest / 1e6;
-    }
-
-private:
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_last = 0;
-    qint64 m_longest = 0;
-};
-
-bool waitFor(const std::function<bool()> &done, int ms = 120000)
-{
-    if (done()) return true;
-    QEventLoop loop;
-    QTimer check;
-    bool ok = false;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done()) {
-            ok = true;
-            loop.quit();
-        }
-    });
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    check.start(2);
-    loop.exec();
-    return ok;
-}
-
-class PaintWatch : public QObject
-{
-public:
-    explicit PaintWatch(QWidget *w) { w->installEventFilter(this); }
-    int paints = 0;
-    bool eventFilter(QObject *, QEvent *e) override
-    {
-        if (e->type() == QEvent::Paint) ++paints;
-        return false;
-    }
-};
 
 void noBox(QWidget *, const QString &) {}
 
@@ -321,11 +242,6 @@ Figure child(const QString &mode)
     return f;
 }
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? -1 : v[v.size() / 2];
-}
 } // namespace
 
 int main(int argc, char *argv[])

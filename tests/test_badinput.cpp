@@ -100,19 +100,14 @@ class TestBadInput : public QObject
 {
     Q_OBJECT
 private:
-    QTemporaryDir m_dir;
-    QString m_oldDir;
+    std::unique_ptr<ProgramFolder> m_folder;
     QStringList m_fingerprint;
 
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY(m_dir.isValid());
-        m_oldDir = QDir::currentPath();
-        QDir::setCurrent(m_dir.path());
-        ui::setErrorShower(recordAppError);
-        ui::setBoxShower(recordBox);
-        ui::setBeeper(recordBeep);
+        m_folder = std::make_unique<ProgramFolder>();
+        QVERIFY(m_folder->ok());
         if (!Server().ok()) return;
         Session s;
         s.Run(std::string("DROP DATABASE IF EXISTS qb_work"));
@@ -122,7 +117,7 @@ private Q_SLOTS:
     }
     void cleanupTestCase()
     {
-        QDir::setCurrent(m_oldDir);
+        m_folder.reset();
         if (!Server().ok()) return;
         Session s;
         QStringList now = fingerprint(s);
@@ -130,12 +125,7 @@ private Q_SLOTS:
         QCOMPARE(now, m_fingerprint); // nothing else was touched
         s.Run(std::string("DROP DATABASE IF EXISTS qb_work"));
     }
-    void init()
-    {
-        g_boxes.clear();
-        g_beeps = 0;
-        QFile::remove(QStringLiteral("settings.ini"));
-    }
+    void init() { forgetAnswers(); }
 
     void portTexts_data()
     {

@@ -36,19 +36,13 @@ class TestChanges : public QObject
 {
     Q_OBJECT
 private:
-    QTemporaryDir m_dir;
-    QString m_oldDir;
+    std::unique_ptr<ProgramFolder> m_folder;
 
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY(m_dir.isValid());
-        m_oldDir = QDir::currentPath();
-        QDir::setCurrent(m_dir.path());
-        ui::setErrorShower(recordAppError);
-        ui::setBoxShower(recordBox);
-        ui::setBeeper(recordBeep);
-        ui::setSaveDialog(answerSave);
+        m_folder = std::make_unique<ProgramFolder>();
+        QVERIFY(m_folder->ok());
         if (!Server().ok()) return;
         Session s;
         QVERIFY2(s.connected, qPrintable(s.error));
@@ -63,21 +57,14 @@ private Q_SLOTS:
     }
     void cleanupTestCase()
     {
-        QDir::setCurrent(m_oldDir);
+        m_folder.reset();
         if (!Server().ok()) return;
         Session s;
         for (const char *db : {"qc_rows", "qc_made", "qc_drop", "qc_other", "qc_keep", "qc_tables"})
             s.Run(std::string("DROP DATABASE IF EXISTS ") + db);
         s.Run(std::string("DROP DATABASE IF EXISTS `qc we``ird`"));
     }
-    void init()
-    {
-        g_boxes.clear();
-        g_beeps = 0;
-        g_saveAsked = 0;
-        g_savePath.clear();
-        QFile::remove(QStringLiteral("settings.ini"));
-    }
+    void init() { forgetAnswers(); }
 
     void createDatabase_data()
     {

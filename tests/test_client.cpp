@@ -1,5 +1,5 @@
 // The client component against the project's MariaDB sandbox, through its public interface.
-#include "mySQLClient.h"
+#include "sandbox.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -15,24 +15,6 @@
 using namespace mysqlapi;
 
 namespace {
-struct Server
-{
-    QString host = qEnvironmentVariable("QUORVANE_TEST_HOST");
-    QString user = qEnvironmentVariable("QUORVANE_TEST_USER");
-    QString password = qEnvironmentVariable("QUORVANE_TEST_PASSWORD");
-    int port = qEnvironmentVariableIntValue("QUORVANE_TEST_PORT");
-    bool ok() const { return !host.isEmpty() && port > 0; }
-};
-
-// Without a sandbox the tests are skipped on a developer's machine and fail in CI.
-#define REQUIRE_SERVER()                                                                           \
-    do {                                                                                           \
-        if (!Server().ok()) {                                                                      \
-            if (qEnvironmentVariableIsSet("CI")) QFAIL("the MariaDB sandbox is not running");      \
-            QSKIP("no MariaDB sandbox: run the tests through scripts/test.sh");                    \
-        }                                                                                          \
-    } while (0)
-
 // Everything a client reports, in order, as short lines.
 struct Recorder
 {

@@ -25,18 +25,13 @@ class TestConnected : public QObject
 {
     Q_OBJECT
 private:
-    QTemporaryDir m_dir;
-    QString m_oldDir;
+    std::unique_ptr<ProgramFolder> m_folder;
 
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY(m_dir.isValid());
-        m_oldDir = QDir::currentPath();
-        QDir::setCurrent(m_dir.path());
-        ui::setErrorShower(recordAppError);
-        ui::setBoxShower(recordBox);
-        ui::setBeeper(recordBeep);
+        m_folder = std::make_unique<ProgramFolder>();
+        QVERIFY(m_folder->ok());
         if (!Server().ok()) return;
         Session s;
         QVERIFY2(s.connected, qPrintable(s.error));
@@ -58,7 +53,7 @@ private Q_SLOTS:
     }
     void cleanupTestCase()
     {
-        QDir::setCurrent(m_oldDir);
+        m_folder.reset();
         if (!Server().ok()) return;
         Session s;
         for (const char *sql :
@@ -67,12 +62,7 @@ private Q_SLOTS:
               "DROP DATABASE IF EXISTS `qv_back\\x`", "DROP DATABASE IF EXISTS qv_underxx"})
             s.Run(std::string(sql));
     }
-    void init()
-    {
-        g_boxes.clear();
-        g_beeps = 0;
-        QFile::remove(QStringLiteral("settings.ini"));
-    }
+    void init() { forgetAnswers(); }
 
     void startWithoutSettings_data()
     {

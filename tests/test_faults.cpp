@@ -158,8 +158,7 @@ class TestFaults : public QObject
 {
     Q_OBJECT
 private:
-    QTemporaryDir m_dir;
-    QString m_oldDir;
+    std::unique_ptr<ProgramFolder> m_folder;
     PrivateServer m_server;
 
     // The program connected to the private server through "-autol".
@@ -173,28 +172,20 @@ private:
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY(m_dir.isValid());
-        m_oldDir = QDir::currentPath();
-        QDir::setCurrent(m_dir.path());
-        ui::setErrorShower(recordAppError);
-        ui::setBoxShower(recordBox);
-        ui::setBeeper(recordBeep);
+        m_folder = std::make_unique<ProgramFolder>();
+        QVERIFY(m_folder->ok());
         if (!Server().ok()) return;
         QVERIFY(m_server.start());
     }
     void cleanupTestCase()
     {
-        QDir::setCurrent(m_oldDir);
+        m_folder.reset();
         if (Server().ok()) {
             m_server.signal(SIGCONT);
             m_server.stop();
         }
     }
-    void init()
-    {
-        g_boxes.clear();
-        g_beeps = 0;
-    }
+    void init() { forgetAnswers(); }
 
     void serverKilledDuringALargeFetch()
     {

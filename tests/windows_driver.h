@@ -13,11 +13,13 @@
 #include "tolvar_window.h"
 
 #include <QAbstractButton>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QTemporaryDir>
 #include <QTreeWidget>
 
 namespace driver {
@@ -174,6 +176,38 @@ struct Connected
 
     std::unique_ptr<TProgram> program;
     Ttolvar *w = nullptr;
+};
+// Each suite runs the program in a folder of its own ("settings.ini", "log.ini"), with every
+// box, beep and dialog answered by the test.
+inline void answerEverything()
+{
+    ui::setErrorShower(recordAppError);
+    ui::setBoxShower(recordBox);
+    ui::setBeeper(recordBeep);
+    ui::setSaveDialog(answerSave);
+}
+inline void forgetAnswers()
+{
+    g_boxes.clear();
+    g_beeps = 0;
+    g_saveAsked = 0;
+    g_savePath.clear();
+    QFile::remove(QStringLiteral("settings.ini"));
+}
+class ProgramFolder
+{
+public:
+    ProgramFolder() : m_old(QDir::currentPath())
+    {
+        QDir::setCurrent(m_dir.path());
+        answerEverything();
+    }
+    ~ProgramFolder() { QDir::setCurrent(m_old); }
+    bool ok() const { return m_dir.isValid(); }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_old;
 };
 } // namespace driver
 using namespace driver;

@@ -1,0 +1,109 @@
+#pragma once
+
+// What the benchmarks share: the sandbox's connection values, the process's memory, a heartbeat
+// on the window thread, waiting in the event loop, counting paints, and medians.
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QEventLoop>
+#include <QFile>
+#include <QTimer>
+#include <QWidget>
+
+#include <algorithm>
+#include <functional>
+#include <vector>
+
+namespace bench {
+struct Server
+{
+    QString host = qEnvironmentVariable("QUORVANE_TEST_HOST");
+    QString user = qEnvironmentVariable("QUORVANE_TEST_USER");
+    QString password = qEnvironmentVariable("QUORVANE_TEST_PASSWORD");
+    int port = qEnvironmentVariableIntValue("QUORVANE_TEST_PORT");
+};
+
+// Kilobytes from /proc/self/status ("VmHWM" peak, "VmRSS" now).
+inline long statusKb(const char *key)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith(key))
+            return line.mid(qstrlen(key) + 1).trimmed().split(' ')[0].toLong();
+    return -1;
+}
+
+// Longest gap between ticks of a 10 ms timer on the window thread.
+class Heartbeat
+{
+public:
+    Heartbeat()
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            const qint64 now = m_clock.nsecsElapsed();
+            m_longest = std::max(m_longest, now - m_last);
+            m_last = now;
+        });
+    }
+    void start()
+    {
+        m_clock.start();
+        m_last = 0;
+        m_longest = 0;
+        m_timer.start(10);
+    }
+    double stop()
+    {
+        m_timer.stop();
+        m_longest = std::max(m_longest, m_clock.nsecsElapsed() - m_last);
+        return m_longest / 1e6;
+    }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_last = 0;
+    qint64 m_longest = 0;
+};
+
+// Waits in the event loop (sleeping, not spinning: the server and the worker need the cores)
+// until done() holds.
+inline bool waitFor(const std::function<bool()> &done, int ms = 600000)
+{
+    if (done()) return true;
+    QEventLoop loop;
+    QTimer check;
+    bool ok = false;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done()) {
+            ok = true;
+            loop.quit();
+        }
+    });
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    check.start(2);
+    loop.exec();
+    return ok;
+}
+
+// Counts paint events of a widget.
+class PaintWatch : public QObject
+{
+public:
+    explicit PaintWatch(QWidget *w) { w->installEventFilter(this); }
+    int paints = 0;
+    bool eventFilter(QObject *, QEvent *e) override
+    {
+        if (e->type() == QEvent::Paint) ++paints;
+        return false;
+    }
+};
+
+inline double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? -1 : v[v.size() / 2];
+}
+} // namespace bench
