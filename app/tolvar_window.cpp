@@ -652,9 +652,8 @@ void Ttolvar::buildPages()
         Table_list->setResizeMode(QListView::Adjust);
         Table_list->setMovement(QListView::Static);
         Table_list->setSpacing(12);
-        // A database of thousands of tables: every item is the same size, and the list lays
-        // them out in batches between events instead of all at once.
-        Table_list->setUniformItemSizes(true);
+        // A database of thousands of tables: the list lays them out in batches between events
+        // instead of all at once.
         Table_list->setLayoutMode(QListView::Batched);
         Table_list->setBatchSize(500);
         Table_list->setFrameShape(QFrame::NoFrame);
