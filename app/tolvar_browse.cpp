@@ -13,20 +13,13 @@
 #include <QStandardItemModel>
 #include <QTreeWidget>
 
-namespace {
-std::string utf8(const QString &text)
-{
-    return text.toStdString();
-}
-} // namespace
-
 void Ttolvar::Refreshlist1Click()
 {
     if (!requireConnection()) return;
     // The filter is a LIKE pattern inside a literal the library escapes: % and _ stay
     // wildcards, quotes and backslashes are taken as they are, whatever the server's SQL mode.
     std::string pattern(1, '%');
-    pattern += utf8(Edit1->text());
+    pattern += Edit1->text().toStdString();
     pattern += '%';
     TmySQLStatement statement("Show Databases like ");
     statement.Value(std::move(pattern)).Text(";");
@@ -44,11 +37,8 @@ void Ttolvar::Tree_viewChange(QTreeWidgetItem *Node)
         const QString database = Node->text(0);
         // The database goes with its request, so its table list lands under the right node.
         mysql->Utility()->SelectDatabaseWithHandlers(
-            utf8(database), "Select Database",
-            [this, database](QObject *sender) {
-                m_resultDatabase = database;
-                mysqlSelectDatabase(sender);
-            },
+            database.toStdString(), "Select Database",
+            [this, database](QObject *) { requestTables(database); },
             [this](QObject *sender, const QString &msg) { mysqlQueryError(sender, msg); });
         mysql->ExecuteTasks();
         return;
@@ -74,14 +64,12 @@ void Ttolvar::submitViewTable(const QString &database, const QString &table)
     // Named with its database, so a table node left from an earlier database never shows another
     // database's table of the same name; the names travel with the request to its result.
     TmySQLStatement statement("Select * From ");
-    if (!database.isEmpty()) statement.Identifier(utf8(database)).Text(".");
-    statement.Identifier(utf8(table)).Text(";");
+    if (!database.isEmpty()) statement.Identifier(database.toStdString()).Text(".");
+    statement.Identifier(table.toStdString()).Text(";");
     mysql->Query()->SubmitStatementWithHandlers(
         statement, "View Table", true,
         [this, database, table](QObject *sender) {
-            m_resultDatabase = database;
-            m_resultTable = table;
-            mysqlQuery(sender);
+            dispatch(static_cast<TmySQLClientQuery *>(sender), database, table);
         },
         [this](QObject *sender, const QString &msg) { mysqlQueryError(sender, msg); });
     mysql->ExecuteTasks();
@@ -89,13 +77,16 @@ void Ttolvar::submitViewTable(const QString &database, const QString &table)
 
 void Ttolvar::mysqlSelectDatabase(QObject *)
 {
-    const QString database = m_resultDatabase;
+    requestTables(PanelText(2));
+}
+
+void Ttolvar::requestTables(const QString &database)
+{
     if (!mysql->Query()) return;
     mysql->Query()->SubmitWithHandlers(
         "Show tables;", "List Tables",
         [this, database](QObject *sender) {
-            m_resultDatabase = database;
-            mysqlQuery(sender);
+            dispatch(static_cast<TmySQLClientQuery *>(sender), database, QString());
         },
         [this](QObject *sender, const QString &msg) { mysqlQueryError(sender, msg); });
     mysql->ExecuteTasks();
@@ -103,25 +94,25 @@ void Ttolvar::mysqlSelectDatabase(QObject *)
 
 void Ttolvar::mysqlQuery(QObject *Sender)
 {
-    auto *q = dynamic_cast<TmySQLClientQuery *>(Sender);
+    // A result whose request carried nothing of its own is read with the panels' choices.
+    dispatch(dynamic_cast<TmySQLClientQuery *>(Sender), PanelText(2), PanelText(3));
+}
+
+void Ttolvar::dispatch(TmySQLClientQuery *q, const QString &database, const QString &table)
+{
     if (!q) q = mysql->Query();
     if (!q || !q->Task()) return;
     const QString name = QString::fromStdString(q->Task()->TaskName);
     appendConsole(QStringLiteral("Returned Query:") + name);
     if (name == QLatin1String("konsola")) appendConsole(QStringLiteral("Query Done."));
-    if (name == QLatin1String("View Table")) FillGrid(q, m_resultDatabase, m_resultTable);
+    if (name == QLatin1String("View Table")) FillGrid(q, database, table);
     if (name == QLatin1String("List Data")) RebuildTree(q);
-    if (name == QLatin1String("List Tables"))
-        FillTableList(q, m_resultDatabase.isNull() ? PanelText(2) : m_resultDatabase);
-    m_resultDatabase = QString();
-    m_resultTable = QString();
+    if (name == QLatin1String("List Tables")) FillTableList(q, database);
     q->Clear();
 }
 
 void Ttolvar::mysqlQueryError(QObject *, const QString &Msg)
 {
-    m_resultDatabase = QString();
-    m_resultTable = QString();
     setPanelText(5, Msg);
     appendLog(Msg);
     appendConsole(Msg);
@@ -129,7 +120,7 @@ void Ttolvar::mysqlQueryError(QObject *, const QString &Msg)
 
 void Ttolvar::FillGrid(TmySQLClientQuery *q, const QString &database, const QString &table)
 {
-    Panel5->setCaption(QStringLiteral("Current Table: ") + (table.isNull() ? PanelText(3) : table));
+    Panel5->setCaption(QStringLiteral("Current Table: ") + table);
     const int fields = std::max(q->FieldCount(), 1);
     const int rows = q->RowCount();
     m_grid.Database = database;

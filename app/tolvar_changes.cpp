@@ -11,18 +11,11 @@
 #include <QListWidget>
 #include <QStandardItemModel>
 
-namespace {
-std::string utf8(const QString &text)
-{
-    return text.toStdString();
-}
-} // namespace
-
 void Ttolvar::SpeedButton2Click()
 {
     if (!requireConnection()) return;
     TmySQLStatement statement("Create Database ");
-    statement.Identifier(utf8(data_name_text->text())).Text(";");
+    statement.Identifier(data_name_text->text().toStdString()).Text(";");
     mysql->Query()->SubmitStatement(statement, "Add Database");
     mysql->ExecuteTasks();
     ShowPage(Welcome);
@@ -51,7 +44,7 @@ void Ttolvar::UsuwajStop(QObject *)
     if (!requireConnection()) return;
     // The database named on the confirmation page, whatever is current by now.
     TmySQLStatement statement("Drop Database ");
-    statement.Identifier(utf8(m_confirmDatabase)).Text(";");
+    statement.Identifier(m_confirmDatabase.toStdString()).Text(";");
     mysql->Query()->SubmitStatement(statement, "Add Database");
     mysql->ExecuteTasks();
     ShowPage(Database_Deleted);
@@ -77,11 +70,11 @@ void Ttolvar::SpeedButton15Click()
     if (!requireConnection()) return;
     // Names quoted; the type and size go as typed, since they are SQL by design.
     TmySQLStatement statement("Create Table ");
-    statement.Identifier(utf8(TC_Name->text())).Text(" ( ");
+    statement.Identifier(TC_Name->text().toStdString()).Text(" ( ");
     for (std::size_t i = 0; i < m_fields.size(); ++i) {
         const Field &field = m_fields[i];
-        statement.Identifier(utf8(field.Name)).Text(" ").Text(utf8(field.Type));
-        if (field.Sized) statement.Text(" (").Text(utf8(field.Size)).Text(")");
+        statement.Identifier(field.Name.toStdString()).Text(" ").Text(field.Type.toStdString());
+        if (field.Sized) statement.Text(" (").Text(field.Size.toStdString()).Text(")");
         if (i + 1 < m_fields.size()) statement.Text(",");
     }
     statement.Text(" );");
@@ -141,14 +134,14 @@ void Ttolvar::SpeedButton17Click()
         for (int c = 0; c < columns; ++c)
             compared.push_back(c);
     TmySQLStatement statement("Delete From ");
-    if (!m_grid.Database.isEmpty()) statement.Identifier(utf8(m_grid.Database)).Text(".");
-    statement.Identifier(utf8(m_grid.Table)).Text(" Where ");
+    if (!m_grid.Database.isEmpty()) statement.Identifier(m_grid.Database.toStdString()).Text(".");
+    statement.Identifier(m_grid.Table.toStdString()).Text(" Where ");
     for (std::size_t i = 0; i < compared.size(); ++i) {
         const int c = compared[i];
         const TmySQLFieldInfo *field =
             std::size_t(c) < m_grid.Fields.size() ? &m_grid.Fields[std::size_t(c)] : nullptr;
         const std::string name =
-            field && !field->OrgName.empty() ? field->OrgName : utf8(Mgrid->Cells(c, 0));
+            field && !field->OrgName.empty() ? field->OrgName : Mgrid->Cells(c, 0).toStdString();
         if (i > 0) statement.Text(" AND ");
         statement.Identifier(name).Text(" <=> ");
         const std::string_view bytes = Mgrid->CellUtf8(c, row);

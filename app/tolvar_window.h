@@ -194,6 +194,9 @@ private:
     void appendConsole(const QString &line);
     void reportLater(const QString &text);
     void submitViewTable(const QString &database, const QString &table);
+    void requestTables(const QString &database);
+    // The result dispatch, with the database and table its request carried.
+    void dispatch(TmySQLClientQuery *q, const QString &database, const QString &table);
     void FillGrid(TmySQLClientQuery *q, const QString &database, const QString &table);
     void RebuildTree(TmySQLClientQuery *q);
     void FillTableList(TmySQLClientQuery *q, const QString &database);
@@ -216,9 +219,6 @@ private:
     TLineFile m_log;
     bool m_logReported = false;
     QStringList m_arguments;
-    // What the result being dispatched belongs to (carried with its request).
-    QString m_resultDatabase;
-    QString m_resultTable;
     QString m_listDatabase;
     GridOrigin m_grid;
     QString m_confirmDatabase;

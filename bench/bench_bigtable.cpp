@@ -52,14 +52,8 @@ void report(const Result &r)
 
 int setup()
 {
-    Server s;
-    if (!LoadMySQLLibrary() && !MySQLLibHandle) return 1;
-    MYSQL *m = mysql_init(nullptr);
-    if (!mysql_real_connect(m, qPrintable(s.host), qPrintable(s.user), qPrintable(s.password), "",
-                            unsigned(s.port), nullptr, 0)) {
-        std::fprintf(stderr, "connect: %s\n", mysql_error(m));
-        return 1;
-    }
+    MYSQL *m = connectPlain();
+    if (!m) return 1;
     auto run = [&](const char *sql) {
         if (mysql_query(m, sql) != 0) {
             std::fprintf(stderr, "%s: %s\n", sql, mysql_error(m));
@@ -95,14 +89,9 @@ int setup()
 
 Result plain()
 {
-    Server s;
     Result r;
-    LoadMySQLLibrary();
-    MYSQL *m = mysql_init(nullptr);
-    mysql_options(m, MYSQL_SET_CHARSET_NAME, "utf8mb4");
-    if (!mysql_real_connect(m, qPrintable(s.host), qPrintable(s.user), qPrintable(s.password), "",
-                            unsigned(s.port), nullptr, 0))
-        return r;
+    MYSQL *m = connectPlain();
+    if (!m) return r;
     QElapsedTimer clock;
     clock.start();
     const char *sql = "Select * From `quorvane_bench`.`big`;";

@@ -2,6 +2,8 @@
 
 // What the benchmarks share: the sandbox's connection values, the process's memory, a heartbeat
 // on the window thread, waiting in the event loop, counting paints, and medians.
+#include "mySQLCommon.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEvent>
@@ -11,6 +13,7 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <vector>
 
@@ -22,6 +25,25 @@ struct Server
     QString password = qEnvironmentVariable("QUORVANE_TEST_PASSWORD");
     int port = qEnvironmentVariableIntValue("QUORVANE_TEST_PORT");
 };
+
+// A plain library connection to the sandbox, in UTF-8; null (with the reason on stderr) when
+// the library or the server is not there.
+inline MYSQL *connectPlain()
+{
+    using namespace mysqlapi;
+    const Server s;
+    LoadMySQLLibrary();
+    if (!MySQLLibHandle) return nullptr;
+    MYSQL *m = mysql_init(nullptr);
+    mysql_options(m, MYSQL_SET_CHARSET_NAME, "utf8mb4");
+    if (!mysql_real_connect(m, qPrintable(s.host), qPrintable(s.user), qPrintable(s.password), "",
+                            unsigned(s.port), nullptr, 0)) {
+        std::fprintf(stderr, "connect failed: %s\n", mysql_error(m));
+        mysql_close(m);
+        return nullptr;
+    }
+    return m;
+}
 
 // Kilobytes from /proc/self/status ("VmHWM" peak, "VmRSS" now).
 inline long statusKb(const char *key)

@@ -66,12 +66,8 @@ struct Program
 
 int setup()
 {
-    Server s;
-    LoadMySQLLibrary();
-    MYSQL *m = mysql_init(nullptr);
-    if (!mysql_real_connect(m, qPrintable(s.host), qPrintable(s.user), qPrintable(s.password), "",
-                            unsigned(s.port), nullptr, 0))
-        return 1;
+    MYSQL *m = connectPlain();
+    if (!m) return 1;
     auto count = [&] {
         if (mysql_query(m, "SELECT COUNT(*) FROM information_schema.TABLES WHERE TABLE_SCHEMA = "
                            "'quorvane_tables'") != 0)

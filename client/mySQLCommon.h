@@ -219,6 +219,12 @@ constexpr unsigned int ReadTimeoutSeconds = 3600;
 constexpr unsigned int WriteTimeoutSeconds = 60;
 constexpr int CloseGraceMilliseconds = 2500;
 
+// A text of the library's as a QString; null gives a null string.
+inline QString TextOf(const char *text)
+{
+    return text ? QString::fromUtf8(text) : QString();
+}
+
 // The first 40 bytes of a name, cut on a UTF-8 character boundary.
 std::string CutTaskName(const std::string &name);
 

@@ -9,13 +9,6 @@
 
 using namespace mysqlapi;
 
-namespace {
-QString textOf(const char *text)
-{
-    return text ? QString::fromUtf8(text) : QString();
-}
-} // namespace
-
 std::string QuoteIdentifier(std::string_view name)
 {
     std::string quoted;
@@ -339,7 +332,7 @@ QString TmySQLClientQuery::RowText(int Row) const
     if (!row || task->KeyColumn < 0 ||
         static_cast<std::size_t>(task->KeyColumn) >= task->Fields.size())
         return {};
-    return textOf(row[task->KeyColumn]);
+    return TextOf(row[task->KeyColumn]);
 }
 
 std::unique_ptr<TmySQLResultBlock> TmySQLClientQuery::TakeBlock()
@@ -427,5 +420,5 @@ QString TmySQLClientUtility::Stat()
     TmySQLClientThread::Lease lease(FTaskHandler->Thread());
     MYSQL *mysql = FTaskHandler->MySQL() ? FTaskHandler->MySQL()->Handle : nullptr;
     if (!mysql) return {};
-    return textOf(mysql_stat(mysql));
+    return TextOf(mysql_stat(mysql));
 }

@@ -47,11 +47,6 @@ enum class Outcome
     Unreported
 };
 
-QString textOf(const char *text)
-{
-    return text ? QString::fromUtf8(text) : QString();
-}
-
 std::string stringOf(const char *text)
 {
     return text ? std::string(text) : std::string();
@@ -77,7 +72,7 @@ void addFirstColumns(TmySQLClientTaskData *task)
     for (std::uint32_t i = 0; i < rows; ++i) {
         MYSQL_ROW row = mysql_fetch_row(task->ResultSet);
         if (!row) break;
-        task->ResultList.append(textOf(row[0]));
+        task->ResultList.append(TextOf(row[0]));
     }
 }
 
@@ -361,7 +356,7 @@ Outcome runLibraryCalls(TmySQLClientTaskData *task, TmySQLConnection *connection
         for (unsigned int i = 0; i < fields; ++i) {
             MYSQL_FIELD *field = mysql_fetch_field(task->ResultSet);
             if (!field) break;
-            task->ResultList.append(textOf(field->table) + QLatin1Char('.') + textOf(field->name));
+            task->ResultList.append(TextOf(field->table) + QLatin1Char('.') + TextOf(field->name));
         }
         return Outcome::Done;
     }

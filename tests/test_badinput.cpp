@@ -266,13 +266,7 @@ private Q_SLOTS:
         QCOMPARE(c.cell(0, 0), name);
     }
 
-    void rowValuesForTheDelete_data()
-    {
-        QTest::addColumn<QString>("mode");
-        QTest::newRow("default") << "";
-        QTest::newRow("ANSI_QUOTES") << "ANSI_QUOTES";
-        QTest::newRow("NO_BACKSLASH_ESCAPES") << "NO_BACKSLASH_ESCAPES";
-    }
+    void rowValuesForTheDelete_data() { addSqlModeRows(); }
     void rowValuesForTheDelete()
     {
         REQUIRE_SERVER();

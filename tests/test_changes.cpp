@@ -210,13 +210,7 @@ private Q_SLOTS:
         QTRY_VERIFY(c.w->PanelText(5).contains(QStringLiteral("already exists")));
     }
 
-    void deleteSelectedRecord_data()
-    {
-        QTest::addColumn<QString>("mode");
-        QTest::newRow("default") << "";
-        QTest::newRow("ANSI_QUOTES") << "ANSI_QUOTES";
-        QTest::newRow("NO_BACKSLASH_ESCAPES") << "NO_BACKSLASH_ESCAPES";
-    }
+    void deleteSelectedRecord_data() { addSqlModeRows(); }
     void deleteSelectedRecord()
     {
         REQUIRE_SERVER();

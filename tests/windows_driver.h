@@ -194,6 +194,15 @@ inline void forgetAnswers()
     g_savePath.clear();
     QFile::remove(QStringLiteral("settings.ini"));
 }
+// A data column "mode" with the SQL modes quoting and escaping must survive.
+inline void addSqlModeRows()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::newRow("default") << "";
+    QTest::newRow("ANSI_QUOTES") << "ANSI_QUOTES";
+    QTest::newRow("NO_BACKSLASH_ESCAPES") << "NO_BACKSLASH_ESCAPES";
+}
+
 class ProgramFolder
 {
 public:
