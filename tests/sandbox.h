@@ -7,6 +7,8 @@
 
 #include <QTest>
 
+#include <initializer_list>
+
 struct Server
 {
     QString host = qEnvironmentVariable("QUORVANE_TEST_HOST");
@@ -56,6 +58,15 @@ public:
         client.Query()->SubmitStatement(statement, "test", pack);
         client.ExecuteTasks();
         return ok;
+    }
+    // Runs each statement in turn; the first failure as "statement: message", or empty.
+    QString RunEach(std::initializer_list<const char *> statements)
+    {
+        for (const char *sql : statements) {
+            Run(std::string(sql));
+            if (!error.isEmpty()) return QString::fromUtf8(sql) + QStringLiteral(": ") + error;
+        }
+        return {};
     }
     // The first column of every row of a query, as text.
     QStringList Column(const TmySQLStatement &statement)

@@ -46,14 +46,13 @@ private Q_SLOTS:
         if (!Server().ok()) return;
         Session s;
         QVERIFY2(s.connected, qPrintable(s.error));
-        for (const char *sql : {"DROP DATABASE IF EXISTS qc_rows", "CREATE DATABASE qc_rows",
-                                "CREATE TABLE qc_rows.plain (v VARCHAR(20), n INT NULL)",
-                                "CREATE TABLE qc_rows.keyed (id INT PRIMARY KEY, v VARCHAR(20))",
-                                "CREATE TABLE qc_rows.bin (b VARBINARY(8), t VARCHAR(5))",
-                                "CREATE TABLE qc_rows.flt (f FLOAT, d DOUBLE)"}) {
-            s.Run(std::string(sql));
-            QVERIFY2(s.error.isEmpty(), qPrintable(s.error));
-        }
+        const QString failed =
+            s.RunEach({"DROP DATABASE IF EXISTS qc_rows", "CREATE DATABASE qc_rows",
+                       "CREATE TABLE qc_rows.plain (v VARCHAR(20), n INT NULL)",
+                       "CREATE TABLE qc_rows.keyed (id INT PRIMARY KEY, v VARCHAR(20))",
+                       "CREATE TABLE qc_rows.bin (b VARBINARY(8), t VARCHAR(5))",
+                       "CREATE TABLE qc_rows.flt (f FLOAT, d DOUBLE)"});
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
     }
     void cleanupTestCase()
     {
@@ -216,13 +215,11 @@ private Q_SLOTS:
         REQUIRE_SERVER();
         QFETCH(QString, mode);
         Session s;
-        for (const char *sql :
-             {"DELETE FROM qc_rows.plain",
-              "INSERT INTO qc_rows.plain VALUES ('100%', 1), ('100x', 1), ('1000', 1), "
-              "('twin', 2), ('twin', 2), ('it''s \\\\ \"q\"', 3), (NULL, 4), ('', 4)"}) {
-            s.Run(std::string(sql));
-            QVERIFY2(s.error.isEmpty(), qPrintable(s.error));
-        }
+        const QString failed =
+            s.RunEach({"DELETE FROM qc_rows.plain",
+                       "INSERT INTO qc_rows.plain VALUES ('100%', 1), ('100x', 1), ('1000', 1), "
+                       "('twin', 2), ('twin', 2), ('it''s \\\\ \"q\"', 3), (NULL, 4), ('', 4)"});
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
         Connected c;
         QVERIFY(c.waitConnected());
         QVERIFY(c.setSqlMode(mode));
@@ -270,11 +267,9 @@ private Q_SLOTS:
     {
         REQUIRE_SERVER();
         Session s;
-        for (const char *sql :
-             {"DELETE FROM qc_rows.keyed", "INSERT INTO qc_rows.keyed VALUES (1, 'a'), (2, 'a')",
-              "DELETE FROM qc_rows.bin",
-              "INSERT INTO qc_rows.bin VALUES (X'00FF27005C', 'x'), (X'00FF', 'x')"})
-            s.Run(std::string(sql));
+        s.RunEach({"DELETE FROM qc_rows.keyed",
+                   "INSERT INTO qc_rows.keyed VALUES (1, 'a'), (2, 'a')", "DELETE FROM qc_rows.bin",
+                   "INSERT INTO qc_rows.bin VALUES (X'00FF27005C', 'x'), (X'00FF', 'x')"});
         Connected c;
         QVERIFY(c.waitConnected());
         QVERIFY(c.chooseTable(QStringLiteral("qc_rows"), QStringLiteral("keyed")));

@@ -35,32 +35,28 @@ private Q_SLOTS:
         if (!Server().ok()) return;
         Session s;
         QVERIFY2(s.connected, qPrintable(s.error));
-        for (const char *sql :
-             {"DROP DATABASE IF EXISTS qv_one", "DROP DATABASE IF EXISTS qv_two",
-              "DROP DATABASE IF EXISTS `qv_pct%x`", "DROP DATABASE IF EXISTS `qv_quote'x`",
-              "DROP DATABASE IF EXISTS `qv_back\\x`", "DROP DATABASE IF EXISTS qv_underxx",
-              "CREATE DATABASE qv_one", "CREATE DATABASE qv_two",
-              "CREATE TABLE qv_one.t (v VARCHAR(10))", "INSERT INTO qv_one.t VALUES ('one')",
-              "CREATE TABLE qv_two.t (v VARCHAR(10))", "INSERT INTO qv_two.t VALUES ('two')",
-              "CREATE TABLE qv_one.bin (v VARBINARY(10))",
-              "INSERT INTO qv_one.bin VALUES (X'41004243')",
-              "CREATE PROCEDURE qv_one.two_rows() SELECT 1 UNION ALL SELECT 2",
-              "CREATE DATABASE `qv_pct%x`", "CREATE DATABASE `qv_quote'x`",
-              "CREATE DATABASE `qv_back\\x`", "CREATE DATABASE qv_underxx"}) {
-            s.Run(std::string(sql));
-            QVERIFY2(s.error.isEmpty(), qPrintable(QString::fromLatin1(sql) + s.error));
-        }
+        const QString failed = s.RunEach(
+            {"DROP DATABASE IF EXISTS qv_one", "DROP DATABASE IF EXISTS qv_two",
+             "DROP DATABASE IF EXISTS `qv_pct%x`", "DROP DATABASE IF EXISTS `qv_quote'x`",
+             "DROP DATABASE IF EXISTS `qv_back\\x`", "DROP DATABASE IF EXISTS qv_underxx",
+             "CREATE DATABASE qv_one", "CREATE DATABASE qv_two",
+             "CREATE TABLE qv_one.t (v VARCHAR(10))", "INSERT INTO qv_one.t VALUES ('one')",
+             "CREATE TABLE qv_two.t (v VARCHAR(10))", "INSERT INTO qv_two.t VALUES ('two')",
+             "CREATE TABLE qv_one.bin (v VARBINARY(10))",
+             "INSERT INTO qv_one.bin VALUES (X'41004243')",
+             "CREATE PROCEDURE qv_one.two_rows() SELECT 1 UNION ALL SELECT 2",
+             "CREATE DATABASE `qv_pct%x`", "CREATE DATABASE `qv_quote'x`",
+             "CREATE DATABASE `qv_back\\x`", "CREATE DATABASE qv_underxx"});
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
     }
     void cleanupTestCase()
     {
         m_folder.reset();
         if (!Server().ok()) return;
         Session s;
-        for (const char *sql :
-             {"DROP DATABASE IF EXISTS qv_one", "DROP DATABASE IF EXISTS qv_two",
-              "DROP DATABASE IF EXISTS `qv_pct%x`", "DROP DATABASE IF EXISTS `qv_quote'x`",
-              "DROP DATABASE IF EXISTS `qv_back\\x`", "DROP DATABASE IF EXISTS qv_underxx"})
-            s.Run(std::string(sql));
+        s.RunEach({"DROP DATABASE IF EXISTS qv_one", "DROP DATABASE IF EXISTS qv_two",
+                   "DROP DATABASE IF EXISTS `qv_pct%x`", "DROP DATABASE IF EXISTS `qv_quote'x`",
+                   "DROP DATABASE IF EXISTS `qv_back\\x`", "DROP DATABASE IF EXISTS qv_underxx"});
     }
     void init() { forgetAnswers(); }
 
