@@ -5,7 +5,9 @@
 #include "Cologrid.h"
 #include "common.h"
 #include "konsola.h"
+#include "row_delete.h"
 
+#include <QAbstractButton>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -61,6 +63,29 @@ void Ttolvar::Table_listChange(QListWidgetItem *Item)
 
 void Ttolvar::submitViewTable(const QString &database, const QString &table)
 {
+    const quint64 view = ++m_viewRequest;
+    showLoading(table);
+    // The table's key and the session's result character set, asked right before the rows so
+    // that the answer describes them: the row delete needs both.
+    mysql->Query()->SubmitStatementWithHandlers(
+        rowdelete::KeyQuery(database.toStdString(), table.toStdString()), "Table Key", false,
+        [this, view](QObject *sender) {
+            auto *q = static_cast<TmySQLClientQuery *>(sender);
+            rowdelete::Target answer;
+            std::vector<std::pair<std::string, std::optional<std::string>>> rows;
+            for (int r = 0; q->FieldCount() == 2 && r < q->RowCount(); ++r) {
+                std::optional<std::string> value;
+                if (!q->IsNull(r, 1)) value = std::string(q->ValueBytes(r, 1));
+                rows.emplace_back(std::string(q->ValueBytes(r, 0)), std::move(value));
+            }
+            m_keyAnswer = {view, rowdelete::TakeKeyAnswer(answer, rows),
+                           std::move(answer.KeyColumns), std::move(answer.ResultsCharset)};
+            q->Clear();
+        },
+        // Without the answer the delete refuses; the rows' own request reports any failure.
+        [this, view](QObject *, const QString &) {
+            m_keyAnswer = {view, false, {}, {}};
+        });
     // Named with its database, so a table node left from an earlier database never shows another
     // database's table of the same name; the names travel with the request to its result.
     TmySQLStatement statement("Select * From ");
@@ -68,11 +93,29 @@ void Ttolvar::submitViewTable(const QString &database, const QString &table)
     statement.Identifier(table.toStdString()).Text(";");
     mysql->Query()->SubmitStatementWithHandlers(
         statement, "View Table", true,
-        [this, database, table](QObject *sender) {
-            dispatch(static_cast<TmySQLClientQuery *>(sender), database, table);
+        [this, database, table, view](QObject *sender) {
+            dispatch(static_cast<TmySQLClientQuery *>(sender), database, table, view);
         },
-        [this](QObject *sender, const QString &msg) { mysqlQueryError(sender, msg); });
+        [this, view](QObject *sender, const QString &msg) {
+            if (view == m_viewRequest) setPanelText(4, QString());
+            mysqlQueryError(sender, msg);
+        });
     mysql->ExecuteTasks();
+}
+
+void Ttolvar::showLoading(const QString &table)
+{
+    Panel5->setCaption(QStringLiteral("Current Table: ") + table);
+    setPanelText(4, QStringLiteral("Loading\u2026"));
+    m_grid.Database.clear();
+    m_grid.Table.clear();
+    m_grid.Fields.clear();
+    m_grid.KeyKnown = false;
+    haderModel->setColumnCount(0);
+    Mgrid->setColFormats({});
+    Mgrid->AdoptCells(1, 1, std::vector<std::uint32_t>(1, 0), std::vector<char>(1, 0));
+    Mgrid->setEvenRowColor(13828095);
+    if (QAbstractButton *del = button(QStringLiteral("SpeedButton17"))) del->setEnabled(false);
 }
 
 void Ttolvar::mysqlSelectDatabase(QObject *)
@@ -98,14 +141,17 @@ void Ttolvar::mysqlQuery(QObject *Sender)
     dispatch(dynamic_cast<TmySQLClientQuery *>(Sender), PanelText(2), PanelText(3));
 }
 
-void Ttolvar::dispatch(TmySQLClientQuery *q, const QString &database, const QString &table)
+void Ttolvar::dispatch(TmySQLClientQuery *q, const QString &database, const QString &table,
+                       quint64 view)
 {
     if (!q) q = mysql->Query();
     if (!q || !q->Task()) return;
     const QString name = QString::fromStdString(q->Task()->TaskName);
     appendConsole(QStringLiteral("Returned Query:") + name);
     if (name == QLatin1String("konsola")) appendConsole(QStringLiteral("Query Done."));
-    if (name == QLatin1String("View Table")) FillGrid(q, database, table);
+    // A table chosen after this one was asked for has the grid now.
+    if (name == QLatin1String("View Table") && (view == 0 || view == m_viewRequest))
+        FillGrid(q, database, table, view);
     if (name == QLatin1String("List Data")) RebuildTree(q);
     if (name == QLatin1String("List Tables")) FillTableList(q, database);
     q->Clear();
@@ -118,7 +164,8 @@ void Ttolvar::mysqlQueryError(QObject *, const QString &Msg)
     appendConsole(Msg);
 }
 
-void Ttolvar::FillGrid(TmySQLClientQuery *q, const QString &database, const QString &table)
+void Ttolvar::FillGrid(TmySQLClientQuery *q, const QString &database, const QString &table,
+                       quint64 view)
 {
     Panel5->setCaption(QStringLiteral("Current Table: ") + table);
     const int fields = std::max(q->FieldCount(), 1);
@@ -128,6 +175,10 @@ void Ttolvar::FillGrid(TmySQLClientQuery *q, const QString &database, const QStr
     m_grid.Fields.clear();
     for (int c = 0; c < q->FieldCount(); ++c)
         if (const TmySQLFieldInfo *info = q->FieldInfo(c)) m_grid.Fields.push_back(*info);
+    const bool keyAnswered = view != 0 && m_keyAnswer.View == view && m_keyAnswer.Known;
+    m_grid.KeyKnown = keyAnswered;
+    m_grid.KeyColumns = keyAnswered ? m_keyAnswer.Columns : std::vector<std::string>();
+    m_grid.ResultsCharset = keyAnswered ? m_keyAnswer.Charset : std::nullopt;
     ++m_grid.Fill;
     std::unique_ptr<TmySQLResultBlock> block = q->TakeBlock();
     if (block && block->Cols == fields && block->Rows == rows + 1) {
@@ -152,6 +203,37 @@ void Ttolvar::FillGrid(TmySQLClientQuery *q, const QString &database, const QStr
     // With no data rows the lone header row cannot be fixed; it keeps the header colour.
     Mgrid->setFixedRows(rows > 0 ? 1 : 0);
     Mgrid->setEvenRowColor(Mgrid->RowCount() == 1 ? 16744576 : 13828095);
+    setColumnFormats();
+    setPanelText(4, rows == 1 ? QStringLiteral("1 row")
+                              : QString::number(rows) + QStringLiteral(" rows"));
+    if (QAbstractButton *del = button(QStringLiteral("SpeedButton17"))) del->setEnabled(true);
+}
+
+namespace {
+TCellFormat cellFormatOf(const TmySQLFieldInfo &field)
+{
+    constexpr int TypeBit = 16, TypeGeometry = 255;
+    if (field.Type == TypeBit) return TCellFormat::Bit;
+    if (field.Type == TypeGeometry) return TCellFormat::Geometry;
+    // Binary strings and blobs come in the binary character set; numbers and dates do too, but
+    // they are text.
+    constexpr int TypeVarchar = 15, TypeTinyBlob = 249, TypeString = 254;
+    const bool stringType =
+        field.Type == TypeVarchar || (field.Type >= TypeTinyBlob && field.Type <= TypeString);
+    if (stringType && field.Binary()) return TCellFormat::Hex;
+    return TCellFormat::Text;
+}
+} // namespace
+
+void Ttolvar::setColumnFormats()
+{
+    // Values that are not text are shown for what they are; the names in the header row stay
+    // text, and so does everything when there are no rows.
+    std::vector<TCellFormat> formats;
+    if (Mgrid->RowCount() > 1)
+        for (const TmySQLFieldInfo &field : m_grid.Fields)
+            formats.push_back(cellFormatOf(field));
+    Mgrid->setColFormats(std::move(formats));
 }
 
 void Ttolvar::RebuildTree(TmySQLClientQuery *q)

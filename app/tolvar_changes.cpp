@@ -4,6 +4,7 @@
 
 #include "Animate.h"
 #include "Cologrid.h"
+#include "row_delete.h"
 
 #include <QComboBox>
 #include <QHeaderView>
@@ -40,6 +41,7 @@ void Ttolvar::UsuwajStop(QObject *)
     const bool finished = Usuwaj->Finished();
     const bool armed = m_dropArmed;
     m_dropArmed = false;
+    if (armed && !finished) setPanelText(5, QStringLiteral("Drop cancelled"));
     if (!finished || !armed || m_confirmDatabase.isEmpty()) return;
     if (!requireConnection()) return;
     // The database named on the confirmation page, whatever is current by now.
@@ -69,7 +71,10 @@ void Ttolvar::SpeedButton15Click()
 {
     if (!requireConnection()) return;
     // Names quoted; the type and size go as typed, since they are SQL by design.
+    // In the database the window shows, whatever a console USE made current on the connection.
     TmySQLStatement statement("Create Table ");
+    const QString database = PanelText(2);
+    if (!database.isEmpty()) statement.Identifier(database.toStdString()).Text(".");
     statement.Identifier(TC_Name->text().toStdString()).Text(" ( ");
     for (std::size_t i = 0; i < m_fields.size(); ++i) {
         const Field &field = m_fields[i];
@@ -89,7 +94,7 @@ void Ttolvar::MgridSelectCell(int, int ARow, bool &CanSelect)
     const int columns = Mgrid->ColCount();
     haderModel->setColumnCount(columns);
     for (int c = 0; c < columns; ++c) {
-        haderModel->setHeaderData(c, Qt::Horizontal, Mgrid->Cells(c, ARow));
+        haderModel->setHeaderData(c, Qt::Horizontal, Mgrid->DisplayText(c, ARow));
         hader->resizeSection(c, Mgrid->ColWidths(c) + Mgrid->GridLineWidth());
     }
     syncHader();
@@ -124,38 +129,31 @@ void Ttolvar::SpeedButton17Click()
         return;
     }
     if (!requireConnection()) return;
-    // The row as the grid stores it (bytes and NULL flags), matched exactly: by the table's
+    // The row as the grid stores it (bytes and NULL flags), matched byte for byte: by the table's
     // primary key when the result holds all of it, by every column otherwise, at most one row.
-    const int columns = Mgrid->ColCount();
-    std::vector<int> compared;
-    for (int c = 0; c < columns && c < int(m_grid.Fields.size()); ++c)
-        if (m_grid.Fields[std::size_t(c)].PrimaryKey()) compared.push_back(c);
-    if (compared.empty())
-        for (int c = 0; c < columns; ++c)
-            compared.push_back(c);
-    TmySQLStatement statement("Delete From ");
-    if (!m_grid.Database.isEmpty()) statement.Identifier(m_grid.Database.toStdString()).Text(".");
-    statement.Identifier(m_grid.Table.toStdString()).Text(" Where ");
-    for (std::size_t i = 0; i < compared.size(); ++i) {
-        const int c = compared[i];
-        const TmySQLFieldInfo *field =
-            std::size_t(c) < m_grid.Fields.size() ? &m_grid.Fields[std::size_t(c)] : nullptr;
-        const std::string name =
-            field && !field->OrgName.empty() ? field->OrgName : Mgrid->Cells(c, 0).toStdString();
-        if (i > 0) statement.Text(" AND ");
-        statement.Identifier(name).Text(" <=> ");
-        const std::string_view bytes = Mgrid->CellUtf8(c, row);
-        if (Mgrid->CellIsNull(c, row))
-            statement.Value(std::nullopt);
-        else if (field && field->Binary())
-            statement.HexValue(bytes);
-        else
-            statement.Value(std::string(bytes));
+    rowdelete::Target target;
+    target.Database = m_grid.Database.toStdString();
+    target.Table = m_grid.Table.toStdString();
+    target.Fields = m_grid.Fields;
+    target.KeyKnown = m_grid.KeyKnown;
+    target.KeyColumns = m_grid.KeyColumns;
+    target.ResultsCharset = m_grid.ResultsCharset;
+    std::string why;
+    const std::optional<TmySQLStatement> statement = rowdelete::Build(
+        target,
+        [this, row](int col) -> std::optional<std::string_view> {
+            if (Mgrid->CellIsNull(col, row)) return std::nullopt;
+            return Mgrid->CellUtf8(col, row);
+        },
+        &why);
+    if (!statement) {
+        setPanelText(5, QString::fromStdString(why));
+        return;
     }
-    statement.Text(" LIMIT 1;");
-    setWindowTitle(QString::fromStdString(statement.Preview()));
+    // The caption shows the statement's start: a value may be megabytes long.
+    setWindowTitle(QString::fromStdString(rowdelete::Shortened(statement->Preview())));
     mysql->Query()->SubmitStatementWithHandlers(
-        statement, "Delete Record", false, [this](QObject *sender) { mysqlQuery(sender); },
+        *statement, "Delete Record", false, [this](QObject *sender) { mysqlQuery(sender); },
         [this](QObject *sender, const QString &msg) {
             auto *q = dynamic_cast<TmySQLClientQuery *>(sender);
             const std::int64_t deleted = q ? q->AffectedRows() : -1;

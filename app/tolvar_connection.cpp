@@ -40,6 +40,7 @@ void Ttolvar::Disconnect1Click()
 void Ttolvar::mysqlConnect(QObject *)
 {
     setPanelText(1, QStringLiteral("Connected"));
+    setPanelText(5, QString()); // a "Not connected" from before no longer holds
     // The host the connect used, not whatever the login fields hold by now.
     appendLog(QStringLiteral("Connected to: ") + mysql->Utility()->ConnectedHost());
     appendLog(mysql->Utility()->Stat());

@@ -411,6 +411,7 @@ void Ttolvar::buildPages()
         Mgrid->setEvenRowColor(13828095);
         Mgrid->setGridLineWidth(0);
         Mgrid->setDefaultColWidth(128);
+        Mgrid->setTitleRows(1); // the column names, even over a table with no rows
         QFont arial(QStringLiteral("Arial"));
         arial.setPixelSize(13);
         Mgrid->setFont(arial);
@@ -724,6 +725,9 @@ void Ttolvar::setPanelText(int panel, const QString &text)
     if (QLabel *label = StatusPanel(panel)) {
         label->setText(text);
         label->setToolTip(text); // the panels are narrow: the whole text stays reachable
+        if (panel == 5)
+            label->setAccessibleDescription(text.isEmpty() ? QStringLiteral("Query message")
+                                                           : text);
     }
 }
 

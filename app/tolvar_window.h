@@ -10,6 +10,10 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <optional>
+#include <string>
+#include <vector>
+
 class QAction;
 class QComboBox;
 
@@ -178,6 +182,10 @@ public:
         QString Table;
         std::vector<TmySQLFieldInfo> Fields;
         quint64 Fill = 0;
+        // The table's primary key and the result's character set, asked right before the rows.
+        bool KeyKnown = false;
+        std::vector<std::string> KeyColumns;
+        std::optional<std::string> ResultsCharset;
     };
     const GridOrigin &gridOrigin() const { return m_grid; }
     // The database whose tables the table list shows.
@@ -194,10 +202,15 @@ private:
     void appendConsole(const QString &line);
     void reportLater(const QString &text);
     void submitViewTable(const QString &database, const QString &table);
+    // The grid shows nothing while a table is read, so no command acts on rows of another.
+    void showLoading(const QString &table);
     void requestTables(const QString &database);
     // The result dispatch, with the database and table its request carried.
-    void dispatch(TmySQLClientQuery *q, const QString &database, const QString &table);
-    void FillGrid(TmySQLClientQuery *q, const QString &database, const QString &table);
+    void dispatch(TmySQLClientQuery *q, const QString &database, const QString &table,
+                  quint64 view = 0);
+    void FillGrid(TmySQLClientQuery *q, const QString &database, const QString &table,
+                  quint64 view);
+    void setColumnFormats();
     void RebuildTree(TmySQLClientQuery *q);
     void FillTableList(TmySQLClientQuery *q, const QString &database);
     void buildMenu();
@@ -221,6 +234,15 @@ private:
     QStringList m_arguments;
     QString m_listDatabase;
     GridOrigin m_grid;
+    // Every "View Table" request is numbered; only the latest one's answers are shown.
+    quint64 m_viewRequest = 0;
+    struct KeyAnswer
+    {
+        quint64 View = 0;
+        bool Known = false;
+        std::vector<std::string> Columns;
+        std::optional<std::string> Charset;
+    } m_keyAnswer;
     QString m_confirmDatabase;
     bool m_dropArmed = false;
     struct Field

@@ -91,9 +91,8 @@ void TMgrid::DrawCell(QPainter &painter, int ACol, int ARow, const QRect &rect, 
         font.setOverline(false);
         painter.setFont(font);
     }
-    const std::string_view text = CellUtf8(ACol, ARow);
-    if (!text.empty())
+    if (!CellUtf8(ACol, ARow).empty())
         painter.drawText(rect.left() + 2, rect.top() + 2 + painter.fontMetrics().ascent(),
-                         QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+                         DisplayText(ACol, ARow));
     painter.setPen(entryPen);
 }

@@ -36,7 +36,8 @@ public:
     QString text(QAccessible::Text t) const override
     {
         if (!isValid()) return {};
-        if (t == QAccessible::Name || t == QAccessible::Value) return m_grid->Cells(m_col, m_row);
+        if (t == QAccessible::Name || t == QAccessible::Value)
+            return m_grid->DisplayText(m_col, m_row);
         if (t == QAccessible::Description && m_grid->CellIsNull(m_col, m_row))
             return QStringLiteral("NULL");
         return {};
@@ -83,7 +84,7 @@ public:
     QList<QAccessibleInterface *> columnHeaderCells() const override;
     QList<QAccessibleInterface *> rowHeaderCells() const override { return {}; }
     int columnIndex() const override { return m_col; }
-    int rowIndex() const override { return m_grid ? m_row - m_grid->FixedRows() : -1; }
+    int rowIndex() const override { return m_grid ? m_row - m_grid->HeaderRows() : -1; }
     bool isSelected() const override
     {
         return isValid() && !header() && m_grid->CurrentMarked() && m_col == m_grid->Col() &&
@@ -92,7 +93,7 @@ public:
     QAccessibleInterface *table() const override { return parent(); }
 
 private:
-    bool header() const { return m_grid && m_row < m_grid->FixedRows(); }
+    bool header() const { return m_grid && m_row < m_grid->HeaderRows(); }
 
     QPointer<TStringGrid> m_grid;
     int m_col;
@@ -143,7 +144,7 @@ public:
 
     // Children: the header cells, then the cells of the rows on screen (a grid of a million rows
     // is not a million children); cellAt reaches every cell.
-    int headerCount() const { return grid()->FixedRows() > 0 ? grid()->ColCount() : 0; }
+    int headerCount() const { return grid()->HeaderRows() > 0 ? grid()->ColCount() : 0; }
     int visibleRows() const { return grid()->VisibleRowCount(); }
     int childCount() const override
     {
@@ -164,7 +165,7 @@ public:
         const auto *cellInterface = const_cast<QAccessibleInterface *>(child)->tableCellInterface();
         if (!cellInterface) return -1;
         return visibleIndex(cellInterface->columnIndex(),
-                            cellInterface->rowIndex() + grid()->FixedRows());
+                            cellInterface->rowIndex() + grid()->HeaderRows());
     }
     QAccessibleInterface *childAt(int x, int y) const override
     {
@@ -178,7 +179,7 @@ public:
     QAccessibleInterface *summary() const override { return nullptr; }
     QAccessibleInterface *cellAt(int row, int column) const override
     {
-        const int gridRow = row + grid()->FixedRows();
+        const int gridRow = row + grid()->HeaderRows();
         if (row < 0 || column < 0 || column >= grid()->ColCount() || gridRow >= grid()->RowCount())
             return nullptr;
         return cell(column, gridRow);
@@ -186,18 +187,18 @@ public:
     int selectedCellCount() const override { return selectedCells().size(); }
     QList<QAccessibleInterface *> selectedCells() const override
     {
-        if (!grid()->CurrentMarked() || grid()->Row() < grid()->FixedRows()) return {};
+        if (!grid()->CurrentMarked() || grid()->Row() < grid()->HeaderRows()) return {};
         return {cell(grid()->Col(), grid()->Row())};
     }
     QString columnDescription(int column) const override
     {
-        return grid()->FixedRows() > 0 ? grid()->Cells(column, 0) : QString();
+        return grid()->HeaderRows() > 0 ? grid()->DisplayText(column, 0) : QString();
     }
     QString rowDescription(int) const override { return {}; }
     int selectedColumnCount() const override { return 0; }
     int selectedRowCount() const override { return 0; }
     int columnCount() const override { return grid()->ColCount(); }
-    int rowCount() const override { return grid()->RowCount() - grid()->FixedRows(); }
+    int rowCount() const override { return grid()->RowCount() - grid()->HeaderRows(); }
     QList<int> selectedColumns() const override { return {}; }
     QList<int> selectedRows() const override { return {}; }
     bool isColumnSelected(int) const override { return false; }
@@ -225,7 +226,7 @@ private:
     int visibleIndex(int col, int row) const
     {
         const int cols = grid()->ColCount();
-        if (row < grid()->FixedRows()) return row == 0 ? col : -1;
+        if (row < grid()->HeaderRows()) return row == 0 ? col : -1;
         const int offset = row - grid()->TopRow();
         if (offset < 0 || offset >= visibleRows()) return -1;
         return headerCount() + offset * cols + col;
@@ -242,7 +243,7 @@ private:
 
 QList<QAccessibleInterface *> TGridCellAccessible::columnHeaderCells() const
 {
-    if (!m_grid || m_grid->FixedRows() == 0) return {};
+    if (!m_grid || m_grid->HeaderRows() == 0) return {};
     auto *table = static_cast<TGridAccessible *>(QAccessible::queryAccessibleInterface(m_grid));
     return table ? QList<QAccessibleInterface *>{table->cell(m_col, 0)}
                  : QList<QAccessibleInterface *>{};

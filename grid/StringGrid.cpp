@@ -2,6 +2,7 @@
 
 #include "GridAccessible.h"
 
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -163,6 +164,42 @@ void TStringGrid::AdoptCells(int cols, int rows, std::vector<std::uint32_t> &&in
     updateScrollBars();
     viewport()->update();
     Q_EMIT cellsReset();
+}
+
+void TStringGrid::setColFormats(std::vector<TCellFormat> formats)
+{
+    m_colFormats = std::move(formats);
+    viewport()->update();
+}
+
+TCellFormat TStringGrid::ColFormat(int col) const
+{
+    return col >= 0 && static_cast<std::size_t>(col) < m_colFormats.size()
+               ? m_colFormats[static_cast<std::size_t>(col)]
+               : TCellFormat::Text;
+}
+
+QString TStringGrid::DisplayText(int col, int row) const
+{
+    const TCellFormat format = row < HeaderRows() ? TCellFormat::Text : ColFormat(col);
+    return celltext::display(m_store.get(col, row), format);
+}
+
+void TStringGrid::FitColumn(int col)
+{
+    if (col < 0 || col >= ColCount()) return;
+    const QFontMetrics metrics(font());
+    int widest = 0;
+    auto measure = [&](int row) {
+        widest = std::max(widest, metrics.horizontalAdvance(DisplayText(col, row)));
+    };
+    for (int r = 0; r < m_fixedRows; ++r)
+        measure(r);
+    const int last = std::min(RowCount(), m_topRow + visibleRowsFrom(m_topRow));
+    for (int r = m_topRow; r < last; ++r)
+        measure(r);
+    // Room for the text's 2-pixel inset on both sides; never wider than the view.
+    setColWidths(col, std::clamp(widest + 6, 16, std::max(viewport()->width() - fixedWidth(), 16)));
 }
 
 void TStringGrid::setCellNull(int col, int row)
@@ -387,7 +424,7 @@ void TStringGrid::DrawCell(QPainter &painter, int ACol, int ARow, const QRect &r
 {
     painter.fillRect(rect, painter.brush());
     painter.drawText(rect.adjusted(2, 2, 0, 0), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
-                     Cells(ACol, ARow));
+                     DisplayText(ACol, ARow));
     if (OnDrawCell) OnDrawCell(this, ACol, ARow, rect, state);
 }
 
@@ -497,6 +534,19 @@ void TStringGrid::mouseMoveEvent(QMouseEvent *event)
 void TStringGrid::mouseReleaseEvent(QMouseEvent *)
 {
     m_sizingCol = -1;
+}
+
+void TStringGrid::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    // A double click on a column's edge in the header fits the column to its text.
+    const int col =
+        event->button() == Qt::LeftButton ? sizingColumnAt(event->position().toPoint()) : -1;
+    if (col >= 0) {
+        m_sizingCol = -1;
+        FitColumn(col);
+        return;
+    }
+    mousePressEvent(event);
 }
 
 void TStringGrid::keyPressEvent(QKeyEvent *event)

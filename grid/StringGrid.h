@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CellStore.h"
+#include "CellText.h"
 #include "Colors.h"
 
 #include <QAbstractScrollArea>
@@ -68,6 +69,17 @@ public:
     void AdoptCells(int cols, int rows, std::vector<std::uint32_t> &&index,
                     std::vector<char> &&buffer);
     std::string_view CellUtf8(int col, int row) const { return m_store.get(col, row); }
+    // How each column's values are shown (text when not set); header rows are always text.
+    void setColFormats(std::vector<TCellFormat> formats);
+    TCellFormat ColFormat(int col) const;
+    // What the cell shows, drawn and told: bounded in length, whatever the value's size.
+    QString DisplayText(int col, int row) const;
+    // Rows read as column titles even when they are not fixed (a lone header over no rows).
+    int TitleRows() const { return m_titleRows; }
+    void setTitleRows(int rows) { m_titleRows = std::max(rows, 0); }
+    int HeaderRows() const { return std::max(m_fixedRows, std::min(m_titleRows, RowCount())); }
+    // Fits the column to the widest text among its title and the rows on screen.
+    void FitColumn(int col);
     bool CellIsNull(int col, int row) const { return m_store.isNull(col, row); }
     const CellStore &Store() const { return m_store; }
 
@@ -113,6 +125,7 @@ protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
@@ -130,6 +143,8 @@ private:
 
     CellStore m_store;
     std::vector<int> m_colWidths;
+    std::vector<TCellFormat> m_colFormats;
+    int m_titleRows = 0;
     int m_fixedCols = 1;
     int m_fixedRows = 1;
     int m_defaultColWidth = 64;

@@ -1,0 +1,182 @@
+#include "row_delete.h"
+
+#include <algorithm>
+
+namespace rowdelete {
+namespace {
+
+// Column types by the numbers the protocol gives them.
+enum FieldType : int
+{
+    TypeTiny = 1,
+    TypeShort = 2,
+    TypeLong = 3,
+    TypeLongLong = 8,
+    TypeInt24 = 9,
+    TypeVarchar = 15,
+    TypeVarString = 253,
+    TypeString = 254,
+};
+constexpr unsigned int BinaryCharset = 63;
+
+bool isInteger(int type)
+{
+    return type == TypeTiny || type == TypeShort || type == TypeLong || type == TypeLongLong ||
+           type == TypeInt24;
+}
+
+bool isShortString(int type)
+{
+    return type == TypeVarchar || type == TypeVarString || type == TypeString;
+}
+
+bool isDecimalInteger(std::string_view text)
+{
+    if (!text.empty() && text.front() == '-') text.remove_prefix(1);
+    return !text.empty() && text.size() <= 20 &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// A character set name as the server spells them; anything else is not put in a statement.
+bool isCharsetName(std::string_view name)
+{
+    return !name.empty() && name.size() <= 32 && std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+    });
+}
+
+bool sentAsStored(const Target &target, const TmySQLFieldInfo &field)
+{
+    return field.CharsetNr == BinaryCharset || !target.ResultsCharset ||
+           target.ResultsCharset->empty() || *target.ResultsCharset == "binary";
+}
+
+} // namespace
+
+TmySQLStatement KeyQuery(const std::string &database, const std::string &table)
+{
+    // Names as binary literals: matched byte for byte, whatever the SQL mode or character set.
+    TmySQLStatement statement("SELECT 'cs', @@character_set_results UNION ALL SELECT 'key', "
+                              "COLUMN_NAME FROM information_schema.KEY_COLUMN_USAGE WHERE "
+                              "TABLE_SCHEMA = ");
+    if (database.empty())
+        statement.Text("DATABASE()");
+    else
+        statement.HexValue(database);
+    statement.Text(" AND TABLE_NAME = ").HexValue(table);
+    statement.Text(" AND CONSTRAINT_NAME = 'PRIMARY';");
+    return statement;
+}
+
+bool TakeKeyAnswer(Target &target,
+                   const std::vector<std::pair<std::string, std::optional<std::string>>> &rows)
+{
+    target.KeyKnown = false;
+    target.KeyColumns.clear();
+    target.ResultsCharset.reset();
+    bool charsetSeen = false;
+    std::vector<std::string> keys;
+    for (const auto &[kind, value] : rows) {
+        if (kind == "cs" && !charsetSeen) {
+            charsetSeen = true;
+            target.ResultsCharset = value.value_or(std::string());
+        } else if (kind == "key" && value) {
+            keys.push_back(*value);
+        } else {
+            target.ResultsCharset.reset();
+            return false;
+        }
+    }
+    if (!charsetSeen) return false;
+    target.KeyColumns = std::move(keys);
+    target.KeyKnown = true;
+    return true;
+}
+
+std::vector<int> ComparedColumns(const Target &target)
+{
+    std::vector<int> columns;
+    const int count = static_cast<int>(target.Fields.size());
+    if (target.KeyKnown && !target.KeyColumns.empty()) {
+        for (const std::string &key : target.KeyColumns) {
+            int found = -1;
+            for (int c = 0; c < count && found < 0; ++c)
+                if (target.Fields[static_cast<std::size_t>(c)].Name == key) found = c;
+            if (found < 0) {
+                // Part of the key is not in the result: it cannot tell the rows apart.
+                columns.clear();
+                break;
+            }
+            columns.push_back(found);
+        }
+        if (!columns.empty()) return columns;
+    }
+    for (int c = 0; c < count; ++c)
+        columns.push_back(c);
+    return columns;
+}
+
+std::optional<TmySQLStatement> Build(const Target &target, const CellReader &cell, std::string *why)
+{
+    auto refuse = [why](const char *reason) {
+        if (why) *why = reason;
+        return std::nullopt;
+    };
+    if (target.Table.empty() || target.Fields.empty()) return refuse("No row selected");
+    if (!target.KeyKnown) return refuse("The table's key is not known yet");
+    const std::optional<std::string> &charset = target.ResultsCharset;
+    if (charset && !charset->empty() && !isCharsetName(*charset))
+        return refuse("The result's character set is not known");
+
+    TmySQLStatement statement("Delete From ");
+    if (!target.Database.empty()) statement.Identifier(target.Database).Text(".");
+    statement.Identifier(target.Table).Text(" Where ");
+    const std::vector<int> columns = ComparedColumns(target);
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        const int c = columns[i];
+        const TmySQLFieldInfo &field = target.Fields[static_cast<std::size_t>(c)];
+        const std::optional<std::string_view> value = cell(c);
+        if (i > 0) statement.Text(" AND ");
+        if (!value) {
+            statement.Identifier(field.Name).Text(" IS NULL");
+            continue;
+        }
+        const bool stored = sentAsStored(target, field);
+        // A first test the server can answer from an index, for the usual key types. It may
+        // let through rows the collation calls equal; the byte test after it decides.
+        if (isInteger(field.Type) && isDecimalInteger(*value)) {
+            statement.Identifier(field.Name).Text(" = ").Text(*value).Text(" AND ");
+        } else if (isShortString(field.Type) && field.CharsetNr == BinaryCharset) {
+            statement.Identifier(field.Name).Text(" = ").HexValue(*value).Text(" AND ");
+        } else if (isShortString(field.Type) && !stored) {
+            statement.Identifier(field.Name)
+                .Text(" = _" + *charset + " ")
+                .HexValue(*value)
+                .Text(" AND ");
+        }
+        // The bytes the server sent for this column, made again on the server and compared as
+        // bytes: exact for every type (numbers, FLOAT included, and dates as their text, BIT and
+        // GEOMETRY as their bytes, text in the character set it was sent in).
+        statement.Text("CAST(");
+        if (stored)
+            statement.Identifier(field.Name);
+        else
+            statement.Text("CONVERT(").Identifier(field.Name).Text(" USING " + *charset + ")");
+        statement.Text(" AS BINARY) = ").HexValue(*value);
+    }
+    statement.Text(" LIMIT 1;");
+    return statement;
+}
+
+std::string Shortened(const std::string &text, std::size_t maxChars)
+{
+    std::size_t chars = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
+        if (chars == maxChars) return text.substr(0, i) + "\xE2\x80\xA6"; // "…"
+        ++chars;
+    }
+    return text;
+}
+
+} // namespace rowdelete
