@@ -139,6 +139,7 @@ Ttolvar::Ttolvar(QWidget *parent) : QMainWindow(parent)
     // Leaving the confirmation page while the clip plays stops it, and drops nothing.
     connect(Notebook, &QStackedWidget::currentChanged, this, [this](int index) {
         if (index != Database_Remove && Usuwaj->Active()) {
+            if (m_dropArmed) setPanelText(5, QStringLiteral("Drop cancelled"));
             m_dropArmed = false;
             Usuwaj->Stop();
         }

@@ -131,6 +131,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("how");
         QTest::newRow("No") << "SpeedButton5";
         QTest::newRow("another page") << "SpeedButton7";
+        QTest::newRow("another database") << "shop";
     }
     void leavingThePageDropsNothing()
     {
@@ -146,11 +147,18 @@ private Q_SLOTS:
         c.w->button(QStringLiteral("SpeedButton6"))->click();
         QTest::qWait(60);
         QVERIFY(c.w->Usuwaj->Active());
-        c.w->button(how)->click();
+        if (QAbstractButton *button = c.w->button(how)) {
+            button->click();
+            QVERIFY(!c.w->Usuwaj->Active());
+            QCOMPARE(c.w->Notebook->currentIndex(), int(Ttolvar::Welcome));
+        } else {
+            QVERIFY(c.chooseDatabase(how)); // its table list takes the page
+            QCOMPARE(c.w->Notebook->currentIndex(), int(Ttolvar::Table_List));
+        }
         QVERIFY(!c.w->Usuwaj->Active());
         QTest::qWait(700);
         QVERIFY(databaseExists(s, QStringLiteral("qc_keep")));
-        QCOMPARE(c.w->Notebook->currentIndex(), int(Ttolvar::Welcome));
+        QCOMPARE(c.w->PanelText(5), QStringLiteral("Drop cancelled"));
     }
 
     void deleteWithNoDatabaseChosen()
@@ -207,6 +215,17 @@ private Q_SLOTS:
         QCOMPARE(c.w->TC_FIELDS->count(), 3);
         c.w->button(QStringLiteral("SpeedButton15"))->click();
         QTRY_VERIFY(c.w->PanelText(5).contains(QStringLiteral("already exists")));
+        // A console USE changes the connection's database, not the one the window shows.
+        c.program->console->Edit1->setText(QStringLiteral("USE shop"));
+        c.program->console->SpeedButton1->click();
+        QVERIFY(c.waitReport());
+        c.w->TC_Name->setText(QStringLiteral("made_too"));
+        c.w->button(QStringLiteral("SpeedButton15"))->click();
+        QVERIFY(c.waitReport());
+        QCOMPARE(c.w->PanelText(5), QString());
+        QCOMPARE(s.Column(std::string("SELECT TABLE_SCHEMA FROM information_schema.TABLES WHERE "
+                                      "TABLE_NAME = 'made_too'")),
+                 QStringList({"qc_tables"}));
     }
 
     void deleteSelectedRecord_data() { addSqlModeRows(); }

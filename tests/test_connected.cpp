@@ -177,6 +177,13 @@ private Q_SLOTS:
         c.program->console->SpeedButton1->click();
         QCOMPARE(c.w->PanelText(5), QStringLiteral("Not connected"));
         QVERIFY(!consoleLines(*c.program).contains(QStringLiteral("SELECT 1")));
+        // The narrow panel's whole text is its tooltip and what a screen reader is told.
+        QCOMPARE(c.w->StatusPanel(5)->toolTip(), QStringLiteral("Not connected"));
+        QCOMPARE(c.w->StatusPanel(5)->accessibleDescription(), QStringLiteral("Not connected"));
+        // Connected again: the notice no longer holds.
+        c.program->login->login_connectClick();
+        QTRY_COMPARE(c.w->PanelText(1), QStringLiteral("Connected"));
+        QCOMPARE(c.w->PanelText(5), QString());
     }
 
     void filter_data()
@@ -424,6 +431,106 @@ private Q_SLOTS:
         QVERIFY(strip);
         QCOMPARE(strip->childCount(), 2);
         QCOMPARE(strip->child(1)->text(QAccessible::Name), QStringLiteral("fork"));
+    }
+
+    // Values that are not text shown for what they are, a huge value shown by its start, and
+    // the screen reader told what is drawn.
+    void valuesShownForWhatTheyAre()
+    {
+        REQUIRE_SERVER();
+        Session s;
+        const QString failed = s.RunEach(
+            {"DROP DATABASE IF EXISTS qv_show", "CREATE DATABASE qv_show",
+             "CREATE TABLE qv_show.t (id INT PRIMARY KEY, b BIT(6), png BLOB, g GEOMETRY, "
+             "t LONGTEXT, d DATETIME(6))",
+             "INSERT INTO qv_show.t VALUES (1, b'101', X'89504E470D0A1A0A0000000D49484452', "
+             "ST_GeomFromText('POINT(1 2)'), CONCAT('a', X'00', 'b'), '2020-01-02 03:04:05.5'), "
+             "(2, NULL, X'', ST_GeomFromText('LINESTRING(0 0,1 1)'), REPEAT('x', 4194304), NULL)",
+             "CREATE TABLE qv_show.none (k INT, v VARCHAR(3))"});
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
+        Connected c;
+        QVERIFY(c.waitConnected());
+        QVERIFY(c.chooseTable(QStringLiteral("qv_show"), QStringLiteral("t")));
+        QCOMPARE(c.w->PanelText(4), QStringLiteral("2 rows"));
+        QAccessibleTableInterface *table =
+            QAccessible::queryAccessibleInterface(c.w->Mgrid)->tableInterface();
+        auto said = [&](int row, int col) {
+            return table->cellAt(row, col)->text(QAccessible::Name);
+        };
+        QCOMPARE(said(0, 1), QStringLiteral("b'101'"));
+        QCOMPARE(said(0, 2), QStringLiteral("0x89504E470D0A1A0A0000000D49484452"));
+        QCOMPARE(said(0, 3), QStringLiteral("POINT(1 2)"));
+        QCOMPARE(said(0, 4), QStringLiteral("a\u2400b"));
+        QCOMPARE(said(0, 5), QStringLiteral("2020-01-02 03:04:05.500000"));
+        QCOMPARE(said(1, 3), QStringLiteral("LINESTRING(0 0,1 1)"));
+        // 4 MB of text: the grid keeps it whole, shows and tells its start.
+        QCOMPARE(c.w->Mgrid->CellUtf8(4, 2).size(), std::size_t(4194304));
+        QVERIFY(said(1, 4).size() <= celltext::DefaultLimit + 1);
+        QVERIFY(said(1, 4).endsWith(QChar(0x2026)));
+        for (int col = 0; col < c.w->Mgrid->ColCount(); ++col)
+            QCOMPARE(said(0, col), c.w->Mgrid->DisplayText(col, 1));
+        // The strip below shows the selected row the same way, and the caption after a delete
+        // holds the statement's start only.
+        c.clickCell(0, 2);
+        QAccessibleInterface *strip = QAccessible::queryAccessibleInterface(c.w->hader);
+        QVERIFY(strip && strip->childCount() == 6);
+        QCOMPARE(strip->child(4)->text(QAccessible::Name), said(1, 4));
+        c.w->button(QStringLiteral("SpeedButton17"))->click();
+        QVERIFY(c.waitReport());
+        QCOMPARE(c.w->PanelText(5), QString());
+        QVERIFY(c.w->windowTitle().size() <= 301);
+        QVERIFY(c.w->windowTitle().startsWith(
+            QStringLiteral("Delete From `qv_show`.`t` Where `id` = 2")));
+        QCOMPARE(s.Column(std::string("SELECT id FROM qv_show.t")), QStringList({"1"}));
+
+        // No rows: announced as none, the column names as the headers.
+        QVERIFY(c.chooseListedTable(QStringLiteral("none")));
+        QCOMPARE(c.w->PanelText(4), QStringLiteral("0 rows"));
+        QCOMPARE(table->rowCount(), 0);
+        QCOMPARE(table->columnCount(), 2);
+        QCOMPARE(table->columnDescription(1), QStringLiteral("v"));
+        s.Run(std::string("DROP DATABASE qv_show"));
+    }
+
+    // While a table is read the grid shows nothing of the last one and nothing can be deleted.
+    void statusWhileATableIsRead()
+    {
+        REQUIRE_SERVER();
+        Connected c;
+        QVERIFY(c.waitConnected());
+        QVERIFY(c.chooseTable(QStringLiteral("demo"), QStringLiteral("order items")));
+        QCOMPARE(c.w->PanelText(4), QStringLiteral("2 rows"));
+        QAbstractButton *del = c.w->button(QStringLiteral("SpeedButton17"));
+        QVERIFY(del->isEnabled());
+        const quint64 fill = c.w->gridOrigin().Fill;
+        c.w->Table_list->setCurrentItem(
+            c.w->Table_list->findItems(QStringLiteral("big_table"), Qt::MatchExactly).first());
+        // At once, before any answer.
+        QCOMPARE(c.w->PanelText(4), QStringLiteral("Loading\u2026"));
+        QCOMPARE(c.w->Panel5->Caption(), QStringLiteral("Current Table: big_table"));
+        QCOMPARE(c.w->Mgrid->RowCount(), 1);
+        QCOMPARE(c.cell(0, 0), QString());
+        QVERIFY(!del->isEnabled());
+        QTRY_VERIFY(c.w->gridOrigin().Fill > fill);
+        QCOMPARE(c.w->PanelText(4), QStringLiteral("10000 rows"));
+        QVERIFY(del->isEnabled());
+        // Two tables asked for in a row: the first answer is not drawn under the second's name.
+        c.w->Table_list->setCurrentItem(
+            c.w->Table_list->findItems(QStringLiteral("big_table"), Qt::MatchExactly).first());
+        c.w->Table_list->setCurrentItem(
+            c.w->Table_list->findItems(QStringLiteral("order items"), Qt::MatchExactly).first());
+        QTRY_COMPARE(c.w->PanelText(4), QStringLiteral("2 rows"));
+        QVERIFY(c.waitReport());
+        QCOMPARE(c.w->Mgrid->RowCount(), 3);
+        QCOMPARE(c.w->gridOrigin().Table, QStringLiteral("order items"));
+        // A table that is gone: its error, nothing shown, nothing to delete.
+        c.w->setPanelText(3, QString());
+        c.w->Table_list->addItem(QStringLiteral("no such table"));
+        c.w->Table_list->setCurrentRow(c.w->Table_list->count() - 1);
+        QTRY_VERIFY(c.w->PanelText(5).contains(QStringLiteral("doesn't exist")));
+        QCOMPARE(c.w->PanelText(4), QString());
+        QCOMPARE(c.w->Mgrid->RowCount(), 1);
+        QVERIFY(!del->isEnabled());
     }
 
     void windowsAnnounceThemselves()

@@ -468,6 +468,103 @@ private Q_SLOTS:
                                  grid.AdoptCells(1, 1, {99}, std::vector<char>{0, 1, 'x'}));
         QCOMPARE(grid.Cells(1, 0), QStringLiteral("name"));
     }
+
+    // What a cell shows, by column format: bounded, one line, marks for what cannot be drawn.
+    void displayText_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("format");
+        QTest::addColumn<QString>("shown");
+        const int text = int(TCellFormat::Text), hex = int(TCellFormat::Hex),
+                  bit = int(TCellFormat::Bit), geo = int(TCellFormat::Geometry);
+        QTest::newRow("plain") << QByteArray("za\xC5\xBC\xC3\xB3\xC5\x82\xC4\x87") << text
+                               << QStringLiteral("za\u017C\u00F3\u0142\u0107");
+        QTest::newRow("NUL inside") << QByteArray("a\0b", 3) << text << QStringLiteral("a\u2400b");
+        QTest::newRow("first line")
+            << QByteArray("one\ntwo") << text << QStringLiteral("one\u2026");
+        QTest::newRow("one line ended") << QByteArray("one\r\n") << text << QStringLiteral("one");
+        QTest::newRow("tab") << QByteArray("a\tb") << text << QStringLiteral("a b");
+        QTest::newRow("hex") << QByteArray("\x00\x01\xFF", 3) << hex << QStringLiteral("0x0001FF");
+        QTest::newRow("hex empty") << QByteArray() << hex << QString();
+        QTest::newRow("PNG") << QByteArray("\x89PNG\r\n\x1A\n") << hex
+                             << QStringLiteral("0x89504E470D0A1A0A");
+        QTest::newRow("bit") << QByteArray("\x00\x05", 2) << bit << QStringLiteral("b'101'");
+        QTest::newRow("bit zero") << QByteArray("\x00", 1) << bit << QStringLiteral("b'0'");
+        // As the server sends them: a 4-byte SRID, then well-known binary.
+        QTest::newRow("point") << QByteArray::fromHex(
+                                      "000000000101000000000000000000F03F0000000000000040")
+                               << geo << QStringLiteral("POINT(1 2)");
+        QTest::newRow("polygon with SRID")
+            << QByteArray::fromHex("E61000000103000000010000000400000000000000000000000000000000"
+                                   "000000000000000000F03F0000000000000000000000000000F03F000000"
+                                   "000000F03F00000000000000000000000000000000")
+            << geo << QStringLiteral("SRID=4326;POLYGON((0 0,1 0,1 1,0 0))");
+        QTest::newRow("collection")
+            << QByteArray::fromHex("0000000001070000000200000001010000000000000000000000000000000"
+                                   "00000000101000000000000000000F03F000000000000F0BF")
+            << geo << QStringLiteral("GEOMETRYCOLLECTION(POINT(0 0),POINT(1 -1))");
+        QTest::newRow("cut geometry") << QByteArray::fromHex("00000000010100000000") << geo
+                                      << QStringLiteral("GEOMETRY (10 bytes)");
+    }
+    void displayText()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, format);
+        QFETCH(QString, shown);
+        QCOMPARE(celltext::display(std::string_view(bytes.constData(), std::size_t(bytes.size())),
+                                   TCellFormat(format)),
+                 shown);
+    }
+
+    void largeValuesShowABoundedStart()
+    {
+        const std::string big(4 << 20, 'x');
+        for (const TCellFormat format : {TCellFormat::Text, TCellFormat::Hex}) {
+            const QString shown = celltext::display(big, format);
+            QVERIFY(shown.size() <= celltext::DefaultLimit + 1);
+            QVERIFY(shown.endsWith(QChar(0x2026)));
+        }
+        // Cut inside a character: no broken character at the end.
+        std::string wide;
+        for (int i = 0; i < 1000; ++i)
+            wide += "\xE6\x97\xA5";
+        const QString shown = celltext::display(wide, TCellFormat::Text);
+        QCOMPARE(shown, QString(celltext::DefaultLimit, QChar(0x65E5)) + QChar(0x2026));
+        // The grid draws and tells that, and keeps the bytes whole.
+        TMgrid grid;
+        setUp(grid, 2, 2);
+        grid.setCellUtf8(1, 1, big);
+        grid.setColFormats({TCellFormat::Text, TCellFormat::Hex});
+        QCOMPARE(grid.DisplayText(1, 1), celltext::display(big, TCellFormat::Hex));
+        QCOMPARE(grid.CellUtf8(1, 1).size(), big.size());
+        // Header rows stay text whatever the column's format.
+        grid.setCells(1, 0, QStringLiteral("blob"));
+        QCOMPARE(grid.DisplayText(1, 0), QStringLiteral("blob"));
+    }
+
+    void doubleClickOnAnEdgeFitsTheColumn()
+    {
+        TMgrid grid;
+        setUp(grid, 3, 5);
+        grid.setFixedCols(0);
+        grid.setCells(0, 0, QStringLiteral("id"));
+        grid.setCells(0, 2, QStringLiteral("a rather long value that needs room"));
+        grid.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&grid));
+        const QRect header = grid.CellRect(0, 0);
+        const QPoint edge(header.right() + 1, header.center().y());
+        QTest::mouseDClick(grid.viewport(), Qt::LeftButton, {}, edge);
+        const int fitted = grid.ColWidths(0);
+        const int text =
+            QFontMetrics(grid.font())
+                .horizontalAdvance(QStringLiteral("a rather long value that needs room"));
+        QVERIFY2(fitted >= text + 2 && fitted <= text + 12, qPrintable(QString::number(fitted)));
+        QCOMPARE(grid.ColWidths(1), 100);
+        // A double click inside a cell is a click, not a fit.
+        QTest::mouseDClick(grid.viewport(), Qt::LeftButton, {}, grid.CellRect(1, 3).center());
+        QCOMPARE(grid.ColWidths(1), 100);
+        QCOMPARE(grid.Row(), 3);
+    }
 };
 
 QTEST_MAIN(TestGrid)
