@@ -6,7 +6,11 @@
 //   start   a fresh process to the painted main window, no server (<= 300 ms), and the idle
 //           main window's memory (<= 60 MB), beside a minimal Qt Widgets program (one
 //           QMainWindow, shown) as the floor.
+//   cells   the longest time one arrow key takes, to the repainted grid and row strip, moving
+//           down and up through ten rows of which one holds a 4 MB text (<= 20 ms per key),
+//           beside the same rows with short texts.
 // Each figure is the median of five runs in fresh processes after one warm-up.
+#include "Cologrid.h"
 #include "bench_common.h"
 #include "common.h"
 #include "konsola.h"
@@ -17,6 +21,8 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QHeaderView>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMainWindow>
@@ -78,6 +84,23 @@ int setup()
         mysql_free_result(r);
         return n;
     };
+    // Ten rows each: in "big" row 5 holds 4 MB of text over two lines, in "small" every text is
+    // short.
+    for (const char *sql :
+         {"CREATE DATABASE IF NOT EXISTS quorvane_cells",
+          "CREATE OR REPLACE TABLE quorvane_cells.big (id INT PRIMARY KEY, t LONGTEXT, b "
+          "LONGBLOB)",
+          "CREATE OR REPLACE TABLE quorvane_cells.small (id INT PRIMARY KEY, t LONGTEXT, b "
+          "LONGBLOB)",
+          "INSERT INTO quorvane_cells.big SELECT seq, IF(seq = 5, CONCAT(REPEAT('x', 2097152), "
+          "'\n', REPEAT('y', 2097151)), 'short'), IF(seq = 5, REPEAT(X'00FF', 524288), X'01') "
+          "FROM quorvane_cells.seq_1_to_10",
+          "INSERT INTO quorvane_cells.small SELECT seq, 'short', X'01' FROM "
+          "quorvane_cells.seq_1_to_10"})
+        if (mysql_query(m, sql) != 0) {
+            std::fprintf(stderr, "%s\n", mysql_error(m));
+            return 1;
+        }
     if (count() == Tables) return 0;
     std::fprintf(stderr, "making quorvane_tables (%d tables)...\n", Tables);
     mysql_query(m, "DROP DATABASE IF EXISTS quorvane_tables");
@@ -139,6 +162,46 @@ void tables()
     const double ms = clock.nsecsElapsed() / 1e6;
     report(p.w->Table_list->count() == Tables && db->childCount() == Tables ? ms : -1, beat.stop(),
            statusKb("VmHWM:"));
+}
+
+// Moves through the rows with the arrow keys; each key is timed to the repainted grid and strip.
+void cells(const QString &table)
+{
+    Program p;
+    if (!p.ok) return report(-1, -1, -1);
+    QTreeWidgetItem *db = nullptr;
+    for (int i = 0; i < p.w->Tree_view->topLevelItemCount(); ++i)
+        if (p.w->Tree_view->topLevelItem(i)->text(0) == QLatin1String("quorvane_cells"))
+            db = p.w->Tree_view->topLevelItem(i);
+    if (!db) return report(-1, -1, -1);
+    p.w->Tree_view->setCurrentItem(db);
+    waitFor([&] { return p.w->listDatabase() == QLatin1String("quorvane_cells"); });
+    const quint64 fill = p.w->gridOrigin().Fill;
+    const auto items = p.w->Table_list->findItems(table, Qt::MatchExactly);
+    if (items.isEmpty()) return report(-1, -1, -1);
+    p.w->Table_list->setCurrentItem(items.first());
+    waitFor([&] { return p.w->gridOrigin().Fill > fill; });
+    TMgrid *grid = p.w->Mgrid;
+    if (grid->RowCount() != 11) return report(-1, -1, -1);
+    grid->setFocus();
+    waitFor([] { return true; }, 50);
+    double longest = 0;
+    auto key = [&](int k) {
+        QElapsedTimer clock;
+        clock.start();
+        QKeyEvent press(QEvent::KeyPress, k, Qt::NoModifier);
+        QCoreApplication::sendEvent(grid, &press);
+        grid->viewport()->repaint();
+        p.w->hader->viewport()->repaint();
+        longest = std::max(longest, clock.nsecsElapsed() / 1e6);
+    };
+    QElapsedTimer total;
+    total.start();
+    for (int i = 0; i < 10; ++i)
+        key(Qt::Key_Down);
+    for (int i = 0; i < 10; ++i)
+        key(Qt::Key_Up);
+    report(total.nsecsElapsed() / 1e6, longest, statusKb("VmHWM:"));
 }
 
 void tablesBaseline()
@@ -252,13 +315,16 @@ int main(int argc, char *argv[])
     if (mode == QLatin1String("sleep")) return sleepStall(), 0;
     if (mode == QLatin1String("tables")) return tables(), 0;
     if (mode == QLatin1String("tables-plain")) return tablesBaseline(), 0;
+    if (mode == QLatin1String("cells")) return cells(QStringLiteral("big")), 0;
+    if (mode == QLatin1String("cells-short")) return cells(QStringLiteral("small")), 0;
     if (Server().host.isEmpty()) {
         std::fprintf(stderr, "run through scripts/bench.sh (needs the sandbox)\n");
         return 1;
     }
     if (QProcess::execute(QCoreApplication::applicationFilePath(), {QStringLiteral("setup")}) != 0)
         return 1;
-    const QStringList modes = {"sleep", "tables", "tables-plain", "start", "start-minimal"};
+    const QStringList modes = {"sleep",         "tables", "tables-plain", "start",
+                               "start-minimal", "cells",  "cells-short"};
     const int runs = qEnvironmentVariableIntValue("QUORVANE_BENCH_RUNS") > 0
                          ? qEnvironmentVariableIntValue("QUORVANE_BENCH_RUNS")
                          : 5;
@@ -284,6 +350,12 @@ int main(int argc, char *argv[])
     std::printf("  plain QListWidget + QTreeWidget  %8.1f ms, longest stall %6.1f ms, ratio %.2f\n",
                 med("tables-plain", &Figure::ms), med("tables-plain", &Figure::stall),
                 med("tables", &Figure::ms) / med("tables-plain", &Figure::ms));
+    std::printf("arrow keys through ten rows, the longest key to the repainted grid and strip:\n");
+    std::printf("  a row holding 4 MB of text and 1 MB of binary  %6.1f ms (target <= 20)\n",
+                med("cells", &Figure::stall));
+    std::printf("  short values only (the baseline)                %6.1f ms, ratio %.2f\n",
+                med("cells-short", &Figure::stall),
+                med("cells", &Figure::stall) / med("cells-short", &Figure::stall));
     std::printf("cold start to the painted main window, no server:\n");
     std::printf("  Quorvane                         %8.1f ms, idle memory %6.1f MiB "
                 "(targets <= 300, <= 60 MB)\n",

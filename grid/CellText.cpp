@@ -34,8 +34,10 @@ QString text(std::string_view bytes, int maxChars)
         }
         if (c == QLatin1Char('\t'))
             shown += QLatin1Char(' ');
+        else if (c.unicode() == 0)
+            shown += QStringLiteral("\\0"); // as SQL writes it; every font has these glyphs
         else if (c.unicode() < 0x20 || c.unicode() == 0x7F)
-            shown += QChar(c.unicode() == 0x7F ? 0x2421 : 0x2400 + c.unicode()); // ␀ ␁ ... ␡
+            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
         else
             shown += c;
     }

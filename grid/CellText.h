@@ -7,7 +7,7 @@
 // tells screen readers and its owner, is a bounded text made from them.
 enum class TCellFormat : unsigned char
 {
-    Text,     // UTF-8 text: the first line, NUL and other control bytes shown as visible marks
+    Text,     // UTF-8 text: the first line, NUL shown as \0, other control bytes as \xNN
     Hex,      // binary data: 0x and hexadecimal digits
     Bit,      // a bit value: b'101'
     Geometry, // a spatial value (SRID and WKB): its text form, POINT(1 2)

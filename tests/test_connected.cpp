@@ -460,7 +460,7 @@ private Q_SLOTS:
         QCOMPARE(said(0, 1), QStringLiteral("b'101'"));
         QCOMPARE(said(0, 2), QStringLiteral("0x89504E470D0A1A0A0000000D49484452"));
         QCOMPARE(said(0, 3), QStringLiteral("POINT(1 2)"));
-        QCOMPARE(said(0, 4), QStringLiteral("a\u2400b"));
+        QCOMPARE(said(0, 4), QStringLiteral("a\\0b"));
         QCOMPARE(said(0, 5), QStringLiteral("2020-01-02 03:04:05.500000"));
         QCOMPARE(said(1, 3), QStringLiteral("LINESTRING(0 0,1 1)"));
         // 4 MB of text: the grid keeps it whole, shows and tells its start.

@@ -479,11 +479,12 @@ private Q_SLOTS:
                   bit = int(TCellFormat::Bit), geo = int(TCellFormat::Geometry);
         QTest::newRow("plain") << QByteArray("za\xC5\xBC\xC3\xB3\xC5\x82\xC4\x87") << text
                                << QStringLiteral("za\u017C\u00F3\u0142\u0107");
-        QTest::newRow("NUL inside") << QByteArray("a\0b", 3) << text << QStringLiteral("a\u2400b");
+        QTest::newRow("NUL inside") << QByteArray("a\0b", 3) << text << QStringLiteral("a\\0b");
         QTest::newRow("first line")
             << QByteArray("one\ntwo") << text << QStringLiteral("one\u2026");
         QTest::newRow("one line ended") << QByteArray("one\r\n") << text << QStringLiteral("one");
         QTest::newRow("tab") << QByteArray("a\tb") << text << QStringLiteral("a b");
+        QTest::newRow("escape") << QByteArray("a\x1B") << text << QStringLiteral("a\\x1b");
         QTest::newRow("hex") << QByteArray("\x00\x01\xFF", 3) << hex << QStringLiteral("0x0001FF");
         QTest::newRow("hex empty") << QByteArray() << hex << QString();
         QTest::newRow("PNG") << QByteArray("\x89PNG\r\n\x1A\n") << hex
