@@ -422,6 +422,12 @@ void Ttolvar::buildPages()
         };
         connect(Mgrid->horizontalScrollBar(), &QScrollBar::valueChanged, this,
                 [this] { syncHader(); });
+        // The strip's sections stay under their columns when the user sizes one.
+        connect(Mgrid, &TStringGrid::columnResized, this, [this](int col) {
+            if (col < haderModel->columnCount())
+                hader->resizeSection(col, Mgrid->ColWidths(col) + Mgrid->GridLineWidth());
+            syncHader();
+        });
         layout->addWidget(Mgrid, 1);
 
         auto *panel12 = new QWidget(w);

@@ -112,6 +112,7 @@ void TStringGrid::setColWidths(int col, int width)
     m_colWidths[static_cast<std::size_t>(col)] = std::max(width, 0);
     updateScrollBars();
     viewport()->update();
+    Q_EMIT columnResized(col);
 }
 
 void TStringGrid::setColor(TColor value)

@@ -110,6 +110,7 @@ Q_SIGNALS:
     // The cells were replaced or the counts changed: what was said of them no longer holds.
     void cellsReset();
     void currentCellChanged(int col, int row);
+    void columnResized(int col);
 
 protected:
     // Paints one cell. The painter comes with the brush set to the cell's colour (fixed colour
