@@ -65,6 +65,13 @@ struct Program
         w->mysql->Connect();
         ok = waitFor([&] { return w->Tree_view->topLevelItemCount() > 0; }, 20000);
     }
+    QTreeWidgetItem *database(const QString &name) const
+    {
+        for (int i = 0; i < w->Tree_view->topLevelItemCount(); ++i)
+            if (w->Tree_view->topLevelItem(i)->text(0) == name)
+                return w->Tree_view->topLevelItem(i);
+        return nullptr;
+    }
     TProgram program;
     Ttolvar *w = nullptr;
     bool ok = false;
@@ -138,10 +145,7 @@ void tables()
 {
     Program p;
     if (!p.ok) return report(-1, -1, -1);
-    QTreeWidgetItem *db = nullptr;
-    for (int i = 0; i < p.w->Tree_view->topLevelItemCount(); ++i)
-        if (p.w->Tree_view->topLevelItem(i)->text(0) == QLatin1String("quorvane_tables"))
-            db = p.w->Tree_view->topLevelItem(i);
+    QTreeWidgetItem *db = p.database(QStringLiteral("quorvane_tables"));
     if (!db) return report(-1, -1, -1);
     PaintWatch painted(p.w->Table_list->viewport());
     Heartbeat beat;
@@ -169,10 +173,7 @@ void cells(const QString &table)
 {
     Program p;
     if (!p.ok) return report(-1, -1, -1);
-    QTreeWidgetItem *db = nullptr;
-    for (int i = 0; i < p.w->Tree_view->topLevelItemCount(); ++i)
-        if (p.w->Tree_view->topLevelItem(i)->text(0) == QLatin1String("quorvane_cells"))
-            db = p.w->Tree_view->topLevelItem(i);
+    QTreeWidgetItem *db = p.database(QStringLiteral("quorvane_cells"));
     if (!db) return report(-1, -1, -1);
     p.w->Tree_view->setCurrentItem(db);
     waitFor([&] { return p.w->listDatabase() == QLatin1String("quorvane_cells"); });

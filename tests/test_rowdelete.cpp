@@ -94,6 +94,18 @@ std::vector<int> allRows(const Ttolvar *w)
     return rows;
 }
 
+// Connects, sets the SQL mode, shows the table and deletes every row of it from the last up.
+void deleteEveryRow(Session &s, const QString &mode, const QString &table, int rows)
+{
+    Connected c;
+    QVERIFY(c.waitConnected());
+    QVERIFY(c.setSqlMode(mode));
+    QVERIFY(c.chooseTable(QString::fromLatin1(Db), table));
+    QCOMPARE(c.w->Mgrid->RowCount(), rows + 1);
+    deleteRows(c, s, table, allRows(c.w));
+    QCOMPARE(dump(s, table), QStringList());
+}
+
 // Rows that collations, trailing blanks, NUL bytes and NULL tell apart only by their bytes.
 const char *const LookAlikes = "('Smith',1),('smith',1),('x',2),('x ',2),('\xC3\xBC',3),('u',3),"
                                "('U',3),(X'610062',4),(X'6100',4),('a',4),(NULL,5),('',5)";
@@ -107,7 +119,7 @@ private:
 
     // Makes the table afresh; the statements run in the test's own session.
     static QString make(Session &s, const QString &table, const QString &columns,
-                        const QString &rows)
+                        const QString &rows, const char *insert = "INSERT INTO ")
     {
         s.Run(TmySQLStatement("DROP TABLE IF EXISTS ")
                   .Identifier(Db)
@@ -119,7 +131,7 @@ private:
                   .Identifier(table.toStdString())
                   .Text(" (" + columns.toStdString() + ")"));
         if (!s.error.isEmpty()) return s.error;
-        s.Run(TmySQLStatement("INSERT INTO ")
+        s.Run(TmySQLStatement(insert)
                   .Identifier(Db)
                   .Text(".")
                   .Identifier(table.toStdString())
@@ -177,13 +189,7 @@ private Q_SLOTS:
         Session s;
         const QString error = make(s, QStringLiteral("t"), columns, rows);
         QVERIFY2(error.isEmpty(), qPrintable(error));
-        Connected c;
-        QVERIFY(c.waitConnected());
-        QVERIFY(c.setSqlMode(mode));
-        QVERIFY(c.chooseTable(QString::fromLatin1(Db), QStringLiteral("t")));
-        QCOMPARE(c.w->Mgrid->RowCount(), 13);
-        deleteRows(c, s, QStringLiteral("t"), allRows(c.w));
-        QCOMPARE(dump(s, QStringLiteral("t")), QStringList());
+        deleteEveryRow(s, mode, QStringLiteral("t"), 12);
     }
 
     // Every column type in one table without a key; duplicates and NULLs among the rows.
@@ -216,13 +222,7 @@ private Q_SLOTS:
                 "'\\'\"', X'', '9999-12-31', '2038-01-19 03:14:07.999999', '00:00:00', 0, 'a', "
                 "'x', '\"x\"', ST_GeomFromText('LINESTRING(0 0,1 1)', 4326), 4)");
         QVERIFY2(error.isEmpty(), qPrintable(error));
-        Connected c;
-        QVERIFY(c.waitConnected());
-        QVERIFY(c.setSqlMode(mode));
-        QVERIFY(c.chooseTable(QString::fromLatin1(Db), QStringLiteral("types")));
-        QCOMPARE(c.w->Mgrid->RowCount(), 7);
-        deleteRows(c, s, QStringLiteral("types"), allRows(c.w));
-        QCOMPARE(dump(s, QStringLiteral("types")), QStringList());
+        deleteEveryRow(s, mode, QStringLiteral("types"), 6);
     }
 
     // Keys: a single one, a composite one in a case-insensitive collation, views with all of the
@@ -405,22 +405,9 @@ private Q_SLOTS:
             }
             const QString table = QStringLiteral("r%1").arg(t);
             // Keyed rows that collide under the key's collation are left out by the server.
-            s.Run(TmySQLStatement("DROP TABLE IF EXISTS ")
-                      .Identifier(Db)
-                      .Text(".")
-                      .Identifier(table.toStdString()));
-            s.Run(TmySQLStatement("CREATE TABLE ")
-                      .Identifier(Db)
-                      .Text(".")
-                      .Identifier(table.toStdString())
-                      .Text(" (" + columns.join(QLatin1String(", ")).toStdString() + ")"));
-            QVERIFY2(s.error.isEmpty(), qPrintable(columns.join(", ") + ": " + s.error));
-            s.Run(TmySQLStatement("INSERT IGNORE INTO ")
-                      .Identifier(Db)
-                      .Text(".")
-                      .Identifier(table.toStdString())
-                      .Text(" VALUES " + rows.join(QLatin1Char(',')).toStdString()));
-            QVERIFY2(s.error.isEmpty(), qPrintable(s.error));
+            const QString error = make(s, table, columns.join(QLatin1String(", ")),
+                                       rows.join(QLatin1Char(',')), "INSERT IGNORE INTO ");
+            QVERIFY2(error.isEmpty(), qPrintable(columns.join(", ") + ": " + error));
             QVERIFY(c.setSqlMode(
                 QStringList({"", "ANSI_QUOTES", "NO_BACKSLASH_ESCAPES"}).at(int(rng.bounded(3)))));
             QVERIFY(c.chooseTable(QString::fromLatin1(Db), table));
