@@ -43,7 +43,8 @@ void Ttolvar::mysqlConnect(QObject *)
     setPanelText(5, QString()); // a "Not connected" from before no longer holds
     // The host the connect used, not whatever the login fields hold by now.
     appendLog(QStringLiteral("Connected to: ") + mysql->Utility()->ConnectedHost());
-    appendLog(mysql->Utility()->Stat());
+    // Read on the worker with the connect: the window thread never waits on the network.
+    appendLog(mysql->Utility()->StatAtConnect());
     if (m_login) m_login->hide();
     mysql->Query()->Submit("Show Databases;", "List Data");
     mysql->ExecuteTasks();

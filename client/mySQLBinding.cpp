@@ -56,6 +56,8 @@ bool LoadMySQLLibrary()
 void UnloadMySQLLibrary()
 {
     if (!MySQLLibHandle) return;
+    // No worker may be inside the library, or wake in it, once it is gone.
+    StopAllWorkers();
     if (mysql_server_end) mysql_server_end();
     clearAll();
     dlclose(MySQLLibHandle);

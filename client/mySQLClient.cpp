@@ -26,9 +26,8 @@ TCustom_mySQLClient::~TCustom_mySQLClient()
     CloseSilently();
     if (FTaskHandler->InUse()) {
         // Destroyed from inside one of our own events: the handler's frames are still on the
-        // stack, so it is stopped and emptied now and freed once they have returned.
-        FTaskHandler->Abandon();
-        FTaskHandler.release()->deleteLater();
+        // stack, so it is stopped and emptied now and frees itself once they have returned.
+        FTaskHandler.release()->Orphan();
     } else {
         FTaskHandler.reset(); // stops the worker after the task it is running
     }
@@ -71,7 +70,12 @@ void TCustom_mySQLClient::Connect()
         return;
     }
     FTaskHandler->Thread()->FOnStatus = FOnStatus;
-    if (FOnStatus) FOnStatus(this, stConnecting, QStringLiteral("[Connect]"), 0);
+    // A copy: the handler may replace itself, or destroy us, inside the call.
+    if (const TmySQLClientTask_OnStatus status = FOnStatus) {
+        QPointer<TCustom_mySQLClient> self(this);
+        status(this, stConnecting, QStringLiteral("[Connect]"), 0);
+        if (!self) return;
+    }
     FClientFlag = ClientFlagOf(FCapabilities);
     FUtility->Events = static_cast<const TmySQLClientKindEvents &>(*this);
     queueConnect([this](QObject *sender) { ConnectComplete(sender); });
@@ -99,7 +103,11 @@ void TCustom_mySQLClient::ExecuteTasks()
 {
     if (FConnected) StopConnectedTimer();
     if (FTimedOut) {
-        if (FOnStatus) FOnStatus(this, stReconnecting, QStringLiteral("[Reconnect]"), 0);
+        if (const TmySQLClientTask_OnStatus status = FOnStatus) {
+            QPointer<TCustom_mySQLClient> self(this);
+            status(this, stReconnecting, QStringLiteral("[Reconnect]"), 0);
+            if (!self) return;
+        }
         queueConnect(nullptr);
         FTimedOut = false;
     }
@@ -117,11 +125,18 @@ void TCustom_mySQLClient::Close()
     const bool wasThreaded = Threaded();
     if (FBlockOnClose) setThreaded(false);
     FTaskHandler->Thread()->FOnStatus = nullptr;
+    // The statement running now, cut off if the close still waits behind it after the grace
+    // period: the same bound whether the close blocks or not.
+    const std::uint64_t running = FTaskHandler->Thread()->RunningSerial();
     FUtility->Close(
         "[Session Closed]", [this](QObject *sender) { CloseComplete(sender); }, nullptr);
     QPointer<TCustom_mySQLClient> self(this);
-    FTaskHandler->ProcessTasks();
+    FTaskHandler->ProcessTasks(true);
     if (!self) return; // the owner destroyed us inside an event of the inline run
+    if (!FBlockOnClose && running != 0) {
+        QTimer::singleShot(CloseGraceMilliseconds, this,
+                           [this, running] { FTaskHandler->Thread()->CutOff(running); });
+    }
     if (FBlockOnClose) setThreaded(wasThreaded);
     FTimedOut = false;
     FConnected = false;
@@ -176,7 +191,7 @@ void TCustom_mySQLClient::ConnectedTimeOut()
     FUtility->Close("[Time Out: " + std::to_string(FConnectedTimeOutInterval) + "]", nullptr,
                     nullptr);
     QPointer<TCustom_mySQLClient> self(this);
-    FTaskHandler->ProcessTasks();
+    FTaskHandler->ProcessTasks(true);
     if (!self) return;
     if (FBlockOnClose) setThreaded(wasThreaded);
 }

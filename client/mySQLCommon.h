@@ -137,7 +137,8 @@ constexpr int MYSQL_TYPE_DOUBLE = 5;
     X(mysql_server_end, void, ())                                                                  \
     X(mysql_thread_init, my_bool, ())                                                              \
     X(mysql_thread_end, void, ())                                                                  \
-    X(mysql_get_socket, int, (MYSQL *))
+    X(mysql_get_socket, int, (MYSQL *))                                                         \
+    X(mysql_thread_id, unsigned long, (MYSQL *))
 
 namespace mysqlapi {
 // File name of the client library; the system's library search order decides which file is found.
@@ -293,8 +294,11 @@ struct TmySQLResultBlock
 
 struct TmySQLClientTaskData
 {
-    TmySQLClientTaskData() = default;
+    TmySQLClientTaskData() { ++FLive; }
     ~TmySQLClientTaskData(); // frees ResultSet through mysql_free_result
+    // Records alive in the process: a test's measure of what was leaked.
+    static int Live() { return FLive.load(); }
+    static inline std::atomic<int> FLive{0};
     TmySQLClientTaskData(const TmySQLClientTaskData &) = delete;
     TmySQLClientTaskData &operator=(const TmySQLClientTaskData &) = delete;
 
@@ -347,9 +351,11 @@ struct TmySQLClientTaskData
     // The requester's result is released once its event returns (threaded delivery), decided
     // when it was submitted, not by a mode switched on for the length of a blocking close.
     bool ClearAfterEvent = false;
-    // Connect: what the connection made says of itself.
+    // Connect: what the connection made says of itself, and the server's status line then.
     std::string ServerInfo;
     std::string HostInfo;
+    std::string StatText;
+    std::uint64_t ConnectionId = 0;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -364,6 +370,10 @@ constexpr int WM_TASK_FAILED = 1026;
 // The task queue and its one worker thread. The worker sleeps on a condition variable while it
 // may not take a task; only one thread runs a task at any moment, so the connection is never used
 // by two threads at once.
+// Ends every worker thread of the process (each after its current task, a statement cut off
+// past the grace period); their queues stay. Run before the library is unloaded.
+void StopAllWorkers();
+
 class TmySQLClientThread : public QObject
 {
 public:
@@ -391,8 +401,14 @@ public:
     // never ahead of a close still waiting there: what was asked before a close runs before it.
     int AddTask(std::unique_ptr<TmySQLClientTaskData> task);
 
-    // Runs the queue on the calling thread until it is empty, after the worker's current task.
-    void RunAll();
+    // Runs the queue on the calling thread until it is empty, after the worker's current task;
+    // for a close (cutOff), a task of the worker's still running after the grace period is cut
+    // off, otherwise it is waited for.
+    void RunAll(bool cutOff = false);
+    // The number of the task being run (every task taken gets the next), 0 when none.
+    std::uint64_t RunningSerial() const;
+    // Cuts off the statement with that number if it still runs.
+    void CutOff(std::uint64_t serial);
     // Wakes the worker (threaded mode).
     void Wake();
     // Frees every waiting task.
@@ -406,6 +422,8 @@ public:
     bool ConnectPending() const;
     // Nothing waits, nothing runs.
     bool Idle() const;
+    // Reports finished on the worker and not yet delivered on the window thread.
+    int MailCount() const;
     // Waits until no thread uses the connection, cutting off a statement that runs past the
     // grace period.
     void WaitIdle();
@@ -419,7 +437,10 @@ public:
     std::function<void(QObject *Sender)> FOnTaskDone;
 
     // Exclusive use of the connection for a call outside the queue (the utility object's direct
-    // calls): waits for the task being run and goes ahead of every waiting task.
+    // calls): waits for the task being run and goes ahead of every waiting task. Bounded like a
+    // close: a task still running after the grace period is left alone and the lease is not
+    // granted (Held() false); a call still on the connection after the grace period has the
+    // connection cut under it, so the caller never waits on the network without a bound.
     class Lease
     {
     public:
@@ -427,13 +448,21 @@ public:
         ~Lease();
         Lease(const Lease &) = delete;
         Lease &operator=(const Lease &) = delete;
+        bool Held() const { return m_held; }
 
     private:
         TmySQLClientThread *m_thread;
+        bool m_held = false;
+        bool m_done = false;
+        std::condition_variable m_finished;
+        std::thread m_watchdog;
     };
+    // The running kind of a direct call: cut off like a statement.
+    static constexpr int DirectCallKind = 100;
 
 private:
     friend class TmySQLClientTaskHandler;
+    friend void StopAllWorkers();
     void Execute();
     void RunTask(TmySQLClientTaskData *task); // inline: runs it and calls its steps directly
     void NotifyComplete(TmySQLClientTaskData *task);
@@ -450,7 +479,7 @@ private:
     void Stop();
     // Under FLock: waits until no thread uses the connection. A statement still running after
     // the grace period has its connection shut down under it, so the wait always ends.
-    void waitForConnection(std::unique_lock<std::mutex> &lock);
+    void waitForConnection(std::unique_lock<std::mutex> &lock, bool cutOff = true);
     // Under FLock: shuts the connection's socket down while a statement runs on it.
     void interruptLocked();
     // Under FLock: posts the window's wake-up for a finished task of the given message.
@@ -468,6 +497,7 @@ private:
     bool FTerminated = false;
     bool FBusy = false;    // some thread is using the connection
     int FRunningKind = -1; // kind of the task being run, -1 when none
+    std::uint64_t FRunningSerial = 0, FLastSerial = 0;
     int FLeaseWaiters = 0; // direct calls waiting for the connection go first
     int FInlineRuns = 0;   // a thread is running the queue inline: the worker keeps off
     bool FSleeping = true; // created asleep: the worker first runs when woken
@@ -484,6 +514,10 @@ private:
     // posts only for the last task of a run, so a burst of results costs a few wake-ups of the
     // window thread instead of one per task.
     bool FPolling = false;
+    // Deliveries on the window thread's stack: a handler in one of them may wait in a nested
+    // loop for the next result, and the polling timer cannot fire inside its own timeout, so the
+    // worker posts for every result while this is above zero.
+    int FDeliveries = 0;
     std::thread FThread;
 };
 
@@ -507,13 +541,16 @@ public:
     void setMySQL(TmySQLConnection *value) { FThread->setMySQL(value); }
     bool Threaded() const { return FThreaded; }
     void setThreaded(bool value);
-    void ProcessTasks();
+    // Runs the queue (inline, or by waking the worker); closing cuts off a stuck statement.
+    void ProcessTasks(bool closing = false);
     void ClearTasks() { FThread->ClearTasks(); }
     // Drops reports posted to the window and not yet delivered (their tasks are freed).
     void DropPostedMessages();
     // Delivers every waiting message in order; called for the window's event, and before the
     // queue is run inline so that earlier reports come first.
     void DeliverMessages();
+    // The window's wake-up event: answered, then every waiting message delivered.
+    void WakeUp();
     // The message procedure: one finished task (1025 done, 1026 failed).
     void WndProc(int Msg, TmySQLClientTaskData *Task);
 
@@ -521,9 +558,28 @@ public:
     // then being destroyed from inside one of its own events and must not free it at once.
     bool InUse() const { return FDepth > 0; }
     // Stops the worker, drops every waiting task and report and detaches every hook, so the
-    // frames still on the stack return without touching their owner; for deleteLater.
+    // frames still on the stack return without touching their owner.
     void Abandon();
     bool Abandoned() const { return FAbandoned; }
+    // For an owner going away while InUse: abandons the handler, which frees itself when its
+    // last frame has returned. Not a deferred delete: one of those would run inside a nested
+    // event loop that a handler started, with the outer frames still on the stack.
+    void Orphan();
+
+    // One frame of this handler on the window thread's stack (a delivery, the mail timer, an
+    // inline run). An orphaned handler is freed when its last frame ends; after that the frame's
+    // function must touch nothing of it.
+    class Frame
+    {
+    public:
+        explicit Frame(TmySQLClientTaskHandler *handler);
+        ~Frame();
+        Frame(const Frame &) = delete;
+        Frame &operator=(const Frame &) = delete;
+
+    private:
+        TmySQLClientTaskHandler *m_handler;
+    };
 
 private:
     friend class TmySQLClientThread;
@@ -535,6 +591,7 @@ private:
     bool FThreaded = false;
     int FDepth = 0;
     bool FAbandoned = false;
+    bool FOrphaned = false;
     std::unique_ptr<TmySQLClientThread> FThread;
 };
 
@@ -696,8 +753,13 @@ public:
     // The host name the connection made was asked for.
     QString ConnectedHost() const { return FConnectedHost; }
     // The server's status line: a direct call on the connection, made as soon as the worker's
-    // current task has finished, ahead of every waiting task.
+    // current task has finished, ahead of every waiting task; bounded (see Lease), with the
+    // reason in its place when it could not be had.
     QString Stat();
+    // The status line read on the worker right after the connect: no wait at all.
+    QString StatAtConnect() const { return FStatAtConnect; }
+    // The server's number for the connection made (its CONNECTION_ID()), 0 while not connected.
+    std::uint64_t ConnectionId() const { return FConnectionId; }
 
 private:
     void TaskComplete(QObject *Sender, TmySQLClientTaskData *Task);
@@ -705,4 +767,6 @@ private:
     QString FServerInfo;
     QString FHostInfo;
     QString FConnectedHost;
+    QString FStatAtConnect;
+    std::uint64_t FConnectionId = 0;
 };

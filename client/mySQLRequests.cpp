@@ -195,7 +195,12 @@ void TmySQLClientQuery::TaskComplete(QObject *, TmySQLClientTaskData *Task)
         const bool clearAfter = Task->ClearAfterEvent;
         ++FEventDepth;
         if (event) event(this);
-        if (!self) return; // the handler closed the connection, which released this object
+        if (!self) {
+            // The handler closed the connection, which released this object; the result of an
+            // outer handler, kept aside for it, goes too.
+            if (outer) outer->Release();
+            return;
+        }
         --FEventDepth;
         if (clearAfter) Clear();
     }
@@ -396,10 +401,14 @@ void TmySQLClientUtility::TaskComplete(QObject *, TmySQLClientTaskData *Task)
         FServerInfo = QString::fromStdString(Task->ServerInfo);
         FHostInfo = QString::fromStdString(Task->HostInfo);
         FConnectedHost = QString::fromStdString(Task->Host);
+        FStatAtConnect = QString::fromStdString(Task->StatText);
+        FConnectionId = Task->ConnectionId;
     } else if (Task->TaskKind == 1) {
         FServerInfo.clear();
         FHostInfo.clear();
         FConnectedHost.clear();
+        FStatAtConnect.clear();
+        FConnectionId = 0;
     }
     const TmySQLClientTask_OnComplete event = std::move(Task->OnComplete);
     delete Task;
@@ -418,7 +427,11 @@ QString TmySQLClientUtility::Stat()
 {
     if (!FTaskHandler || !MySQLLibHandle || !mysql_stat) return {};
     TmySQLClientThread::Lease lease(FTaskHandler->Thread());
+    if (!lease.Held()) return QStringLiteral("The connection is busy with a statement.");
     MYSQL *mysql = FTaskHandler->MySQL() ? FTaskHandler->MySQL()->Handle : nullptr;
     if (!mysql) return {};
-    return TextOf(mysql_stat(mysql));
+    const char *line = mysql_stat(mysql);
+    // Cut off, or refused: the library's reason stands in its place.
+    if (!line && mysql_error) return TextOf(mysql_error(mysql));
+    return TextOf(line);
 }

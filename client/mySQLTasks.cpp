@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QThread>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <sys/socket.h>
@@ -24,6 +25,7 @@ std::string CutTaskName(const std::string &name)
 
 TmySQLClientTaskData::~TmySQLClientTaskData()
 {
+    --FLive;
     if (ResultSet && mysql_free_result) mysql_free_result(ResultSet);
 }
 
@@ -307,6 +309,8 @@ Outcome runLibraryCalls(TmySQLClientTaskData *task, TmySQLConnection *connection
         if (mysql_get_server_info)
             task->ServerInfo = stringOf(mysql_get_server_info(connection->Handle));
         if (mysql_get_host_info) task->HostInfo = stringOf(mysql_get_host_info(connection->Handle));
+        if (mysql_stat) task->StatText = stringOf(mysql_stat(connection->Handle));
+        if (mysql_thread_id) task->ConnectionId = mysql_thread_id(connection->Handle);
         return Outcome::Done;
     }
     if (kind == 1) {
@@ -405,13 +409,49 @@ bool isConnect(const TmySQLClientTaskData *task)
 // ---------------------------------------------------------------------------------------------
 // Queue and worker
 
+namespace {
+// Every worker alive, so that the library is never unloaded under one: a component of static
+// storage duration may be destroyed after the library's own teardown. Never freed, so it outlives
+// every static destructor.
+struct Workers
+{
+    std::mutex lock;
+    std::vector<TmySQLClientThread *> list;
+};
+Workers &workers()
+{
+    static auto *all = new Workers;
+    return *all;
+}
+} // namespace
+
+void StopAllWorkers()
+{
+    std::vector<TmySQLClientThread *> list;
+    {
+        std::lock_guard<std::mutex> lock(workers().lock);
+        list = workers().list;
+    }
+    for (TmySQLClientThread *worker : list)
+        worker->Stop();
+}
+
 TmySQLClientThread::TmySQLClientThread(TmySQLClientTaskHandler *handler) : FHandler(handler)
 {
+    {
+        std::lock_guard<std::mutex> lock(workers().lock);
+        workers().list.push_back(this);
+    }
     FThread = std::thread([this] { Execute(); });
 }
 
 TmySQLClientThread::~TmySQLClientThread()
 {
+    {
+        std::lock_guard<std::mutex> lock(workers().lock);
+        auto &list = workers().list;
+        list.erase(std::remove(list.begin(), list.end(), this), list.end());
+    }
     Stop(); // a task being run is finished first
     for (TmySQLClientTaskData *task : FTaskList)
         delete task;
@@ -456,13 +496,24 @@ void TmySQLClientThread::interruptLocked()
     if (socket >= 0) ::shutdown(socket, SHUT_RDWR);
 }
 
-void TmySQLClientThread::waitForConnection(std::unique_lock<std::mutex> &lock)
+void TmySQLClientThread::waitForConnection(std::unique_lock<std::mutex> &lock, bool cutOff)
 {
-    if (FIdle.wait_for(lock, std::chrono::milliseconds(CloseGraceMilliseconds),
-                       [this] { return !FBusy; }))
-        return;
-    interruptLocked();
+    if (cutOff && !FIdle.wait_for(lock, std::chrono::milliseconds(CloseGraceMilliseconds),
+                                  [this] { return !FBusy; }))
+        interruptLocked();
     FIdle.wait(lock, [this] { return !FBusy; });
+}
+
+std::uint64_t TmySQLClientThread::RunningSerial() const
+{
+    std::lock_guard<std::mutex> lock(FLock);
+    return FBusy ? FRunningSerial : 0;
+}
+
+void TmySQLClientThread::CutOff(std::uint64_t serial)
+{
+    std::lock_guard<std::mutex> lock(FLock);
+    if (serial != 0 && FBusy && FRunningSerial == serial) interruptLocked();
 }
 
 std::unique_ptr<TmySQLClientTaskData> TmySQLClientThread::newTask(
@@ -592,6 +643,12 @@ bool TmySQLClientThread::Idle() const
     return FTaskList.empty() && FRunningKind < 0;
 }
 
+int TmySQLClientThread::MailCount() const
+{
+    std::lock_guard<std::mutex> lock(FLock);
+    return static_cast<int>(FMailbox.size());
+}
+
 bool TmySQLClientThread::Threaded() const
 {
     std::lock_guard<std::mutex> lock(FLock);
@@ -627,6 +684,7 @@ void TmySQLClientThread::takeTask(TmySQLClientTaskData *task)
 {
     FBusy = true;
     FRunningKind = task->TaskKind;
+    FRunningSerial = ++FLastSerial;
 }
 
 void TmySQLClientThread::releaseConnection()
@@ -645,19 +703,40 @@ TmySQLClientThread::Lease::Lease(TmySQLClientThread *thread) : m_thread(thread)
     std::unique_lock<std::mutex> lock(m_thread->FLock);
     // Counted while waiting, so the worker lets this call in before its next task.
     ++m_thread->FLeaseWaiters;
-    m_thread->FIdle.wait(lock, [this] { return !m_thread->FBusy; });
+    m_held = m_thread->FIdle.wait_for(lock, std::chrono::milliseconds(CloseGraceMilliseconds),
+                                      [this] { return !m_thread->FBusy; });
     --m_thread->FLeaseWaiters;
+    if (!m_held) {
+        lock.unlock();
+        m_thread->FWake.notify_all(); // the worker may have been held back for us
+        return;
+    }
     m_thread->FBusy = true;
+    m_thread->FRunningKind = DirectCallKind;
+    // The call runs on the caller's thread; this one cuts it off if the server does not answer.
+    m_watchdog = std::thread([this] {
+        std::unique_lock<std::mutex> lock(m_thread->FLock);
+        if (!m_finished.wait_for(lock, std::chrono::milliseconds(CloseGraceMilliseconds),
+                                 [this] { return m_done; }))
+            m_thread->interruptLocked();
+    });
 }
 
 TmySQLClientThread::Lease::~Lease()
 {
+    if (!m_held) return;
+    {
+        std::lock_guard<std::mutex> lock(m_thread->FLock);
+        m_done = true;
+    }
+    m_finished.notify_all();
+    m_watchdog.join();
     m_thread->releaseConnection();
 }
 
 void TmySQLClientThread::postWakeUp(int message)
 {
-    if (FMailPosted || (FPolling && !FTaskList.empty())) return;
+    if (FMailPosted || (FPolling && !FTaskList.empty() && FDeliveries == 0)) return;
     FMailPosted = true;
     QEvent *&spare = FSpareEvents[message == WM_TASK_DONE ? 0 : 1];
     QEvent *event = spare ? spare : new QEvent(static_cast<QEvent::Type>(message));
@@ -709,32 +788,29 @@ void TmySQLClientThread::Execute()
     if (threadReady && mysql_thread_end) mysql_thread_end();
 }
 
-void TmySQLClientThread::RunAll()
+void TmySQLClientThread::RunAll(bool cutOff)
 {
     TmySQLClientTaskHandler *handler = FHandler;
-    ++handler->FDepth;
+    const TmySQLClientTaskHandler::Frame frame(handler);
     std::unique_lock<std::mutex> lock(FLock);
     ++FInlineRuns;
-    waitForConnection(lock);
+    waitForConnection(lock, cutOff);
     lock.unlock();
     // Reports the worker posted before we took over are delivered first, keeping task order.
     if (FNotifyWindow && QThread::currentThread() == FNotifyWindow->thread())
         handler->DeliverMessages();
     for (;;) {
-        if (handler->FAbandoned) {
-            // Our owner went away inside a step: touch nothing but the handler kept for us.
-            --handler->FDepth;
-            return;
-        }
+        // Our owner went away inside a step: the handler (and this queue) live until the frame
+        // ends, and nothing more is run.
+        if (handler->FAbandoned) return;
         lock.lock();
         if (FTaskList.empty()) {
             --FInlineRuns;
             lock.unlock();
             FWake.notify_all();
-            --handler->FDepth;
             return;
         }
-        waitForConnection(lock);
+        waitForConnection(lock, cutOff);
         if (FTaskList.empty()) {
             lock.unlock();
             continue;
@@ -794,7 +870,7 @@ bool TmySQLClientTaskWindow::event(QEvent *e)
 {
     const int type = static_cast<int>(e->type());
     if (type != WM_TASK_DONE && type != WM_TASK_FAILED) return QObject::event(e);
-    if (FHandler) FHandler->DeliverMessages();
+    if (FHandler) FHandler->WakeUp();
     return true;
 }
 
@@ -813,6 +889,25 @@ TmySQLClientTaskHandler::~TmySQLClientTaskHandler()
 {
     FThread.reset(); // ends and joins the worker; waiting tasks are dropped unrun
     FWindow.reset(); // messages still waiting for the window are dropped with it
+}
+
+TmySQLClientTaskHandler::Frame::Frame(TmySQLClientTaskHandler *handler) : m_handler(handler)
+{
+    ++m_handler->FDepth;
+}
+
+TmySQLClientTaskHandler::Frame::~Frame()
+{
+    if (--m_handler->FDepth == 0 && m_handler->FOrphaned) delete m_handler;
+}
+
+void TmySQLClientTaskHandler::Orphan()
+{
+    Abandon();
+    if (FDepth == 0)
+        delete this;
+    else
+        FOrphaned = true;
 }
 
 void TmySQLClientTaskHandler::Abandon()
@@ -854,7 +949,7 @@ void TmySQLClientTaskHandler::setThreaded(bool value)
     FThread->setThreaded(value);
 }
 
-void TmySQLClientTaskHandler::ProcessTasks()
+void TmySQLClientTaskHandler::ProcessTasks(bool closing)
 {
     if (FAbandoned) return;
     if (FThreaded) {
@@ -865,20 +960,20 @@ void TmySQLClientTaskHandler::ProcessTasks()
         if (!FMailTimer.isActive()) FMailTimer.start(1);
         FThread->Wake();
     } else {
-        FThread->RunAll();
+        FThread->RunAll(closing);
     }
 }
 
 void TmySQLClientTaskHandler::MailTimer()
 {
+    const Frame frame(this);
     bool hadMail = false;
     {
         std::lock_guard<std::mutex> lock(FThread->FLock);
         hadMail = !FThread->FMailbox.empty();
     }
-    QPointer<TmySQLClientTaskHandler> self(this);
     if (hadMail) DeliverMessages();
-    if (!self || FAbandoned) return;
+    if (FAbandoned) return;
     std::lock_guard<std::mutex> lock(FThread->FLock);
     if (FThread->FTaskList.empty() && !FThread->FBusy && FThread->FMailbox.empty()) {
         // Nothing under way: back to one posted wake-up per result.
@@ -902,24 +997,39 @@ void TmySQLClientTaskHandler::DropPostedMessages()
         delete mail.second;
 }
 
+void TmySQLClientTaskHandler::WakeUp()
+{
+    {
+        // The wake-up is answered: the next result needs one of its own.
+        std::lock_guard<std::mutex> lock(FThread->FLock);
+        FThread->FMailPosted = false;
+    }
+    DeliverMessages();
+}
+
 void TmySQLClientTaskHandler::DeliverMessages()
 {
-    ++FDepth;
+    const Frame frame(this);
     refillSpareEvents();
+    {
+        std::lock_guard<std::mutex> lock(FThread->FLock);
+        ++FThread->FDeliveries;
+    }
     while (!FAbandoned) {
         std::pair<int, TmySQLClientTaskData *> mail;
         {
             std::lock_guard<std::mutex> lock(FThread->FLock);
-            if (FThread->FMailbox.empty()) {
-                FThread->FMailPosted = false;
-                break;
-            }
+            if (FThread->FMailbox.empty()) break;
             mail = FThread->FMailbox.front();
             FThread->FMailbox.pop_front();
+            // The step below may wait in an event loop of its own for a later result: what is
+            // waiting already gets a wake-up that such a loop answers.
+            if (!FThread->FMailbox.empty()) FThread->postWakeUp(FThread->FMailbox.front().first);
         }
         WndProc(mail.first, mail.second);
     }
-    --FDepth;
+    std::lock_guard<std::mutex> lock(FThread->FLock);
+    --FThread->FDeliveries;
 }
 
 void TmySQLClientTaskHandler::WndProc(int Msg, TmySQLClientTaskData *Task)

@@ -9,6 +9,10 @@ scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target bench_grid bench_tasks \
     bench_bigtable bench_ui
-build/bench/bench_grid
-scripts/sandbox.sh run build/sandbox -- bash -c 'build/bench/bench_tasks && build/bench/bench_bigtable &&
-    build/bench/bench_ui'
+# The program under test writes "log.ini" in its working directory: not in the source tree.
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+bench="$root/build/bench"
+(cd "$work" && "$bench/bench_grid")
+scripts/sandbox.sh run build/sandbox -- bash -c "cd '$work' && '$bench/bench_tasks' &&
+    '$bench/bench_bigtable' && '$bench/bench_ui'"

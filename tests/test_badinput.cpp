@@ -22,15 +22,11 @@ public:
         m_session.Run(std::string("SET GLOBAL general_log = 1"));
     }
     ~GeneralLog() { m_session.Run(std::string("SET GLOBAL general_log = 0")); }
-    // The program's connection: the newest one of the test user besides this session's.
-    void follow()
+    // The program's connection, by the number the server gave it: other suites may be
+    // connected as the same user at the same time.
+    void follow(std::uint64_t connection)
     {
-        m_thread = m_session
-                       .Column(std::string("SELECT ID FROM information_schema.PROCESSLIST WHERE "
-                                           "ID <> CONNECTION_ID() AND COMMAND <> 'Daemon' AND "
-                                           "USER = '") +
-                               Server().user.toStdString() + "' ORDER BY ID DESC LIMIT 1")
-                       .value(0);
+        m_thread = QString::number(connection);
         mark();
     }
     void mark()
@@ -195,7 +191,7 @@ private Q_SLOTS:
         Connected c;
         QVERIFY(c.waitConnected());
         c.w->Usuwaj->FrameInterval = 2;
-        log.follow();
+        log.follow(c.w->mysql->Utility()->ConnectionId());
         c.w->button(QStringLiteral("SpeedButton3"))->click();
         c.w->data_name_text->setText(name);
         c.w->setPanelText(5, QStringLiteral("-"));
@@ -243,7 +239,7 @@ private Q_SLOTS:
         Connected c;
         QVERIFY(c.waitConnected());
         QVERIFY(c.chooseDatabase(QStringLiteral("qb_work")));
-        log.follow();
+        log.follow(c.w->mysql->Utility()->ConnectionId());
         c.w->button(QStringLiteral("SpeedButton11"))->click();
         c.w->TC_F_Name->setText(name);
         c.w->TC_F_TYPE->setCurrentText(QStringLiteral("INT"));
@@ -305,7 +301,7 @@ private Q_SLOTS:
         QVERIFY(c.waitConnected());
         QVERIFY(c.setSqlMode(mode));
         QVERIFY(c.chooseTable(QStringLiteral("qb_work"), QStringLiteral("v")));
-        log.follow();
+        log.follow(c.w->mysql->Utility()->ConnectionId());
         int expected = int(rows.size());
         for (const Row &r : rows) {
             const QString key = QString::fromLatin1(r.key);

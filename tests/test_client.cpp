@@ -5,16 +5,21 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
 
+#include <cstdio>
+#include <cstring>
 #include <dlfcn.h>
 
 using namespace mysqlapi;
 
 namespace {
+constexpr const char *ExitChild = "--exit-with-a-statement-running";
+
 // Everything a client reports, in order, as short lines.
 struct Recorder
 {
@@ -895,6 +900,233 @@ private Q_SLOTS:
         client->TaskHandler()->ClearTasks();
     }
 
+    // The component destroyed while a handler waits in a nested event loop of its own: by the
+    // next result's handler, by its error handler, by a timer in that loop, and on the inline
+    // path. The outer frames still on the stack must find what they use alive.
+    void deletedInsideANestedLoop_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("inner OnQuery") << "query";
+        QTest::newRow("inner OnQueryError") << "error";
+        QTest::newRow("timer in the loop") << "timer";
+        QTest::newRow("inline path") << "inline";
+    }
+    void deletedInsideANestedLoop()
+    {
+        REQUIRE_SERVER();
+        QFETCH(QString, how);
+        const bool inlinePath = how == QLatin1String("inline");
+        auto client = makeClient(!inlinePath);
+        Recorder r;
+        r.attach(client.get());
+        QVERIFY(connectAndWait(client.get(), r));
+        bool destroyed = false, outerReturned = false;
+        auto destroy = [&] {
+            client.reset();
+            destroyed = true;
+        };
+        client->Query()->SubmitWithHandlers(
+            "SELECT 'outer'", "outer",
+            [&](QObject *) {
+                QEventLoop loop;
+                QTimer cap;
+                QObject::connect(&cap, &QTimer::timeout, &loop, &QEventLoop::quit);
+                cap.start(3000);
+                QTimer poll;
+                QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+                    if (destroyed) loop.quit();
+                });
+                poll.start(5);
+                if (how == QLatin1String("timer") || inlinePath) QTimer::singleShot(30, destroy);
+                loop.exec();
+                outerReturned = true;
+            },
+            nullptr);
+        if (!inlinePath)
+            client->Query()->SubmitWithHandlers(
+                how == QLatin1String("error") ? "SELEC 'inner'" : "SELECT 'inner'", "inner",
+                [&](QObject *) {
+                    if (how == QLatin1String("query")) destroy();
+                },
+                [&](QObject *, const QString &) {
+                    if (how == QLatin1String("error")) destroy();
+                });
+        client->ExecuteTasks();
+        QTRY_VERIFY(outerReturned);
+        QVERIFY(destroyed);
+        QTest::qWait(30); // whatever is left of the component goes now, and nothing arrives
+    }
+
+    // A status handler that destroys the component, or replaces itself, on Connecting and on
+    // Reconnecting: nothing after the call may touch what it freed.
+    void statusHandlerDestroysOrReplaces_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<bool>("destroy");
+        QTest::newRow("destroyed on Connecting") << int(stConnecting) << true;
+        QTest::newRow("replaced on Connecting") << int(stConnecting) << false;
+        QTest::newRow("destroyed on Reconnecting") << int(stReconnecting) << true;
+        QTest::newRow("replaced on Reconnecting") << int(stReconnecting) << false;
+    }
+    void statusHandlerDestroysOrReplaces()
+    {
+        REQUIRE_SERVER();
+        QFETCH(int, status);
+        QFETCH(bool, destroy);
+        auto client = makeClient(true);
+        QTimer timer;
+        Recorder r;
+        r.attach(client.get());
+        if (status == stReconnecting) {
+            client->setConnectedTimer(&timer);
+            client->setConnectedTimeOutInterval(50);
+            QVERIFY(connectAndWait(client.get(), r));
+            QTRY_VERIFY(client->TimedOut());
+        }
+        QString seen;
+        const QString captured(1000, QLatin1Char('x')); // lives in the closure
+        client->setOnStatus(
+            [&, captured](QObject *, TmySQLClientTask_StatusType s, const QString &, int) {
+                if (s != status) return;
+                if (destroy)
+                    client.reset();
+                else
+                    client->setOnStatus(nullptr);
+                seen = captured; // the closure must still be alive here
+            });
+        if (status == stReconnecting)
+            submit(client.get(), "SELECT 1", "after the time-out");
+        else
+            client->Connect();
+        QCOMPARE(seen, captured);
+        QCOMPARE(!client, destroy);
+        if (client) QTRY_VERIFY(client->Connected());
+        QTest::qWait(30);
+    }
+
+    // An inner handler closes the component while an outer one waits in a nested loop: the
+    // outer result is released with everything else.
+    void outerResultReleasedWhenAnInnerHandlerCloses()
+    {
+        REQUIRE_SERVER();
+        const int before = TmySQLClientTaskData::Live();
+        {
+            auto client = makeClient(true);
+            Recorder r;
+            r.attach(client.get());
+            QVERIFY(connectAndWait(client.get(), r));
+            bool closed = false, outerReturned = false;
+            client->Query()->SubmitWithHandlers(
+                "SELECT REPEAT('o', 100000)", "outer",
+                [&](QObject *) {
+                    QEventLoop loop;
+                    QTimer poll;
+                    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+                        if (closed) loop.quit();
+                    });
+                    poll.start(5);
+                    QTimer::singleShot(3000, &loop, &QEventLoop::quit);
+                    loop.exec();
+                    outerReturned = true;
+                },
+                nullptr);
+            client->Query()->SubmitWithHandlers(
+                "SELECT 'inner'", "inner",
+                [&](QObject *) {
+                    client->Close();
+                    closed = true;
+                },
+                nullptr);
+            client->ExecuteTasks();
+            QTRY_VERIFY(outerReturned);
+            QVERIFY(closed);
+            QVERIFY(!client->Connected());
+        }
+        QTest::qWait(30);
+        QCOMPARE(TmySQLClientTaskData::Live(), before);
+    }
+
+    // A handler waiting in a loop for a later result gets it at once, not when a slow statement
+    // after it is done or when its own frame returns.
+    void resultsArriveInsideANestedLoop()
+    {
+        REQUIRE_SERVER();
+        auto client = makeClient(true);
+        Recorder r;
+        r.attach(client.get());
+        QVERIFY(connectAndWait(client.get(), r));
+        bool inner = false;
+        qint64 waited = -1;
+        client->Query()->SubmitWithHandlers(
+            "SELECT 1", "outer",
+            [&](QObject *) {
+                QElapsedTimer clock;
+                clock.start();
+                QEventLoop loop;
+                QTimer poll;
+                QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+                    if (inner) loop.quit();
+                });
+                poll.start(2);
+                QTimer::singleShot(3000, &loop, &QEventLoop::quit);
+                loop.exec();
+                waited = inner ? clock.elapsed() : -1;
+            },
+            nullptr);
+        client->Query()->SubmitWithHandlers(
+            "SELECT 2", "inner", [&](QObject *) { inner = true; }, nullptr);
+        client->Query()->Submit("SELECT SLEEP(2)", "slow");
+        client->ExecuteTasks();
+        QTRY_VERIFY_WITH_TIMEOUT(waited != -1 || r.queries.contains(QStringLiteral("slow")), 6000);
+        QVERIFY2(waited >= 0 && waited < 1500, qPrintable(QString::number(waited)));
+        QTRY_VERIFY_WITH_TIMEOUT(r.queries.contains(QStringLiteral("slow")), 6000);
+    }
+
+    // Switched to unthreaded while the worker runs a healthy statement: the inline run waits for
+    // it instead of cutting it off, and the connection stays usable.
+    void unthreadedRunWaitsForTheRunningStatement()
+    {
+        REQUIRE_SERVER();
+        auto client = makeClient(true);
+        Recorder r;
+        r.attach(client.get());
+        QVERIFY(connectAndWait(client.get(), r));
+        submit(client.get(), "SELECT SLEEP(3.2)", "slow");
+        QTRY_VERIFY(client->TaskHandler()->Thread()->Busy());
+        client->setThreaded(false);
+        submit(client.get(), "SELECT 7", "after");
+        QCOMPARE(r.queryErrors, QStringList());
+        QVERIFY(r.queries.contains(QStringLiteral("slow")));
+        QVERIFY(r.queries.contains(QStringLiteral("after")));
+        submit(client.get(), "SELECT 8", "still usable");
+        QCOMPARE(r.queries.last(), QStringLiteral("still usable"));
+        QVERIFY(client->Connected());
+    }
+
+    // A close that does not block cuts a stuck statement off after the same grace period as
+    // one that does.
+    void closeWithoutBlockingCutsOffAStuckStatement()
+    {
+        REQUIRE_SERVER();
+        auto client = makeClient(true);
+        client->setBlockOnClose(false);
+        Recorder r;
+        r.attach(client.get());
+        QVERIFY(connectAndWait(client.get(), r));
+        submit(client.get(), "SELECT SLEEP(30)", "stuck");
+        QTRY_VERIFY(client->TaskHandler()->Thread()->Busy());
+        QElapsedTimer clock;
+        clock.start();
+        client->Close();
+        QTRY_VERIFY_WITH_TIMEOUT(r.closes == 1, 15000);
+        QVERIFY2(clock.elapsed() < CloseGraceMilliseconds + 3000,
+                 qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(!client->Connected());
+        QVERIFY(connectAndWait(client.get(), r));
+        submit(client.get(), "SELECT 1", "again");
+        QTRY_VERIFY(r.queries.contains(QStringLiteral("again")));
+    }
+
     void workerStartsSuspended()
     {
         for (int i = 0; i < 50; ++i) {
@@ -908,8 +1140,10 @@ private Q_SLOTS:
     void randomInterleavings()
     {
         REQUIRE_SERVER();
-        const quint32 seed = QRandomGenerator::global()->generate();
-        qInfo("seed %u", seed);
+        const quint32 seed = qEnvironmentVariableIsSet("QUORVANE_SEED")
+                                 ? quint32(qEnvironmentVariable("QUORVANE_SEED").toUInt())
+                                 : QRandomGenerator::global()->generate();
+        qInfo("seed %u (QUORVANE_SEED repeats it)", seed);
         QRandomGenerator random(seed);
         auto client = makeClient(true);
         Recorder r;
@@ -947,7 +1181,15 @@ private Q_SLOTS:
             }
         }
         client->setBlockOnClose(true);
-        QTRY_VERIFY_WITH_TIMEOUT(client->TaskHandler()->Thread()->Idle(), 20000);
+        // Statements submitted last without ExecuteTasks wait for the next request: run them.
+        if (client->Connected()) client->ExecuteTasks();
+        TmySQLClientThread *worker = client->TaskHandler()->Thread();
+        QTRY_VERIFY2_WITH_TIMEOUT(worker->Idle(),
+                                  qPrintable(QStringLiteral("%1 waiting, busy %2, connected %3")
+                                                 .arg(worker->TaskCount())
+                                                 .arg(worker->Busy())
+                                                 .arg(client->Connected())),
+                                  20000);
         QTest::qWait(20);
         if (!client->Connected()) QVERIFY(connectAndWait(client.get(), r));
         QCOMPARE(wrong, 0);
@@ -956,6 +1198,26 @@ private Q_SLOTS:
         QTRY_COMPARE(delivered, before + 1);
         QCOMPARE(wrong, 0);
         qInfo("%d statements, %d results delivered", number, delivered);
+    }
+
+    // A program that ends while its component's statement still runs, the component destroyed
+    // after the library's teardown (static storage duration): the worker is ended before the
+    // library is unloaded, and the process exits cleanly.
+    void exitWhileAStatementRuns()
+    {
+        REQUIRE_SERVER();
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        // The library's allocations for the statement cannot be freed once it is gone.
+        env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+        child.setProcessEnvironment(env);
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(ExitChild)});
+        QVERIFY(child.waitForFinished(30000));
+        const QByteArray output = child.readAll();
+        QVERIFY2(output.contains("statement running"), output.constData());
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(child.exitCode() == 0, output.constData());
     }
 
     // Last: unloads the library for the rest of this process.
@@ -982,5 +1244,35 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestClient)
+namespace {
+// The child of exitWhileAStatementRuns: connects, starts a statement, and ends as a program with
+// a component of static storage duration does.
+int exitWithAStatementRunning(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    auto *client = makeClient(true).release();
+    Recorder r;
+    r.attach(client);
+    if (!connectAndWait(client, r)) return 2;
+    submit(client, "SELECT SLEEP(1)", "running at exit");
+    if (!QTest::qWaitFor([&] { return client->TaskHandler()->Thread()->Busy(); }, 5000)) return 3;
+    std::printf("statement running\n");
+    std::fflush(stdout);
+    // The order of a program's static teardown when its component was made first: the
+    // library's own teardown, then the component's destructor.
+    UnloadMySQLLibrary();
+    delete client;
+    return 0;
+}
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc > 1 && std::strcmp(argv[1], ExitChild) == 0)
+        return exitWithAStatementRunning(argc, argv);
+    QCoreApplication app(argc, argv);
+    TestClient test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "test_client.moc"

@@ -162,16 +162,13 @@ struct Connected
                                10000) &&
                w->PanelText(5).isEmpty();
     }
-    // Waits for the report of the statement just sent (an empty message is success).
+    // Waits for the report of the statement just sent (an empty message is success): nothing
+    // waits or runs, and every finished task's report has been delivered.
     bool waitReport()
     {
+        TmySQLClientThread *worker = w->mysql->TaskHandler()->Thread();
         return QTest::qWaitFor(
-                   [&] {
-                       return w->mysql->TaskHandler()->Thread()->Idle() &&
-                              !w->mysql->TaskHandler()->Thread()->Busy();
-                   },
-                   10000) &&
-               (QTest::qWait(50), true);
+            [&] { return worker->Idle() && !worker->Busy() && worker->MailCount() == 0; }, 10000);
     }
 
     std::unique_ptr<TProgram> program;
