@@ -10,6 +10,10 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include <arpa/inet.h>
 #include <csignal>
 #include <netinet/in.h>
@@ -324,6 +328,71 @@ private Q_SLOTS:
         QVERIFY2(g_boxes.first().contains(QStringLiteral("Can't connect")),
                  qPrintable(g_boxes.first()));
         QCOMPARE(fileLines(QStringLiteral("log.ini")).last(), c.w->PanelText(1));
+    }
+
+    // A direct call on a connection whose server has stopped answering returns after the grace
+    // period with the reason, instead of waiting for the server; meanwhile the component does not
+    // call itself idle. A direct call behind a long statement gives up without cutting it off.
+    void directCallIsBounded()
+    {
+        REQUIRE_SERVER();
+        TmySQLClient client;
+        Server s;
+        client.setHostname(QStringLiteral("127.0.0.1"));
+        client.setUsername(s.user);
+        client.setPassword(s.password);
+        client.setPort(m_server.port);
+        client.setThreaded(true);
+        bool connected = false;
+        client.OnConnect = [&](QObject *) { connected = true; };
+        client.Connect();
+        QTRY_VERIFY_WITH_TIMEOUT(connected, 10000);
+        TmySQLClientThread *worker = client.TaskHandler()->Thread();
+
+        m_server.signal(SIGSTOP);
+        std::atomic<int> idleDuringCall{-1};
+        std::atomic<bool> returned{false};
+        // Resumes the server once the call is back, or after 10 s whatever happens, so a call
+        // that never gives up cannot hang the suite for its read time-out.
+        std::thread helper([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+            idleDuringCall = worker->Idle() ? 1 : 0;
+            for (int i = 0; i < 180 && !returned; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            m_server.signal(SIGCONT);
+        });
+        QString stat;
+        const qint64 ms = timed([&] { stat = client.Utility()->Stat(); });
+        returned = true;
+        helper.join();
+        QVERIFY2(ms < CloseGraceMilliseconds + 2000, qPrintable(QString::number(ms)));
+        QVERIFY2(!stat.contains(QStringLiteral("Uptime")) && !stat.isEmpty(), qPrintable(stat));
+        QCOMPARE(idleDuringCall.load(), 0);
+
+        // Behind a healthy long statement: no lease, and the statement finishes untouched.
+        TmySQLClient second;
+        second.setHostname(QStringLiteral("127.0.0.1"));
+        second.setUsername(s.user);
+        second.setPassword(s.password);
+        second.setPort(m_server.port);
+        second.setThreaded(true);
+        bool secondConnected = false;
+        QString result, error;
+        second.OnConnect = [&](QObject *) { secondConnected = true; };
+        second.OnQuery = [&](QObject *sender) {
+            result = QString::fromUtf8(static_cast<TmySQLClientQuery *>(sender)->Value(0, 0));
+        };
+        second.OnQueryError = [&](QObject *, const QString &msg) { error = msg; };
+        second.Connect();
+        QTRY_VERIFY_WITH_TIMEOUT(secondConnected, 10000);
+        second.Query()->Submit("SELECT SLEEP(4)", "long");
+        second.ExecuteTasks();
+        QTRY_VERIFY(second.TaskHandler()->Thread()->Busy());
+        const qint64 busyMs = timed([&] { stat = second.Utility()->Stat(); });
+        QVERIFY2(busyMs < CloseGraceMilliseconds + 1000, qPrintable(QString::number(busyMs)));
+        QCOMPARE(stat, QStringLiteral("The connection is busy with a statement."));
+        QTRY_COMPARE_WITH_TIMEOUT(result, QStringLiteral("0"), 10000);
+        QCOMPARE(error, QString());
     }
 
     void longStatementStillRuns()
