@@ -180,11 +180,10 @@ void Ttolvar::FillGrid(TmySQLClientQuery *q, const QString &database, const QStr
     m_grid.KeyColumns = keyAnswered ? m_keyAnswer.Columns : std::vector<std::string>();
     m_grid.ResultsCharset = keyAnswered ? m_keyAnswer.Charset : std::nullopt;
     ++m_grid.Fill;
-    std::unique_ptr<TmySQLResultBlock> block = q->TakeBlock();
-    if (block && block->Cols == fields && block->Rows == rows + 1) {
-        // The worker packed every row already: the grid takes the block whole, no cell by cell.
-        Mgrid->AdoptCells(block->Cols, block->Rows, std::move(block->Index),
-                          std::move(block->Buffer));
+    std::unique_ptr<TCheckedCellBlock> block = q->TakeBlock();
+    if (block && block->Block().Cols == fields && block->Block().Rows == rows + 1) {
+        // The worker packed and checked every row already: the grid takes the block whole.
+        Mgrid->AdoptCells(std::move(*block));
     } else {
         Mgrid->setColCount(fields);
         Mgrid->setRowCount(rows + 1);

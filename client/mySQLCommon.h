@@ -4,6 +4,8 @@
 // record, the task queue with its one worker thread, the task handler that delivers finished
 // tasks on the window thread, and the three request objects. Qt Core only.
 
+#include "CellBlock.h"
+
 #include <QEvent>
 #include <QFlags>
 #include <QObject>
@@ -137,7 +139,7 @@ constexpr int MYSQL_TYPE_DOUBLE = 5;
     X(mysql_server_end, void, ())                                                                  \
     X(mysql_thread_init, my_bool, ())                                                              \
     X(mysql_thread_end, void, ())                                                                  \
-    X(mysql_get_socket, int, (MYSQL *))                                                         \
+    X(mysql_get_socket, int, (MYSQL *))                                                            \
     X(mysql_thread_id, unsigned long, (MYSQL *))
 
 namespace mysqlapi {
@@ -276,18 +278,9 @@ struct TmySQLFieldInfo
     bool Binary() const { return (Flags & BINARY_FLAG) && CharsetNr == 63; }
 };
 
-// A whole result packed on the worker into one compact, Qt-free block, for a store that takes it
-// by move: row 0 holds the column names, rows 1.. the result's rows. Index is row-major, one
-// entry per cell: 0 is the empty text, 0xFFFFFFFF is SQL NULL, anything else is the offset in
-// Buffer of a LEB128 length followed by that many bytes. Buffer[0] is the shared empty entry.
-struct TmySQLResultBlock
-{
-    static constexpr std::uint32_t NullOffset = 0xFFFFFFFFu;
-    int Cols = 0;
-    int Rows = 0;
-    std::vector<std::uint32_t> Index;
-    std::vector<char> Buffer;
-};
+// A whole result packed on the worker for a store that takes it by move: a cell block whose row
+// 0 holds the column names and rows 1.. the result's rows.
+using TmySQLResultBlock = TCellBlock;
 
 // ---------------------------------------------------------------------------------------------
 // Task record
@@ -347,7 +340,7 @@ struct TmySQLClientTaskData
     std::vector<TmySQLFieldInfo> Fields;
     // Kind 7: pack the result into Block as well.
     bool Pack = false;
-    std::unique_ptr<TmySQLResultBlock> Block;
+    std::unique_ptr<TCheckedCellBlock> Block;
     // The requester's result is released once its event returns (threaded delivery), decided
     // when it was submitted, not by a mode switched on for the length of a blocking close.
     bool ClearAfterEvent = false;
@@ -635,7 +628,7 @@ public:
     // The row's key-column text (empty for NULL or a key column beyond the result).
     QString RowText(int Row) const;
     // The held result packed for a compact store (submitted with Pack), handed over once.
-    std::unique_ptr<TmySQLResultBlock> TakeBlock();
+    std::unique_ptr<TCheckedCellBlock> TakeBlock();
     void Clear();
     // How often the column names were read from the result, for callers that check it.
     int FieldNameLoads() const { return FFieldNameLoads; }

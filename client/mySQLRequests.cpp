@@ -340,7 +340,7 @@ QString TmySQLClientQuery::RowText(int Row) const
     return TextOf(row[task->KeyColumn]);
 }
 
-std::unique_ptr<TmySQLResultBlock> TmySQLClientQuery::TakeBlock()
+std::unique_ptr<TCheckedCellBlock> TmySQLClientQuery::TakeBlock()
 {
     return FHeld.Task ? std::move(FHeld.Task->Block) : nullptr;
 }

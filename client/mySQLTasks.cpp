@@ -1,6 +1,7 @@
 // The task record, running one task on the connection, the queue with its worker thread, and the
 // task handler that delivers finished tasks on the window thread.
 #include "mySQLCommon.h"
+#include "mySQLPacking.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -95,134 +96,6 @@ std::string escapeFor(MYSQL *mysql, const std::string &value)
     const unsigned long n = mysql_real_escape_string(mysql, out.data(), value.data(), value.size());
     out.resize(n == static_cast<unsigned long>(-1) ? 0 : n);
     return out;
-}
-
-std::size_t lebSize(std::size_t length)
-{
-    std::size_t n = 1;
-    while (length >= 0x80) {
-        length >>= 7;
-        ++n;
-    }
-    return n;
-}
-
-char *putEntry(char *out, const char *data, std::size_t length)
-{
-    std::size_t rest = length;
-    do {
-        unsigned char byte = rest & 0x7F;
-        rest >>= 7;
-        if (rest) byte |= 0x80;
-        *out++ = static_cast<char>(byte);
-    } while (rest);
-    std::memcpy(out, data, length);
-    return out + length;
-}
-
-// Packs a result, under a header row of column names, into one block sized exactly once. The
-// library walk has put each cell's length, or NullOffset for NULL, into the index already; the
-// copy needs no library call, so it runs on two threads, each with its own half of the rows.
-void packResult(TmySQLClientTaskData *task, unsigned int cols,
-                std::unique_ptr<TmySQLResultBlock> block, std::uint64_t headerBytes,
-                std::uint64_t firstHalfBytes, std::uint64_t bytes)
-{
-    const std::size_t rows = task->RowCount;
-    if (bytes >= TmySQLResultBlock::NullOffset || rows + 1 > 0x7FFFFFFF) return;
-    block->Cols = static_cast<int>(cols);
-    block->Rows = static_cast<int>(rows + 1);
-    block->Buffer.resize(bytes);
-    char *const base = block->Buffer.data();
-    char *out = base + 1;
-    base[0] = 0;
-    for (unsigned int c = 0; c < cols && c < task->Fields.size(); ++c) {
-        const std::string &name = task->Fields[c].Name;
-        if (name.empty()) continue;
-        block->Index[c] = static_cast<std::uint32_t>(out - base);
-        out = putEntry(out, name.data(), name.size());
-    }
-    auto copy = [&](std::size_t from, std::size_t to, std::uint64_t at) {
-        char *o = base + at;
-        std::uint32_t *index = block->Index.data() + (from + 1) * cols;
-        MYSQL_ROW_OFFSET entry = task->RowEntry(from);
-        for (std::size_t r = from; r < to; ++r, entry = entry->next) {
-            const MYSQL_ROW row = entry->data;
-            for (unsigned int c = 0; c < cols; ++c, ++index) {
-                const std::uint32_t length = *index;
-                if (length == TmySQLResultBlock::NullOffset || length == 0) continue;
-                *index = static_cast<std::uint32_t>(o - base);
-                o = putEntry(o, row[c], length);
-            }
-        }
-    };
-    const std::size_t half = rows / 2;
-    if (rows < 20000) {
-        copy(0, rows, headerBytes); // a second thread costs more than it saves
-    } else {
-        std::thread second(copy, half, rows, headerBytes + firstHalfBytes);
-        copy(0, half, headerBytes);
-        second.join();
-    }
-    task->Block = std::move(block);
-}
-
-// Reads a stored result on the thread that ran the statement: the columns, where every row
-// stands, and, when asked, the packed block.
-void gatherResult(TmySQLClientTaskData *task)
-{
-    MYSQL_RES *result = task->ResultSet;
-    const unsigned int cols = mysql_num_fields(result);
-    task->Fields.reserve(cols);
-    for (unsigned int c = 0; c < cols; ++c) {
-        const MYSQL_FIELD *field = mysql_fetch_field(result);
-        if (!field) break;
-        TmySQLFieldInfo info;
-        info.Name = stringOf(field->name);
-        info.OrgName = stringOf(field->org_name);
-        info.Table = stringOf(field->table);
-        info.OrgTable = stringOf(field->org_table);
-        info.Db = stringOf(field->db);
-        info.Flags = field->flags;
-        info.CharsetNr = field->charsetnr;
-        info.Type = field->type;
-        task->Fields.push_back(std::move(info));
-    }
-    if (mysql_field_seek) mysql_field_seek(result, 0);
-    const auto rows = static_cast<std::uint32_t>(mysql_num_rows(result));
-    task->RowMarks.reserve(rows / TmySQLClientTaskData::RowMarkStep + 1);
-    // One walk through the library's rows: each row's entry, and for a packed result each
-    // cell's length (or NULL) straight into the block's index, with the bytes they will take.
-    std::unique_ptr<TmySQLResultBlock> block;
-    std::uint32_t *index = nullptr;
-    std::uint64_t headerBytes = 1, bytes = 0, firstHalfBytes = 0;
-    if (task->Pack) {
-        block = std::make_unique<TmySQLResultBlock>();
-        block->Index.resize((static_cast<std::size_t>(rows) + 1) * cols, 0);
-        index = block->Index.data() + cols;
-        for (const TmySQLFieldInfo &field : task->Fields)
-            if (!field.Name.empty()) headerBytes += lebSize(field.Name.size()) + field.Name.size();
-    }
-    for (std::uint32_t i = 0; i < rows; ++i) {
-        const MYSQL_ROW_OFFSET offset = mysql_row_tell(result);
-        const MYSQL_ROW row = mysql_fetch_row(result);
-        if (!row) break;
-        if (i % TmySQLClientTaskData::RowMarkStep == 0) task->RowMarks.push_back(offset);
-        ++task->RowCount;
-        if (!index) continue;
-        if (i == rows / 2) firstHalfBytes = bytes;
-        const unsigned long *lengths = mysql_fetch_lengths(result);
-        for (unsigned int c = 0; c < cols; ++c, ++index) {
-            if (!row[c]) {
-                *index = TmySQLResultBlock::NullOffset;
-            } else if (lengths[c]) {
-                *index =
-                    static_cast<std::uint32_t>(std::min<unsigned long>(lengths[c], 0xFFFFFFFEu));
-                bytes += lebSize(lengths[c]) + lengths[c];
-            }
-        }
-    }
-    if (block && task->RowCount == rows)
-        packResult(task, cols, std::move(block), headerBytes, firstHalfBytes, headerBytes + bytes);
 }
 
 Outcome runStatement(TmySQLClientTaskData *task, MYSQL *mysql)

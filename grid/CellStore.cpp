@@ -16,21 +16,20 @@ void CellStore::clear()
     m_garbage = 0;
 }
 
+void CellStore::assign(TCheckedCellBlock &&checked)
+{
+    TCellBlock block = std::move(checked).Take();
+    m_cols = block.Cols;
+    m_rows = block.Rows;
+    m_index = std::move(block.Index);
+    m_buffer = std::move(block.Buffer);
+    m_garbage = 0;
+}
+
 void CellStore::assign(int cols, int rows, std::vector<std::uint32_t> &&index,
                        std::vector<char> &&buffer)
 {
-    if (cols < 0 || rows < 0 ||
-        index.size() != static_cast<std::size_t>(cols) * static_cast<std::size_t>(rows) ||
-        buffer.empty() || buffer[0] != 0)
-        throw std::invalid_argument("cell block does not fit its sizes");
-    for (const std::uint32_t offset : index)
-        if (offset != NullOffset && offset >= buffer.size())
-            throw std::invalid_argument("cell block offset outside its buffer");
-    m_cols = cols;
-    m_rows = rows;
-    m_index = std::move(index);
-    m_buffer = std::move(buffer);
-    m_garbage = 0;
+    assign(TCheckedCellBlock::Check(TCellBlock{cols, rows, std::move(index), std::move(buffer)}));
 }
 
 void CellStore::resize(int cols, int rows)
@@ -64,16 +63,8 @@ void CellStore::resize(int cols, int rows)
 
 std::string_view CellStore::entryAt(const std::vector<char> &buffer, std::uint32_t offset)
 {
-    std::size_t pos = offset;
-    std::size_t length = 0;
-    int shift = 0;
-    unsigned char byte = 0;
-    do {
-        byte = static_cast<unsigned char>(buffer[pos++]);
-        length |= static_cast<std::size_t>(byte & 0x7F) << shift;
-        shift += 7;
-    } while (byte & 0x80);
-    return std::string_view(buffer.data() + pos, length);
+    // Every entry was checked when it came in, or written here.
+    return cellblock::ReadEntry(buffer.data(), buffer.size(), offset).value_or(std::string_view());
 }
 
 std::uint32_t CellStore::append(std::string_view text)
@@ -87,14 +78,8 @@ std::uint32_t CellStore::append(std::string_view text)
     }
     const std::size_t offset = m_buffer.size();
     if (offset + text.size() + 10 >= NullOffset) throw std::length_error("grid text exceeds 4 GiB");
-    std::size_t length = text.size();
-    do {
-        unsigned char byte = length & 0x7F;
-        length >>= 7;
-        if (length) byte |= 0x80;
-        m_buffer.push_back(static_cast<char>(byte));
-    } while (length);
-    m_buffer.insert(m_buffer.end(), text.begin(), text.end());
+    m_buffer.resize(offset + cellblock::EntrySize(text.size()));
+    cellblock::PutEntry(m_buffer.data() + offset, text.data(), text.size());
     return static_cast<std::uint32_t>(offset);
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "CellBlock.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -24,12 +26,12 @@ public:
     void setColCount(int cols) { resize(cols, m_rows); }
     void setRowCount(int rows) { resize(m_cols, rows); }
     void clear();
-    // Takes a whole grid's text at once, in this store's own layout: index row-major with one
-    // entry per cell (0 the empty text, NullOffset SQL NULL, otherwise the offset of a LEB128
-    // length and its bytes in buffer), buffer[0] the shared empty entry. Throws
-    // std::invalid_argument when the sizes do not fit together.
+    // Takes a whole grid's text at once, in the layout of a cell block (CellBlock.h), checked
+    // already; the raw form is checked here and throws std::invalid_argument when it is not well
+    // formed (sizes that do not fit, an entry that runs past the buffer).
+    void assign(TCheckedCellBlock &&block);
     void assign(int cols, int rows, std::vector<std::uint32_t> &&index, std::vector<char> &&buffer);
-    static constexpr std::uint32_t NullOffset = 0xFFFFFFFFu;
+    static constexpr std::uint32_t NullOffset = TCellBlock::NullOffset;
 
     // Out-of-range writes are ignored and reads give an empty text.
     void set(int col, int row, std::string_view text);

@@ -155,8 +155,16 @@ void TStringGrid::setCellUtf8(int col, int row, std::string_view text)
 void TStringGrid::AdoptCells(int cols, int rows, std::vector<std::uint32_t> &&index,
                              std::vector<char> &&buffer)
 {
+    AdoptCells(
+        TCheckedCellBlock::Check(TCellBlock{cols, rows, std::move(index), std::move(buffer)}));
+}
+
+void TStringGrid::AdoptCells(TCheckedCellBlock &&block)
+{
+    const int cols = block.Block().Cols;
+    const int rows = block.Block().Rows;
     if (cols < 1 || rows < 1) throw std::invalid_argument("a grid keeps at least one cell");
-    m_store.assign(cols, rows, std::move(index), std::move(buffer));
+    m_store.assign(std::move(block));
     m_colWidths.resize(static_cast<std::size_t>(cols), -1);
     if (m_fixedCols >= cols) m_fixedCols = cols - 1;
     if (m_fixedRows >= rows) m_fixedRows = rows - 1;

@@ -68,6 +68,7 @@ public:
     // counts follow, the fixed rows and columns stay where they fit, widths stay.
     void AdoptCells(int cols, int rows, std::vector<std::uint32_t> &&index,
                     std::vector<char> &&buffer);
+    void AdoptCells(TCheckedCellBlock &&block);
     std::string_view CellUtf8(int col, int row) const { return m_store.get(col, row); }
     // How each column's values are shown (text when not set); header rows are always text.
     void setColFormats(std::vector<TCellFormat> formats);

@@ -132,6 +132,49 @@ private Q_SLOTS:
         QVERIFY(store.memoryBytes() < std::size_t(8) * 100000 * 16);
         QCOMPARE(std::string(store.get(7, 99999)), std::string("cell"));
     }
+
+    // A block taken whole: well formed, it is read as written; a damaged one is refused and
+    // leaves the store as it was, never read past its end.
+    void blocksAreCheckedWhenTaken_data()
+    {
+        QTest::addColumn<QByteArray>("buffer");
+        QTest::addColumn<quint32>("offset");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("well formed") << QByteArray("\0\x02" "ab", 4) << 1u << true;
+        QTest::newRow("long length")
+            << QByteArray("\0\x81\x01", 3) + QByteArray(129, 'x') << 1u << true;
+        QTest::newRow("length cut short") << QByteArray("\0\x81", 2) << 1u << false;
+        QTest::newRow("bytes cut short") << QByteArray("\0\x05" "ab", 4) << 1u << false;
+        QTest::newRow("offset past the end") << QByteArray("\0\x01a", 3) << 9u << false;
+        QTest::newRow("endless length")
+            << QByteArray("\0\xFF\xFF\xFF\xFF\xFF\xFF\x01", 8) << 1u << false;
+        QTest::newRow("no shared empty entry") << QByteArray("\x01\x01a", 3) << 1u << false;
+    }
+    void blocksAreCheckedWhenTaken()
+    {
+        QFETCH(QByteArray, buffer);
+        QFETCH(quint32, offset);
+        QFETCH(bool, accepted);
+        CellStore store;
+        store.resize(1, 1);
+        store.set(0, 0, "before");
+        std::vector<char> bytes(buffer.begin(), buffer.end());
+        bool thrown = false;
+        try {
+            store.assign(1, 1, {offset}, std::move(bytes));
+        } catch (const std::invalid_argument &) {
+            thrown = true;
+        }
+        QCOMPARE(thrown, !accepted);
+        if (accepted) {
+            const std::optional<std::string_view> entry =
+                cellblock::ReadEntry(buffer.constData(), std::size_t(buffer.size()), offset);
+            QVERIFY(entry);
+            QCOMPARE(store.get(0, 0), *entry);
+        } else {
+            QCOMPARE(store.get(0, 0), std::string_view("before"));
+        }
+    }
 };
 
 QTEST_APPLESS_MAIN(TestCellStore)

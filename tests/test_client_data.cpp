@@ -151,8 +151,9 @@ private Q_SLOTS:
         QVERIFY(s.Run(std::string("SELECT id, label, NULL AS n, '' AS e FROM demo.big_table "
                                   "ORDER BY id LIMIT 3"),
                       true));
-        auto block = s.q()->TakeBlock();
-        QVERIFY(block);
+        auto checked = s.q()->TakeBlock();
+        QVERIFY(checked);
+        const TCellBlock *block = &checked->Block();
         QCOMPARE(block->Cols, 4);
         QCOMPARE(block->Rows, 4); // the header row of names, then three rows
         QCOMPARE(block->Buffer.front(), '\0');
@@ -174,6 +175,60 @@ private Q_SLOTS:
         // Not asked for: no block.
         QVERIFY(s.Run(std::string("SELECT 1")));
         QVERIFY(!s.q()->TakeBlock());
+    }
+
+    // Over 20,000 rows the copy runs on two threads, each from its own half: every cell of the
+    // block equals the row interface's, NULLs and empty texts included, at the seam too.
+    void packedOnTwoThreads()
+    {
+        REQUIRE_SERVER();
+        Session s;
+        QVERIFY(s.Run(std::string("SELECT seq, IF(seq % 7 = 0, NULL, IF(seq % 5 = 0, '', "
+                                  "REPEAT(CHAR(65 + seq % 26), seq % 300))) FROM "
+                                  "quorvane_data.seq_1_to_30001"),
+                      true));
+        auto checked = s.q()->TakeBlock();
+        QVERIFY(checked);
+        const TCellBlock &block = checked->Block();
+        QCOMPARE(block.Rows, 30002);
+        for (int r = 0; r < s.q()->RowCount(); ++r)
+            for (int c = 0; c < 2; ++c) {
+                const std::uint32_t offset = block.Index[std::size_t(r + 1) * 2 + std::size_t(c)];
+                if (s.q()->IsNull(r, c)) {
+                    QCOMPARE(offset, TCellBlock::NullOffset);
+                    continue;
+                }
+                const std::string_view packed =
+                    offset == 0
+                        ? std::string_view()
+                        : cellblock::ReadEntry(block.Buffer.data(), block.Buffer.size(), offset)
+                              .value_or("<damaged>");
+                if (packed != s.q()->ValueBytes(r, c))
+                    QFAIL(qPrintable(QStringLiteral("row %1 column %2").arg(r).arg(c)));
+            }
+    }
+
+    // A second result that comes before the first is cleared is listed after it: both readable,
+    // row by row, until Clear.
+    void secondResultAppendedBeforeClear()
+    {
+        REQUIRE_SERVER();
+        Session s;
+        s.client.Query()->Clear();
+        s.client.Query()->Submit("SELECT seq, 'first' FROM quorvane_data.seq_1_to_3", "first");
+        s.client.Query()->Submit("SELECT seq * 10, 'second' FROM quorvane_data.seq_1_to_2",
+                                 "second");
+        s.client.ExecuteTasks();
+        TmySQLClientQuery *q = s.q();
+        QCOMPARE(q->RowCount(), 5);
+        QStringList rows;
+        for (int r = 0; r < q->RowCount(); ++r)
+            rows << QString::fromUtf8(q->ValueBytes(r, 0)) + QLatin1Char(' ') +
+                        QString::fromUtf8(q->ValueBytes(r, 1));
+        QCOMPARE(rows, QStringList({"1 first", "2 first", "3 first", "10 second", "20 second"}));
+        QCOMPARE(q->ValueLength(4, 1), std::size_t(6));
+        q->Clear();
+        QCOMPARE(q->RowCount(), 0);
     }
 
     void cleanupTestCase()
