@@ -285,6 +285,39 @@ using TmySQLResultBlock = TCellBlock;
 // ---------------------------------------------------------------------------------------------
 // Task record
 
+// What a task asks of the library. The numbers are the published ones (AddQueryTask and
+// AddDatabaseTask take them).
+enum class TmySQLTaskKind : std::uint8_t
+{
+    Connect = 0,     // mysql_init, mysql_connect
+    Close = 1,       // mysql_close
+    RealConnect = 2, // mysql_init, mysql_real_connect
+    SelectDatabase = 3,
+    CreateDatabase = 4,
+    DropDatabase = 5,
+    Modify = 6, // a statement whose result is not kept
+    Query = 7,  // a statement whose result is stored and read
+    ListDatabases = 8,
+    ListTables = 9,
+    ListFields = 10,
+    ListProcesses = 11,
+    Ping = 12,
+    Shutdown = 13,
+    Kill = 14,
+    Options = 15,
+    Refresh = 16,
+};
+constexpr int TaskKindCount = 17;
+constexpr bool IsConnect(TmySQLTaskKind kind)
+{
+    return kind == TmySQLTaskKind::Connect || kind == TmySQLTaskKind::RealConnect;
+}
+// Runs on an open connection without opening or closing it: may be cut off under the socket.
+constexpr bool IsStatement(TmySQLTaskKind kind)
+{
+    return !IsConnect(kind) && kind != TmySQLTaskKind::Close;
+}
+
 struct TmySQLClientTaskData
 {
     TmySQLClientTaskData() { ++FLive; }
@@ -296,7 +329,7 @@ struct TmySQLClientTaskData
     TmySQLClientTaskData &operator=(const TmySQLClientTaskData &) = delete;
 
     std::string TaskName; // at most 40 bytes
-    std::uint8_t TaskKind = 0;
+    TmySQLTaskKind TaskKind = TmySQLTaskKind::Connect;
     const char *Wild = nullptr;
     QStringList ResultList;
     std::string Table;
@@ -326,11 +359,12 @@ struct TmySQLClientTaskData
     std::string ErrorText;
     unsigned int ErrorNumber = 0;
 
-    // A statement with values to escape on the worker (kinds 6 and 7); SQL holds the text sent.
+    // A statement with values to escape on the worker (modify and query); SQL holds the text
+    // sent.
     std::optional<TmySQLStatement> Statement;
     // Rows changed by a statement that gave no result set; -1 when unknown.
     std::int64_t AffectedRows = -1;
-    // Kind 7: the stored result's row count, the entry of every RowMarkStep-th row (a row is
+    // A query: the stored result's row count, the entry of every RowMarkStep-th row (a row is
     // found from the mark before it in a few steps, for a sixty-fourth of the memory of one
     // entry per row), and the columns, gathered on the worker.
     static constexpr std::size_t RowMarkStep = 64;
@@ -338,7 +372,7 @@ struct TmySQLClientTaskData
     std::vector<MYSQL_ROW_OFFSET> RowMarks;
     MYSQL_ROW_OFFSET RowEntry(std::size_t row) const;
     std::vector<TmySQLFieldInfo> Fields;
-    // Kind 7: pack the result into Block as well.
+    // A query: pack the result into Block as well.
     bool Pack = false;
     std::unique_ptr<TCheckedCellBlock> Block;
     // The requester's result is released once its event returns (threaded delivery), decided
@@ -382,11 +416,11 @@ public:
     int AddCloseTask(const std::string &TaskName, TmySQLClientTaskCompleteEvent OnTaskComplete,
                      TmySQLClientTaskErrorEvent OnTaskError, TmySQLClientTask_OnComplete OnComplete,
                      TmySQLClientTask_OnError OnError);
-    int AddQueryTask(std::uint8_t Kind, const std::string &SQL, const std::string &TaskName,
+    int AddQueryTask(TmySQLTaskKind Kind, const std::string &SQL, const std::string &TaskName,
                      TmySQLClientTaskCompleteEvent OnTaskComplete,
                      TmySQLClientTaskErrorEvent OnTaskError, TmySQLClientTask_OnComplete OnComplete,
                      TmySQLClientTask_OnError OnError);
-    int AddDatabaseTask(std::uint8_t Kind, const std::string &Db, const std::string &TaskName,
+    int AddDatabaseTask(TmySQLTaskKind Kind, const std::string &Db, const std::string &TaskName,
                         TmySQLClientTaskCompleteEvent OnTaskComplete,
                         TmySQLClientTaskErrorEvent OnTaskError,
                         TmySQLClientTask_OnComplete OnComplete, TmySQLClientTask_OnError OnError);
@@ -450,8 +484,6 @@ public:
         std::condition_variable m_finished;
         std::thread m_watchdog;
     };
-    // The running kind of a direct call: cut off like a statement.
-    static constexpr int DirectCallKind = 100;
 
 private:
     friend class TmySQLClientTaskHandler;
@@ -488,8 +520,21 @@ private:
     std::deque<TmySQLClientTaskData *> FTaskList;
     bool FThreaded = true;
     bool FTerminated = false;
-    bool FBusy = false;    // some thread is using the connection
-    int FRunningKind = -1; // kind of the task being run, -1 when none
+    bool FBusy = false; // some thread is using the connection
+    // What holds the connection: nothing, a task of the queue, or a direct call.
+    enum class Holder
+    {
+        None,
+        Task,
+        DirectCall
+    };
+    Holder FHolder = Holder::None;
+    TmySQLTaskKind FRunningKind = TmySQLTaskKind::Connect; // of the task, while Holder::Task
+    bool runningStatementLocked() const
+    {
+        return FHolder == Holder::DirectCall ||
+               (FHolder == Holder::Task && IsStatement(FRunningKind));
+    }
     std::uint64_t FRunningSerial = 0, FLastSerial = 0;
     int FLeaseWaiters = 0; // direct calls waiting for the connection go first
     int FInlineRuns = 0;   // a thread is running the queue inline: the worker keeps off

@@ -146,7 +146,7 @@ void TmySQLClientQuery::addTask(std::unique_ptr<TmySQLClientTaskData> task,
                                 TmySQLClientTask_OnError OnError)
 {
     if (!FTaskHandler) return;
-    task->TaskKind = 7;
+    task->TaskKind = TmySQLTaskKind::Query;
     task->ClearAfterEvent = FTaskHandler->Threaded();
     // Completions still on their way when this object is released are dropped, not delivered.
     QPointer<TmySQLClientQuery> self(this);
@@ -389,7 +389,8 @@ void TmySQLClientUtility::SelectDatabaseWithHandlers(const std::string &Database
                                                      TmySQLClientTask_OnError OnError)
 {
     FTaskHandler->Thread()->AddDatabaseTask(
-        3, Database, TaskName, [this](QObject *s, TmySQLClientTaskData *t) { TaskComplete(s, t); },
+        TmySQLTaskKind::SelectDatabase, Database, TaskName,
+        [this](QObject *s, TmySQLClientTaskData *t) { TaskComplete(s, t); },
         [this](QObject *s, TmySQLClientTaskData *t, const QString &m) { TaskError(s, t, m); },
         std::move(OnComplete), std::move(OnError));
 }
@@ -397,13 +398,13 @@ void TmySQLClientUtility::SelectDatabaseWithHandlers(const std::string &Database
 void TmySQLClientUtility::TaskComplete(QObject *, TmySQLClientTaskData *Task)
 {
     if (!Task) return;
-    if (Task->TaskKind == 0 || Task->TaskKind == 2) {
+    if (IsConnect(Task->TaskKind)) {
         FServerInfo = QString::fromStdString(Task->ServerInfo);
         FHostInfo = QString::fromStdString(Task->HostInfo);
         FConnectedHost = QString::fromStdString(Task->Host);
         FStatAtConnect = QString::fromStdString(Task->StatText);
         FConnectionId = Task->ConnectionId;
-    } else if (Task->TaskKind == 1) {
+    } else if (Task->TaskKind == TmySQLTaskKind::Close) {
         FServerInfo.clear();
         FHostInfo.clear();
         FConnectedHost.clear();

@@ -114,7 +114,7 @@ Outcome runStatement(TmySQLClientTaskData *task, MYSQL *mysql)
         return missing(task, "mysql_real_query");
     // Any non-zero result is a failure, whatever its sign.
     if (task->ReturnCode != 0) return fail(task, mysql);
-    if (task->TaskKind == 6) {
+    if (task->TaskKind == TmySQLTaskKind::Modify) {
         if (mysql_affected_rows)
             task->AffectedRows = static_cast<std::int64_t>(mysql_affected_rows(mysql));
         drainResults(mysql);
@@ -146,16 +146,18 @@ Outcome runLibraryCalls(TmySQLClientTaskData *task, TmySQLConnection *connection
 {
     task->ResultSet = nullptr;
     task->ReturnCode = -1;
-    const std::uint8_t kind = task->TaskKind;
-    if (kind > 16) return Outcome::Unreported;
+    using K = TmySQLTaskKind;
+    const TmySQLTaskKind kind = task->TaskKind;
+    if (static_cast<int>(kind) >= TaskKindCount) return Outcome::Unreported;
     if (!connection) {
         task->ErrorText = "Not connected to a server.";
         return Outcome::Failed;
     }
-    if (kind == 0 || kind == 2) {
+    if (IsConnect(kind)) {
         if (!mysql_init) return missing(task, "mysql_init");
-        if (kind == 0 && !mysql_connect) return missing(task, "mysql_connect");
-        if (kind == 2 && !mysql_real_connect) return missing(task, "mysql_real_connect");
+        if (kind == K::Connect && !mysql_connect) return missing(task, "mysql_connect");
+        if (kind == K::RealConnect && !mysql_real_connect)
+            return missing(task, "mysql_real_connect");
         // The library allocates the structure; a connect starts from a fresh one each time.
         connection->Socket = -1;
         if (connection->Handle && mysql_close) mysql_close(connection->Handle);
@@ -170,7 +172,7 @@ Outcome runLibraryCalls(TmySQLClientTaskData *task, TmySQLConnection *connection
             mysql_options(connection->Handle, MYSQL_OPT_READ_TIMEOUT, &ReadTimeoutSeconds);
             mysql_options(connection->Handle, MYSQL_OPT_WRITE_TIMEOUT, &WriteTimeoutSeconds);
         }
-        if (kind == 0)
+        if (kind == K::Connect)
             task->ConnectResult = mysql_connect(connection->Handle, task->Host.c_str(),
                                                 task->User.c_str(), task->Passwd.c_str());
         else
@@ -186,7 +188,7 @@ Outcome runLibraryCalls(TmySQLClientTaskData *task, TmySQLConnection *connection
         if (mysql_thread_id) task->ConnectionId = mysql_thread_id(connection->Handle);
         return Outcome::Done;
     }
-    if (kind == 1) {
+    if (kind == K::Close) {
         connection->Socket = -1;
         if (connection->Handle && mysql_close) mysql_close(connection->Handle);
         connection->Handle = nullptr;
@@ -198,34 +200,35 @@ Outcome runLibraryCalls(TmySQLClientTaskData *task, TmySQLConnection *connection
         return Outcome::Failed;
     }
     switch (kind) {
-    case 3:
+    case K::SelectDatabase:
         if (!mysql_select_db) return missing(task, "mysql_select_db");
         task->ReturnCode = mysql_select_db(mysql, task->Db.c_str());
         return task->ReturnCode == 0 ? Outcome::Done : fail(task, mysql);
-    case 4:
+    case K::CreateDatabase:
         if (!mysql_create_db) return missing(task, "mysql_create_db");
         task->ReturnCode = mysql_create_db(mysql, task->Db.c_str());
         return task->ReturnCode == 0 ? Outcome::Done : fail(task, mysql);
-    case 5:
+    case K::DropDatabase:
         if (!mysql_drop_db) return missing(task, "mysql_drop_db");
         task->ReturnCode = mysql_drop_db(mysql, task->Db.c_str());
         return task->ReturnCode == 0 ? Outcome::Done : fail(task, mysql);
-    case 6:
-    case 7:
+    case K::Modify:
+    case K::Query:
         return runStatement(task, mysql);
-    case 8:
-    case 9:
-    case 11:
-        if (kind == 8 && !mysql_list_dbs) return missing(task, "mysql_list_dbs");
-        if (kind == 9 && !mysql_list_tables) return missing(task, "mysql_list_tables");
-        if (kind == 11 && !mysql_list_processes) return missing(task, "mysql_list_processes");
-        task->ResultSet = kind == 8   ? mysql_list_dbs(mysql, task->Wild)
-                          : kind == 9 ? mysql_list_tables(mysql, task->Wild)
-                                      : mysql_list_processes(mysql);
+    case K::ListDatabases:
+    case K::ListTables:
+    case K::ListProcesses:
+        if (kind == K::ListDatabases && !mysql_list_dbs) return missing(task, "mysql_list_dbs");
+        if (kind == K::ListTables && !mysql_list_tables) return missing(task, "mysql_list_tables");
+        if (kind == K::ListProcesses && !mysql_list_processes)
+            return missing(task, "mysql_list_processes");
+        task->ResultSet = kind == K::ListDatabases ? mysql_list_dbs(mysql, task->Wild)
+                          : kind == K::ListTables  ? mysql_list_tables(mysql, task->Wild)
+                                                   : mysql_list_processes(mysql);
         if (!task->ResultSet) return fail(task, mysql);
         addFirstColumns(task);
         return Outcome::Done;
-    case 10: {
+    case K::ListFields: {
         if (!mysql_list_fields) return missing(task, "mysql_list_fields");
         task->ResultSet = mysql_list_fields(mysql, task->Table.c_str(), task->Wild);
         if (!task->ResultSet) return fail(task, mysql);
@@ -237,26 +240,30 @@ Outcome runLibraryCalls(TmySQLClientTaskData *task, TmySQLConnection *connection
         }
         return Outcome::Done;
     }
-    case 12:
+    case K::Ping:
         if (!mysql_ping) return missing(task, "mysql_ping");
         task->ReturnCode = mysql_ping(mysql);
         break;
-    case 13:
+    case K::Shutdown:
         if (!mysql_shutdown) return missing(task, "mysql_shutdown");
         task->ReturnCode = mysql_shutdown(mysql, 0);
         break;
-    case 14:
+    case K::Kill:
         if (!mysql_kill) return missing(task, "mysql_kill");
         task->ReturnCode = mysql_kill(mysql, task->ProcessId);
         break;
-    case 15:
+    case K::Options:
         if (!mysql_options) return missing(task, "mysql_options");
         task->ReturnCode = mysql_options(mysql, task->Option, task->OptionArg);
         break;
-    case 16:
+    case K::Refresh:
         if (!mysql_refresh) return missing(task, "mysql_refresh");
         task->ReturnCode = mysql_refresh(mysql, task->RefreshOptions);
         break;
+    case K::Connect:
+    case K::RealConnect:
+    case K::Close:
+        break; // handled above
     }
     return task->ReturnCode == 0 ? Outcome::Done : fail(task, mysql);
 }
@@ -275,7 +282,7 @@ Outcome runGuarded(TmySQLClientTaskData *task, TmySQLConnection *connection)
 
 bool isConnect(const TmySQLClientTaskData *task)
 {
-    return task->TaskKind == 0 || task->TaskKind == 2;
+    return IsConnect(task->TaskKind);
 }
 } // namespace
 
@@ -344,7 +351,7 @@ void TmySQLClientThread::Stop()
         std::unique_lock<std::mutex> lock(FLock);
         FTerminated = true;
         FWake.notify_all();
-        if (FBusy && FRunningKind >= 3) {
+        if (FBusy && runningStatementLocked()) {
             // A statement still on the server: give it the grace period, then cut it off.
             if (!FIdle.wait_for(lock, std::chrono::milliseconds(CloseGraceMilliseconds),
                                 [this] { return !FBusy; }))
@@ -364,7 +371,7 @@ void TmySQLClientThread::interruptLocked()
 {
     // Only under a statement: a connect or a close task may be opening or closing this socket,
     // and a statement task never does, so the number cannot belong to another file by now.
-    if (!FBusy || FRunningKind < 3 || !FMySQL) return;
+    if (!FBusy || !runningStatementLocked() || !FMySQL) return;
     const int socket = FMySQL->Socket.load();
     if (socket >= 0) ::shutdown(socket, SHUT_RDWR);
 }
@@ -410,7 +417,7 @@ int TmySQLClientThread::AddTask(std::unique_ptr<TmySQLClientTaskData> task)
         // Ahead of every waiting request, but behind the last waiting close.
         auto at = FTaskList.begin();
         for (auto it = FTaskList.begin(); it != FTaskList.end(); ++it)
-            if ((*it)->TaskKind == 1) at = std::next(it);
+            if ((*it)->TaskKind == TmySQLTaskKind::Close) at = std::next(it);
         const auto position = static_cast<int>(at - FTaskList.begin());
         FTaskList.insert(at, task.release());
         return position;
@@ -430,7 +437,7 @@ void TmySQLClientThread::AddConnectTask(const std::string &Host, const std::stri
 {
     auto task = newTask(TaskName, std::move(OnTaskComplete), std::move(OnTaskError),
                         std::move(OnComplete), std::move(OnError));
-    task->TaskKind = 2;
+    task->TaskKind = TmySQLTaskKind::RealConnect;
     task->Host = Host;
     task->User = User;
     task->Passwd = Passwd;
@@ -449,11 +456,11 @@ int TmySQLClientThread::AddCloseTask(const std::string &TaskName,
 {
     auto task = newTask(TaskName, std::move(OnTaskComplete), std::move(OnTaskError),
                         std::move(OnComplete), std::move(OnError));
-    task->TaskKind = 1;
+    task->TaskKind = TmySQLTaskKind::Close;
     return AddTask(std::move(task));
 }
 
-int TmySQLClientThread::AddQueryTask(std::uint8_t Kind, const std::string &SQL,
+int TmySQLClientThread::AddQueryTask(TmySQLTaskKind Kind, const std::string &SQL,
                                      const std::string &TaskName,
                                      TmySQLClientTaskCompleteEvent OnTaskComplete,
                                      TmySQLClientTaskErrorEvent OnTaskError,
@@ -467,7 +474,7 @@ int TmySQLClientThread::AddQueryTask(std::uint8_t Kind, const std::string &SQL,
     return AddTask(std::move(task));
 }
 
-int TmySQLClientThread::AddDatabaseTask(std::uint8_t Kind, const std::string &Db,
+int TmySQLClientThread::AddDatabaseTask(TmySQLTaskKind Kind, const std::string &Db,
                                         const std::string &TaskName,
                                         TmySQLClientTaskCompleteEvent OnTaskComplete,
                                         TmySQLClientTaskErrorEvent OnTaskError,
@@ -502,7 +509,7 @@ bool TmySQLClientThread::Busy() const
 bool TmySQLClientThread::ConnectPending() const
 {
     std::lock_guard<std::mutex> lock(FLock);
-    if (FRunningKind == 0 || FRunningKind == 2) return true;
+    if (FHolder == Holder::Task && IsConnect(FRunningKind)) return true;
     for (const TmySQLClientTaskData *task : FTaskList)
         if (isConnect(task)) return true;
     for (const auto &mail : FMailbox)
@@ -513,7 +520,7 @@ bool TmySQLClientThread::ConnectPending() const
 bool TmySQLClientThread::Idle() const
 {
     std::lock_guard<std::mutex> lock(FLock);
-    return FTaskList.empty() && FRunningKind < 0;
+    return FTaskList.empty() && FHolder == Holder::None;
 }
 
 int TmySQLClientThread::MailCount() const
@@ -556,6 +563,7 @@ void TmySQLClientThread::ClearTasks()
 void TmySQLClientThread::takeTask(TmySQLClientTaskData *task)
 {
     FBusy = true;
+    FHolder = Holder::Task;
     FRunningKind = task->TaskKind;
     FRunningSerial = ++FLastSerial;
 }
@@ -565,7 +573,7 @@ void TmySQLClientThread::releaseConnection()
     {
         std::lock_guard<std::mutex> lock(FLock);
         FBusy = false;
-        FRunningKind = -1;
+        FHolder = Holder::None;
     }
     FIdle.notify_all();
     FWake.notify_all();
@@ -585,7 +593,7 @@ TmySQLClientThread::Lease::Lease(TmySQLClientThread *thread) : m_thread(thread)
         return;
     }
     m_thread->FBusy = true;
-    m_thread->FRunningKind = DirectCallKind;
+    m_thread->FHolder = Holder::DirectCall;
     // The call runs on the caller's thread; this one cuts it off if the server does not answer.
     m_watchdog = std::thread([this] {
         std::unique_lock<std::mutex> lock(m_thread->FLock);
@@ -654,7 +662,7 @@ void TmySQLClientThread::Execute()
             postWakeUp(message);
         }
         FBusy = false;
-        FRunningKind = -1;
+        FHolder = Holder::None;
         FIdle.notify_all();
     }
     lock.unlock();
@@ -917,7 +925,7 @@ void TmySQLClientTaskHandler::WndProc(int Msg, TmySQLClientTaskData *Task)
         }
         return;
     }
-    const std::uint8_t kind = task->TaskKind;
+    const TmySQLTaskKind kind = task->TaskKind;
     if (FThread->FOnStatus) {
         // The step may free the task, so the report takes what it needs first.
         const TmySQLClientTask_OnStatus report = FThread->FOnStatus;
@@ -935,7 +943,7 @@ void TmySQLClientTaskHandler::WndProc(int Msg, TmySQLClientTaskData *Task)
     }
     if (FThread->FOnStatus && FThread->TaskCount() == 0) {
         const TmySQLClientTask_OnStatus after = FThread->FOnStatus;
-        if (kind == 1)
+        if (kind == TmySQLTaskKind::Close)
             after(this, stNotConnected, QStringLiteral("[Session Closed]"), 0);
         else
             after(this, stIdle, QStringLiteral("[Idle]"), 0);

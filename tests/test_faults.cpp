@@ -57,6 +57,20 @@ public:
     {
         if (pid() > 0) ::kill(pid(), sig);
     }
+    // Stops the server and waits until the kernel says it is stopped.
+    bool pause() const
+    {
+        signal(SIGSTOP);
+        return QTest::qWaitFor(
+            [this] {
+                QFile stat(QStringLiteral("/proc/%1/stat").arg(pid()));
+                if (!stat.open(QIODevice::ReadOnly)) return false;
+                const QByteArray line = stat.readAll();
+                const int close = line.lastIndexOf(')');
+                return close > 0 && line.mid(close + 2, 1) == "T";
+            },
+            5000);
+    }
     QByteArray settings() const
     {
         Server s;
@@ -74,6 +88,20 @@ public:
 
 private:
     QTemporaryDir m_dir;
+};
+
+// The server stopped for as long as this lives: resumed whatever the test does meanwhile, a
+// failed check included.
+class Stopped
+{
+public:
+    explicit Stopped(const PrivateServer &server) : m_server(server) { ok = m_server.pause(); }
+    ~Stopped() { resume(); }
+    void resume() const { m_server.signal(SIGCONT); }
+    bool ok = false;
+
+private:
+    const PrivateServer &m_server;
 };
 
 // Counts ticks of a 10 ms timer on the window thread.
@@ -220,7 +248,7 @@ private Q_SLOTS:
         Heartbeat beat;
         sendConsole(*c, QStringLiteral("SELECT seq, REPEAT('x', 200) FROM seq_1_to_3000000"));
         QTest::qWait(100);
-        m_server.signal(SIGSTOP);
+        Stopped stopped(m_server);
         QTest::qWait(500);
         QVERIFY2(beat.ticks > 20, "the window thread stopped answering");
         // The worker waits on a server that says nothing: Disconnect cuts it off.
@@ -228,7 +256,7 @@ private Q_SLOTS:
         QCOMPARE(c->w->PanelText(1), QStringLiteral("Connection closed"));
         QVERIFY(lostConnection(c->w->PanelText(5)) ||
                 c->w->PanelText(5).contains(QStringLiteral("Error")));
-        m_server.signal(SIGCONT);
+        stopped.resume();
         c->program->login->login_connect->click();
         QTRY_COMPARE_WITH_TIMEOUT(c->w->PanelText(1), QStringLiteral("Connected"), 10000);
     }
@@ -240,13 +268,12 @@ private Q_SLOTS:
         QVERIFY(c->waitConnected());
         sendConsole(*c, QStringLiteral("SELECT SLEEP(1), seq FROM seq_1_to_3"));
         QTest::qWait(50);
-        m_server.signal(SIGSTOP);
+        Stopped stopped(m_server);
         QTest::qWait(200);
         QVERIFY(timed([&] {
                     c->w->close();
                     c.reset();
                 }) < 5000);
-        m_server.signal(SIGCONT);
     }
 
     void connectionKilledBetweenTwoRequests()
@@ -349,7 +376,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(connected, 10000);
         TmySQLClientThread *worker = client.TaskHandler()->Thread();
 
-        m_server.signal(SIGSTOP);
+        Stopped stopped(m_server);
         std::atomic<int> idleDuringCall{-1};
         std::atomic<bool> returned{false};
         // Resumes the server once the call is back, or after 10 s whatever happens, so a call
@@ -359,12 +386,13 @@ private Q_SLOTS:
             idleDuringCall = worker->Idle() ? 1 : 0;
             for (int i = 0; i < 180 && !returned; ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            m_server.signal(SIGCONT);
+            stopped.resume();
         });
         QString stat;
         const qint64 ms = timed([&] { stat = client.Utility()->Stat(); });
         returned = true;
         helper.join();
+        QVERIFY(stopped.ok);
         QVERIFY2(ms < CloseGraceMilliseconds + 2000, qPrintable(QString::number(ms)));
         QVERIFY2(!stat.contains(QStringLiteral("Uptime")) && !stat.isEmpty(), qPrintable(stat));
         QCOMPARE(idleDuringCall.load(), 0);
