@@ -489,9 +489,12 @@ private:
     friend class TmySQLClientTaskHandler;
     friend void StopAllWorkers();
     void Execute();
-    void RunTask(TmySQLClientTaskData *task); // inline: runs it and calls its steps directly
-    void NotifyComplete(TmySQLClientTaskData *task);
-    void NotifyError(TmySQLClientTaskData *task);
+    // Inline: runs it and calls its steps directly.
+    void RunTask(std::unique_ptr<TmySQLClientTaskData> task);
+    // Hand the task to its step, which owns it from then on (the published step events take the
+    // record itself); without a step it is freed here.
+    void NotifyComplete(std::unique_ptr<TmySQLClientTaskData> task);
+    void NotifyError(std::unique_ptr<TmySQLClientTaskData> task);
     std::unique_ptr<TmySQLClientTaskData> newTask(const std::string &TaskName,
                                                   TmySQLClientTaskCompleteEvent OnTaskComplete,
                                                   TmySQLClientTaskErrorEvent OnTaskError,
@@ -517,7 +520,7 @@ private:
     mutable std::mutex FLock;
     std::condition_variable FWake; // the worker waits here
     std::condition_variable FIdle; // waits for the connection to be free
-    std::deque<TmySQLClientTaskData *> FTaskList;
+    std::deque<std::unique_ptr<TmySQLClientTaskData>> FTaskList;
     bool FThreaded = true;
     bool FTerminated = false;
     bool FBusy = false; // some thread is using the connection
@@ -542,7 +545,7 @@ private:
     // The hidden window's message queue: finished tasks with their message number, in the order
     // the worker finished them. One posted event tells the window that mail is waiting, so a
     // burst of finished tasks costs one wake-up of the window thread, not one each.
-    std::deque<std::pair<int, TmySQLClientTaskData *>> FMailbox;
+    std::deque<std::pair<int, std::unique_ptr<TmySQLClientTaskData>>> FMailbox;
     bool FMailPosted = false;
     // The wake-up events are made on the window thread and handed to the worker under FLock, so
     // every access to them is ordered by a lock the thread sanitizer sees (Qt's own queue lock
@@ -590,7 +593,7 @@ public:
     // The window's wake-up event: answered, then every waiting message delivered.
     void WakeUp();
     // The message procedure: one finished task (1025 done, 1026 failed).
-    void WndProc(int Msg, TmySQLClientTaskData *Task);
+    void WndProc(int Msg, std::unique_ptr<TmySQLClientTaskData> Task);
 
     // True while a delivery or an inline run of this handler is on the call stack: its owner is
     // then being destroyed from inside one of its own events and must not free it at once.
@@ -657,7 +660,7 @@ public:
                                      bool Pack, TmySQLClientTask_OnComplete OnComplete,
                                      TmySQLClientTask_OnError OnError);
 
-    TmySQLClientTaskData *Task() const { return FHeld.Task; }
+    TmySQLClientTaskData *Task() const { return FHeld.Task.get(); }
     int RowCount() const { return static_cast<int>(FHeld.RowCount); }
     int FieldCount() const;
     QString FieldName(int Index);
@@ -693,10 +696,10 @@ private:
     // event loop run) gets a fresh one, and the outer handler's comes back when it returns.
     struct Held
     {
-        TmySQLClientTaskData *Task = nullptr;
+        std::unique_ptr<TmySQLClientTaskData> Task;
         // Tasks still backing listed rows when a new result arrived before Clear.
-        std::vector<TmySQLClientTaskData *> Older;
-        // The listed rows: runs of consecutive rows of one task each, in order.
+        std::vector<std::unique_ptr<TmySQLClientTaskData>> Older;
+        // The listed rows: runs of consecutive rows of one task each (owned above), in order.
         struct Run
         {
             TmySQLClientTaskData *Task;

@@ -94,10 +94,7 @@ TmySQLClientQuery::~TmySQLClientQuery()
 
 void TmySQLClientQuery::Held::Release()
 {
-    delete Task;
-    Task = nullptr;
-    for (TmySQLClientTaskData *older : Older)
-        delete older;
+    Task.reset();
     Older.clear();
     FieldNames.clear();
     FieldNamesLoaded = false;
@@ -179,9 +176,9 @@ void TmySQLClientQuery::TaskComplete(QObject *, TmySQLClientTaskData *Task)
         outer.emplace(std::move(FHeld));
         FHeld = Held();
     } else if (FHeld.Task) {
-        FHeld.Older.push_back(FHeld.Task); // its rows stay listed, so its memory stays
+        FHeld.Older.push_back(std::move(FHeld.Task)); // its rows stay listed, so its memory stays
     }
-    FHeld.Task = Task;
+    FHeld.Task.reset(Task);
     FHeld.FieldNames.clear();
     FHeld.FieldNamesLoaded = false;
     QPointer<TmySQLClientQuery> self(this);
@@ -195,21 +192,17 @@ void TmySQLClientQuery::TaskComplete(QObject *, TmySQLClientTaskData *Task)
         const bool clearAfter = Task->ClearAfterEvent;
         ++FEventDepth;
         if (event) event(this);
-        if (!self) {
-            // The handler closed the connection, which released this object; the result of an
-            // outer handler, kept aside for it, goes too.
-            if (outer) outer->Release();
-            return;
-        }
+        // The handler closed the connection, which released this object; the result of an
+        // outer handler, kept aside here, goes with this frame.
+        if (!self) return;
         --FEventDepth;
         if (clearAfter) Clear();
     }
     if (outer) {
         // What this result left held stays backed until the outer result is cleared.
-        if (FHeld.Task) outer->Older.push_back(FHeld.Task);
-        outer->Older.insert(outer->Older.end(), FHeld.Older.begin(), FHeld.Older.end());
-        FHeld.Task = nullptr;
-        FHeld.Older.clear();
+        if (FHeld.Task) outer->Older.push_back(std::move(FHeld.Task));
+        for (auto &older : FHeld.Older)
+            outer->Older.push_back(std::move(older));
         FHeld = std::move(*outer);
     }
 }

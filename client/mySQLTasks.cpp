@@ -332,13 +332,7 @@ TmySQLClientThread::~TmySQLClientThread()
         auto &list = workers().list;
         list.erase(std::remove(list.begin(), list.end(), this), list.end());
     }
-    Stop(); // a task being run is finished first
-    for (TmySQLClientTaskData *task : FTaskList)
-        delete task;
-    FTaskList.clear();
-    for (auto &mail : FMailbox)
-        delete mail.second;
-    FMailbox.clear();
+    Stop(); // a task being run is finished first; waiting tasks and reports go with the queue
     for (QEvent *&spare : FSpareEvents) {
         delete spare;
         spare = nullptr;
@@ -419,10 +413,10 @@ int TmySQLClientThread::AddTask(std::unique_ptr<TmySQLClientTaskData> task)
         for (auto it = FTaskList.begin(); it != FTaskList.end(); ++it)
             if ((*it)->TaskKind == TmySQLTaskKind::Close) at = std::next(it);
         const auto position = static_cast<int>(at - FTaskList.begin());
-        FTaskList.insert(at, task.release());
+        FTaskList.insert(at, std::move(task));
         return position;
     }
-    FTaskList.push_back(task.release());
+    FTaskList.push_back(std::move(task));
     return static_cast<int>(FTaskList.size()) - 1;
 }
 
@@ -510,10 +504,10 @@ bool TmySQLClientThread::ConnectPending() const
 {
     std::lock_guard<std::mutex> lock(FLock);
     if (FHolder == Holder::Task && IsConnect(FRunningKind)) return true;
-    for (const TmySQLClientTaskData *task : FTaskList)
-        if (isConnect(task)) return true;
+    for (const auto &task : FTaskList)
+        if (isConnect(task.get())) return true;
     for (const auto &mail : FMailbox)
-        if (isConnect(mail.second)) return true;
+        if (isConnect(mail.second.get())) return true;
     return false;
 }
 
@@ -551,13 +545,12 @@ void TmySQLClientThread::Wake()
 
 void TmySQLClientThread::ClearTasks()
 {
-    std::deque<TmySQLClientTaskData *> waiting;
+    std::deque<std::unique_ptr<TmySQLClientTaskData>> waiting;
     {
         std::lock_guard<std::mutex> lock(FLock);
         waiting.swap(FTaskList);
     }
-    for (TmySQLClientTaskData *task : waiting)
-        delete task;
+    // Freed outside the lock: a record frees its result through the library.
 }
 
 void TmySQLClientThread::takeTask(TmySQLClientTaskData *task)
@@ -639,26 +632,24 @@ void TmySQLClientThread::Execute()
         });
         FSleeping = false;
         if (FTerminated) break;
-        TmySQLClientTaskData *task = FTaskList.front();
+        std::unique_ptr<TmySQLClientTaskData> task = std::move(FTaskList.front());
         FTaskList.pop_front();
-        takeTask(task);
+        takeTask(task.get());
         lock.unlock();
 
         if (!threadReady && MySQLLibHandle && mysql_thread_init) {
             mysql_thread_init();
             threadReady = true;
         }
-        const Outcome outcome = runGuarded(task, FMySQL);
+        const Outcome outcome = runGuarded(task.get(), FMySQL);
 
         lock.lock();
         // Queued under the lock and before the connection is free, so that whoever takes the
         // connection next finds this report already waiting, and the window thread (which takes
         // the lock to read the mailbox) sees everything written into the task.
-        if (outcome == Outcome::Unreported) {
-            delete task;
-        } else {
+        if (outcome != Outcome::Unreported) {
             const int message = outcome == Outcome::Done ? WM_TASK_DONE : WM_TASK_FAILED;
-            FMailbox.emplace_back(message, task);
+            FMailbox.emplace_back(message, std::move(task));
             postWakeUp(message);
         }
         FBusy = false;
@@ -696,37 +687,32 @@ void TmySQLClientThread::RunAll(bool cutOff)
             lock.unlock();
             continue;
         }
-        TmySQLClientTaskData *task = FTaskList.front();
+        std::unique_ptr<TmySQLClientTaskData> task = std::move(FTaskList.front());
         FTaskList.pop_front();
-        takeTask(task);
+        takeTask(task.get());
         lock.unlock();
-        RunTask(task);
+        RunTask(std::move(task));
     }
 }
 
-void TmySQLClientThread::RunTask(TmySQLClientTaskData *task)
+void TmySQLClientThread::RunTask(std::unique_ptr<TmySQLClientTaskData> task)
 {
-    const Outcome outcome = runGuarded(task, FMySQL);
+    const Outcome outcome = runGuarded(task.get(), FMySQL);
     releaseConnection(); // the steps below may run the queue again
     if (outcome == Outcome::Done)
-        NotifyComplete(task);
+        NotifyComplete(std::move(task));
     else if (outcome == Outcome::Failed)
-        NotifyError(task);
-    else
-        delete task;
+        NotifyError(std::move(task));
 }
 
-void TmySQLClientThread::NotifyComplete(TmySQLClientTaskData *task)
+void TmySQLClientThread::NotifyComplete(std::unique_ptr<TmySQLClientTaskData> task)
 {
     const bool reports = static_cast<bool>(FOnStatus);
     const QString name = reports ? QString::fromStdString(task->TaskName) : QString();
     const int left = reports ? TaskCount() : 0;
     TmySQLClientTaskHandler *handler = FHandler;
     const TmySQLClientTaskCompleteEvent step = std::move(task->OnTaskComplete);
-    if (step)
-        step(this, task); // the step owns the task from here
-    else
-        delete task;
+    if (step) step(this, task.release());
     if (handler->FAbandoned) return;
     const auto done = FOnTaskDone;
     if (done) done(this);
@@ -735,13 +721,11 @@ void TmySQLClientThread::NotifyComplete(TmySQLClientTaskData *task)
     if (status) status(this, stActive, name, left);
 }
 
-void TmySQLClientThread::NotifyError(TmySQLClientTaskData *task)
+void TmySQLClientThread::NotifyError(std::unique_ptr<TmySQLClientTaskData> task)
 {
     const TmySQLClientTaskErrorEvent step = std::move(task->OnTaskError);
-    if (step)
-        step(this, task, QString::fromStdString(task->ErrorText));
-    else
-        delete task;
+    const QString text = QString::fromStdString(task->ErrorText);
+    if (step) step(this, task.release(), text);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -869,13 +853,11 @@ void TmySQLClientTaskHandler::MailTimer()
 
 void TmySQLClientTaskHandler::DropPostedMessages()
 {
-    std::deque<std::pair<int, TmySQLClientTaskData *>> dropped;
+    std::deque<std::pair<int, std::unique_ptr<TmySQLClientTaskData>>> dropped;
     {
         std::lock_guard<std::mutex> lock(FThread->FLock);
         dropped.swap(FThread->FMailbox);
     }
-    for (auto &mail : dropped)
-        delete mail.second;
 }
 
 void TmySQLClientTaskHandler::WakeUp()
@@ -897,25 +879,24 @@ void TmySQLClientTaskHandler::DeliverMessages()
         ++FThread->FDeliveries;
     }
     while (!FAbandoned) {
-        std::pair<int, TmySQLClientTaskData *> mail;
+        std::pair<int, std::unique_ptr<TmySQLClientTaskData>> mail;
         {
             std::lock_guard<std::mutex> lock(FThread->FLock);
             if (FThread->FMailbox.empty()) break;
-            mail = FThread->FMailbox.front();
+            mail = std::move(FThread->FMailbox.front());
             FThread->FMailbox.pop_front();
             // The step below may wait in an event loop of its own for a later result: what is
             // waiting already gets a wake-up that such a loop answers.
             if (!FThread->FMailbox.empty()) FThread->postWakeUp(FThread->FMailbox.front().first);
         }
-        WndProc(mail.first, mail.second);
+        WndProc(mail.first, std::move(mail.second));
     }
     std::lock_guard<std::mutex> lock(FThread->FLock);
     --FThread->FDeliveries;
 }
 
-void TmySQLClientTaskHandler::WndProc(int Msg, TmySQLClientTaskData *Task)
+void TmySQLClientTaskHandler::WndProc(int Msg, std::unique_ptr<TmySQLClientTaskData> task)
 {
-    std::unique_ptr<TmySQLClientTaskData> task(Task);
     if (!task) return;
     if (Msg == WM_TASK_FAILED) {
         TmySQLClientTaskErrorEvent step = std::move(task->OnTaskError);
