@@ -495,7 +495,8 @@ private:
     // record itself); without a step it is freed here.
     void NotifyComplete(std::unique_ptr<TmySQLClientTaskData> task);
     void NotifyError(std::unique_ptr<TmySQLClientTaskData> task);
-    std::unique_ptr<TmySQLClientTaskData> newTask(const std::string &TaskName,
+    // A task of that kind with its name and events: what every Add*Task starts from.
+    std::unique_ptr<TmySQLClientTaskData> newTask(TmySQLTaskKind Kind, const std::string &TaskName,
                                                   TmySQLClientTaskCompleteEvent OnTaskComplete,
                                                   TmySQLClientTaskErrorEvent OnTaskError,
                                                   TmySQLClientTask_OnComplete OnComplete,

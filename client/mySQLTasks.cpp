@@ -391,11 +391,12 @@ void TmySQLClientThread::CutOff(std::uint64_t serial)
 }
 
 std::unique_ptr<TmySQLClientTaskData> TmySQLClientThread::newTask(
-    const std::string &TaskName, TmySQLClientTaskCompleteEvent OnTaskComplete,
+    TmySQLTaskKind Kind, const std::string &TaskName, TmySQLClientTaskCompleteEvent OnTaskComplete,
     TmySQLClientTaskErrorEvent OnTaskError, TmySQLClientTask_OnComplete OnComplete,
     TmySQLClientTask_OnError OnError)
 {
     auto task = std::make_unique<TmySQLClientTaskData>();
+    task->TaskKind = Kind;
     task->TaskName = CutTaskName(TaskName);
     task->OnTaskComplete = std::move(OnTaskComplete);
     task->OnTaskError = std::move(OnTaskError);
@@ -429,9 +430,8 @@ void TmySQLClientThread::AddConnectTask(const std::string &Host, const std::stri
                                         TmySQLClientTask_OnComplete OnComplete,
                                         TmySQLClientTask_OnError OnError)
 {
-    auto task = newTask(TaskName, std::move(OnTaskComplete), std::move(OnTaskError),
-                        std::move(OnComplete), std::move(OnError));
-    task->TaskKind = TmySQLTaskKind::RealConnect;
+    auto task = newTask(TmySQLTaskKind::RealConnect, TaskName, std::move(OnTaskComplete),
+                        std::move(OnTaskError), std::move(OnComplete), std::move(OnError));
     task->Host = Host;
     task->User = User;
     task->Passwd = Passwd;
@@ -448,9 +448,8 @@ int TmySQLClientThread::AddCloseTask(const std::string &TaskName,
                                      TmySQLClientTask_OnComplete OnComplete,
                                      TmySQLClientTask_OnError OnError)
 {
-    auto task = newTask(TaskName, std::move(OnTaskComplete), std::move(OnTaskError),
-                        std::move(OnComplete), std::move(OnError));
-    task->TaskKind = TmySQLTaskKind::Close;
+    auto task = newTask(TmySQLTaskKind::Close, TaskName, std::move(OnTaskComplete),
+                        std::move(OnTaskError), std::move(OnComplete), std::move(OnError));
     return AddTask(std::move(task));
 }
 
@@ -461,9 +460,8 @@ int TmySQLClientThread::AddQueryTask(TmySQLTaskKind Kind, const std::string &SQL
                                      TmySQLClientTask_OnComplete OnComplete,
                                      TmySQLClientTask_OnError OnError)
 {
-    auto task = newTask(TaskName, std::move(OnTaskComplete), std::move(OnTaskError),
+    auto task = newTask(Kind, TaskName, std::move(OnTaskComplete), std::move(OnTaskError),
                         std::move(OnComplete), std::move(OnError));
-    task->TaskKind = Kind;
     task->SQL = SQL;
     return AddTask(std::move(task));
 }
@@ -475,9 +473,8 @@ int TmySQLClientThread::AddDatabaseTask(TmySQLTaskKind Kind, const std::string &
                                         TmySQLClientTask_OnComplete OnComplete,
                                         TmySQLClientTask_OnError OnError)
 {
-    auto task = newTask(TaskName, std::move(OnTaskComplete), std::move(OnTaskError),
+    auto task = newTask(Kind, TaskName, std::move(OnTaskComplete), std::move(OnTaskError),
                         std::move(OnComplete), std::move(OnError));
-    task->TaskKind = Kind;
     task->Db = Db;
     return AddTask(std::move(task));
 }
