@@ -193,6 +193,17 @@ private:
     std::unique_ptr<ProgramFolder> m_folder;
     PrivateServer m_server;
 
+    // A threaded component set up for the private server.
+    void toPrivate(TmySQLClient &client) const
+    {
+        Server s;
+        client.setHostname(QStringLiteral("127.0.0.1"));
+        client.setUsername(s.user);
+        client.setPassword(s.password);
+        client.setPort(m_server.port);
+        client.setThreaded(true);
+    }
+
     // The program connected to the private server through "-autol".
     std::unique_ptr<Connected> connectToPrivate()
     {
@@ -364,12 +375,7 @@ private Q_SLOTS:
     {
         REQUIRE_SERVER();
         TmySQLClient client;
-        Server s;
-        client.setHostname(QStringLiteral("127.0.0.1"));
-        client.setUsername(s.user);
-        client.setPassword(s.password);
-        client.setPort(m_server.port);
-        client.setThreaded(true);
+        toPrivate(client);
         bool connected = false;
         client.OnConnect = [&](QObject *) { connected = true; };
         client.Connect();
@@ -399,11 +405,7 @@ private Q_SLOTS:
 
         // Behind a healthy long statement: no lease, and the statement finishes untouched.
         TmySQLClient second;
-        second.setHostname(QStringLiteral("127.0.0.1"));
-        second.setUsername(s.user);
-        second.setPassword(s.password);
-        second.setPort(m_server.port);
-        second.setThreaded(true);
+        toPrivate(second);
         bool secondConnected = false;
         QString result, error;
         second.OnConnect = [&](QObject *) { secondConnected = true; };
