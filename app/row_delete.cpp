@@ -12,6 +12,8 @@ enum FieldType : int
     TypeShort = 2,
     TypeLong = 3,
     TypeLongLong = 8,
+    TypeFloat = 4,
+    TypeDouble = 5,
     TypeInt24 = 9,
     TypeVarchar = 15,
     TypeVarString = 253,
@@ -45,10 +47,10 @@ bool isCharsetName(std::string_view name)
     });
 }
 
-bool sentAsStored(const Target &target, const TmySQLFieldInfo &field)
+bool sentAsStored(const Key &key, const TmySQLFieldInfo &field)
 {
-    return field.CharsetNr == BinaryCharset || !target.ResultsCharset ||
-           target.ResultsCharset->empty() || *target.ResultsCharset == "binary";
+    return field.CharsetNr == BinaryCharset || !key.Charset || key.Charset->empty() ||
+           *key.Charset == "binary";
 }
 
 } // namespace
@@ -68,42 +70,39 @@ TmySQLStatement KeyQuery(const std::string &database, const std::string &table)
     return statement;
 }
 
-bool TakeKeyAnswer(Target &target,
-                   const std::vector<std::pair<std::string, std::optional<std::string>>> &rows)
+Key ReadKeyAnswer(const std::vector<std::pair<std::string, std::optional<std::string>>> &rows)
 {
-    target.KeyKnown = false;
-    target.KeyColumns.clear();
-    target.ResultsCharset.reset();
+    Key key;
     bool charsetSeen = false;
-    std::vector<std::string> keys;
     for (const auto &[kind, value] : rows) {
         if (kind == "cs" && !charsetSeen) {
             charsetSeen = true;
-            target.ResultsCharset = value.value_or(std::string());
+            key.Charset = value.value_or(std::string());
         } else if (kind == "key" && value) {
-            keys.push_back(*value);
+            key.Columns.push_back(*value);
         } else {
-            target.ResultsCharset.reset();
-            return false;
+            return {};
         }
     }
-    if (!charsetSeen) return false;
-    target.KeyColumns = std::move(keys);
-    target.KeyKnown = true;
-    return true;
+    if (!charsetSeen) return {};
+    key.Known = true;
+    return key;
 }
 
 std::vector<int> ComparedColumns(const Target &target)
 {
     std::vector<int> columns;
     const int count = static_cast<int>(target.Fields.size());
-    if (target.KeyKnown && !target.KeyColumns.empty()) {
-        for (const std::string &key : target.KeyColumns) {
+    if (target.TableKey.Known && !target.TableKey.Columns.empty()) {
+        for (const std::string &key : target.TableKey.Columns) {
             int found = -1;
             for (int c = 0; c < count && found < 0; ++c)
                 if (target.Fields[static_cast<std::size_t>(c)].Name == key) found = c;
-            if (found < 0) {
-                // Part of the key is not in the result: it cannot tell the rows apart.
+            // Part of the key is not in the result, or a key column is approximate (the text the
+            // server sends for a FLOAT does not tell 0.1 from 0.1000001): the key cannot tell
+            // the rows apart.
+            const int type = found < 0 ? 0 : target.Fields[static_cast<std::size_t>(found)].Type;
+            if (found < 0 || type == TypeFloat || type == TypeDouble) {
                 columns.clear();
                 break;
             }
@@ -123,8 +122,8 @@ std::optional<TmySQLStatement> Build(const Target &target, const CellReader &cel
         return std::nullopt;
     };
     if (target.Table.empty() || target.Fields.empty()) return refuse("No row selected");
-    if (!target.KeyKnown) return refuse("The table's key is not known yet");
-    const std::optional<std::string> &charset = target.ResultsCharset;
+    if (!target.TableKey.Known) return refuse("The table's key is not known yet");
+    const std::optional<std::string> &charset = target.TableKey.Charset;
     if (charset && !charset->empty() && !isCharsetName(*charset))
         return refuse("The result's character set is not known");
 
@@ -141,7 +140,7 @@ std::optional<TmySQLStatement> Build(const Target &target, const CellReader &cel
             statement.Identifier(field.Name).Text(" IS NULL");
             continue;
         }
-        const bool stored = sentAsStored(target, field);
+        const bool stored = sentAsStored(target.TableKey, field);
         // A first test the server can answer from an index, for the usual key types. It may
         // let through rows the collation calls equal; the byte test after it decides.
         if (isInteger(field.Type) && isDecimalInteger(*value)) {

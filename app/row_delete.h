@@ -3,7 +3,7 @@
 // The statement that deletes exactly one row shown in the grid, and the question to the server
 // that it needs first. Values go as hexadecimal literals, so no statement depends on escaping or
 // on the client's idea of the connection's character set; every comparison is byte for byte
-// (a binary string compared with <=>: no collation, no trailing-blank padding, NULL safe).
+// (binary strings compared with =: no collation, no trailing-blank padding; NULL by IS NULL).
 #include "mySQLCommon.h"
 
 #include <functional>
@@ -14,18 +14,22 @@
 
 namespace rowdelete {
 
+// Asked of the server right before the rows are read: the columns of the table's primary key,
+// and the character set the server converts text to (empty when it sends text as stored).
+struct Key
+{
+    bool Known = false; // false until the answer is in
+    std::vector<std::string> Columns;
+    std::optional<std::string> Charset;
+};
+
 // What is known of the table the grid shows.
 struct Target
 {
     std::string Database; // empty: the connection's current database
     std::string Table;
     std::vector<TmySQLFieldInfo> Fields;
-    // Asked of the server right before the rows were read: the columns of the table's primary
-    // key, and the character set the server converted text to (empty when it sent text as
-    // stored). Unset until the answer is in.
-    bool KeyKnown = false;
-    std::vector<std::string> KeyColumns;
-    std::optional<std::string> ResultsCharset;
+    Key TableKey;
 };
 
 // One cell of the selected row: its bytes as the server sent them, or no value for SQL NULL.
@@ -34,9 +38,8 @@ using CellReader = std::function<std::optional<std::string_view>(int col)>;
 // Asks for the primary key of the table and the session's result character set, in one result of
 // two columns: one row ("cs", character set or NULL) and one ("key", column name) per key column.
 TmySQLStatement KeyQuery(const std::string &database, const std::string &table);
-// Reads that result into the target. False when it is not the expected shape.
-bool TakeKeyAnswer(Target &target,
-                   const std::vector<std::pair<std::string, std::optional<std::string>>> &rows);
+// Reads that result; a key not Known when it is not the expected shape.
+Key ReadKeyAnswer(const std::vector<std::pair<std::string, std::optional<std::string>>> &rows);
 
 // The columns the delete compares: the primary key's when the result holds every one of them,
 // every column otherwise.

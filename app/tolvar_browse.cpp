@@ -71,20 +71,20 @@ void Ttolvar::submitViewTable(const QString &database, const QString &table)
         rowdelete::KeyQuery(database.toStdString(), table.toStdString()), "Table Key", false,
         [this, view](QObject *sender) {
             auto *q = static_cast<TmySQLClientQuery *>(sender);
-            rowdelete::Target answer;
             std::vector<std::pair<std::string, std::optional<std::string>>> rows;
             for (int r = 0; q->FieldCount() == 2 && r < q->RowCount(); ++r) {
                 std::optional<std::string> value;
                 if (!q->IsNull(r, 1)) value = std::string(q->ValueBytes(r, 1));
                 rows.emplace_back(std::string(q->ValueBytes(r, 0)), std::move(value));
             }
-            m_keyAnswer = {view, rowdelete::TakeKeyAnswer(answer, rows),
-                           std::move(answer.KeyColumns), std::move(answer.ResultsCharset)};
+            m_keyView = view;
+            m_key = rowdelete::ReadKeyAnswer(rows);
             q->Clear();
         },
         // Without the answer the delete refuses; the rows' own request reports any failure.
         [this, view](QObject *, const QString &) {
-            m_keyAnswer = {view, false, {}, {}};
+            m_keyView = view;
+            m_key = {};
         });
     // Named with its database, so a table node left from an earlier database never shows another
     // database's table of the same name; the names travel with the request to its result.
@@ -110,7 +110,7 @@ void Ttolvar::showLoading(const QString &table)
     m_grid.Database.clear();
     m_grid.Table.clear();
     m_grid.Fields.clear();
-    m_grid.KeyKnown = false;
+    m_grid.TableKey = {};
     haderModel->setColumnCount(0);
     Mgrid->setColFormats({});
     Mgrid->AdoptCells(1, 1, std::vector<std::uint32_t>(1, 0), std::vector<char>(1, 0));
@@ -175,10 +175,7 @@ void Ttolvar::FillGrid(TmySQLClientQuery *q, const QString &database, const QStr
     m_grid.Fields.clear();
     for (int c = 0; c < q->FieldCount(); ++c)
         if (const TmySQLFieldInfo *info = q->FieldInfo(c)) m_grid.Fields.push_back(*info);
-    const bool keyAnswered = view != 0 && m_keyAnswer.View == view && m_keyAnswer.Known;
-    m_grid.KeyKnown = keyAnswered;
-    m_grid.KeyColumns = keyAnswered ? m_keyAnswer.Columns : std::vector<std::string>();
-    m_grid.ResultsCharset = keyAnswered ? m_keyAnswer.Charset : std::nullopt;
+    m_grid.TableKey = view != 0 && m_keyView == view ? m_key : rowdelete::Key();
     ++m_grid.Fill;
     std::unique_ptr<TCheckedCellBlock> block = q->TakeBlock();
     if (block && block->Block().Cols == fields && block->Block().Rows == rows + 1) {

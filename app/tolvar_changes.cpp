@@ -135,9 +135,7 @@ void Ttolvar::SpeedButton17Click()
     target.Database = m_grid.Database.toStdString();
     target.Table = m_grid.Table.toStdString();
     target.Fields = m_grid.Fields;
-    target.KeyKnown = m_grid.KeyKnown;
-    target.KeyColumns = m_grid.KeyColumns;
-    target.ResultsCharset = m_grid.ResultsCharset;
+    target.TableKey = m_grid.TableKey;
     std::string why;
     const std::optional<TmySQLStatement> statement = rowdelete::Build(
         target,

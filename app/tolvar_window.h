@@ -2,6 +2,7 @@
 
 #include "files.h"
 #include "mySQLClient.h"
+#include "row_delete.h"
 
 #include <QFile>
 #include <QFrame>
@@ -183,9 +184,7 @@ public:
         std::vector<TmySQLFieldInfo> Fields;
         quint64 Fill = 0;
         // The table's primary key and the result's character set, asked right before the rows.
-        bool KeyKnown = false;
-        std::vector<std::string> KeyColumns;
-        std::optional<std::string> ResultsCharset;
+        rowdelete::Key TableKey;
     };
     const GridOrigin &gridOrigin() const { return m_grid; }
     // The database whose tables the table list shows.
@@ -236,13 +235,9 @@ private:
     GridOrigin m_grid;
     // Every "View Table" request is numbered; only the latest one's answers are shown.
     quint64 m_viewRequest = 0;
-    struct KeyAnswer
-    {
-        quint64 View = 0;
-        bool Known = false;
-        std::vector<std::string> Columns;
-        std::optional<std::string> Charset;
-    } m_keyAnswer;
+    // The last key answer and the request it was asked for.
+    quint64 m_keyView = 0;
+    rowdelete::Key m_key;
     QString m_confirmDatabase;
     bool m_dropArmed = false;
     struct Field
