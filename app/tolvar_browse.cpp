@@ -146,7 +146,7 @@ void Ttolvar::dispatch(TmySQLClientQuery *q, const QString &database, const QStr
 {
     if (!q) q = mysql->Query();
     if (!q || !q->Task()) return;
-    const QString name = QString::fromStdString(q->Task()->TaskName);
+    const QString name = q->TaskName();
     appendConsole(QStringLiteral("Returned Query:") + name);
     if (name == QLatin1String("konsola")) appendConsole(QStringLiteral("Query Done."));
     // A table chosen after this one was asked for has the grid now.

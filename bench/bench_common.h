@@ -2,7 +2,7 @@
 
 // What the benchmarks share: the sandbox's connection values, the process's memory, a heartbeat
 // on the window thread, waiting in the event loop, counting paints, and medians.
-#include "mySQLCommon.h"
+#include "mySQLLibrary.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

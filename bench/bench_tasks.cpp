@@ -2,6 +2,7 @@
 // against a plain loop of mysql_query and mysql_store_result on one connection to the same
 // sandbox, in the same run.
 #include "mySQLClient.h"
+#include "mySQLLibrary.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,5 +1,6 @@
 // The run-time binding of the MySQL C client library and the small shared helpers around it.
-#include "mySQLCommon.h"
+#include "mySQLLibrary.h"
+#include "mySQLQueue.h" // StopAllWorkers
 
 #include <dlfcn.h>
 

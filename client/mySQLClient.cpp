@@ -1,4 +1,5 @@
 #include "mySQLClient.h"
+#include "mySQLQueue.h"
 
 using namespace mysqlapi;
 
@@ -12,11 +13,12 @@ std::string utf8(const QString &text)
 }
 } // namespace
 
-TCustom_mySQLClient::TCustom_mySQLClient(QObject *owner) : QObject(owner)
+TCustom_mySQLClient::TCustom_mySQLClient(QObject *owner)
+    : QObject(owner), FMySQL(std::make_unique<TmySQLConnection>())
 {
     FTaskHandler = std::make_unique<TmySQLClientTaskHandler>(false);
-    FTaskHandler->setMySQL(&FMySQL);
-    FTaskHandler->Thread()->FOnTaskDone = [this](QObject *sender) { TaskFinished(sender); };
+    FTaskHandler->setMySQL(FMySQL.get());
+    FTaskHandler->FOnTaskDone = [this](QObject *sender) { TaskFinished(sender); };
     FUtility = std::make_unique<TmySQLClientUtility>();
     FUtility->FTaskHandler = FTaskHandler.get();
 }
@@ -32,8 +34,8 @@ TCustom_mySQLClient::~TCustom_mySQLClient()
         FTaskHandler.reset(); // stops the worker after the task it is running
     }
     // A connect that finished while we were going away leaves an open connection: close it.
-    if (FMySQL.Handle && MySQLLibHandle && mysql_close) mysql_close(FMySQL.Handle);
-    FMySQL.Handle = nullptr;
+    if (FMySQL->Handle && MySQLLibHandle && mysql_close) mysql_close(FMySQL->Handle);
+    FMySQL->Handle = nullptr;
     FModify.reset();
     FQuery.reset();
     FUtility.reset();
@@ -48,7 +50,7 @@ void TCustom_mySQLClient::setThreaded(bool value)
 void TCustom_mySQLClient::setOnStatus(TmySQLClientTask_OnStatus value)
 {
     FOnStatus = value;
-    FTaskHandler->Thread()->FOnStatus = std::move(value);
+    FTaskHandler->FOnStatus = std::move(value);
 }
 
 void TCustom_mySQLClient::queueConnect(TmySQLClientTask_OnComplete onComplete)
@@ -69,7 +71,7 @@ void TCustom_mySQLClient::Connect()
         if (onError) onError(this, QString::fromLatin1(DllNotFound));
         return;
     }
-    FTaskHandler->Thread()->FOnStatus = FOnStatus;
+    FTaskHandler->FOnStatus = FOnStatus;
     // A copy: the handler may replace itself, or destroy us, inside the call.
     if (const TmySQLClientTask_OnStatus status = FOnStatus) {
         QPointer<TCustom_mySQLClient> self(this);
@@ -124,7 +126,10 @@ void TCustom_mySQLClient::Close()
     StopConnectedTimer();
     const bool wasThreaded = Threaded();
     if (FBlockOnClose) setThreaded(false);
-    FTaskHandler->Thread()->FOnStatus = nullptr;
+    FTaskHandler->FOnStatus = nullptr;
+    // Reads still waiting would only delay the close, and a read running now is cut off rather
+    // than waited for; statements that may change data still run first.
+    FTaskHandler->Thread()->DropReads();
     // The statement running now, cut off if the close still waits behind it after the grace
     // period: the same bound whether the close blocks or not.
     const std::uint64_t running = FTaskHandler->Thread()->RunningSerial();
@@ -204,6 +209,7 @@ void TCustom_mySQLClient::CloseSilently()
     OnConnectError = nullptr;
     setOnStatus(nullptr);
     FTaskHandler->ClearTasks();
+    FTaskHandler->Thread()->DropReads();
     // Once the worker has finished its task (cut off if the server stopped answering), nothing
     // more gets posted: drop what was, so no report reaches the owner while it is going away.
     FTaskHandler->Thread()->WaitIdle();

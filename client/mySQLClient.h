@@ -7,6 +7,10 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <memory>
+
+struct TmySQLConnection;
+
 class TCustom_mySQLClient : public QObject, public TmySQLClientKindEvents
 {
 public:
@@ -73,7 +77,7 @@ private:
     void queueConnect(TmySQLClientTask_OnComplete onComplete);
 
     bool FThreaded = false;
-    TmySQLConnection FMySQL;
+    std::unique_ptr<TmySQLConnection> FMySQL;
     std::uint32_t FClientFlag = 0;
     std::unique_ptr<TmySQLClientTaskHandler> FTaskHandler;
     std::unique_ptr<TmySQLClientQuery> FQuery;

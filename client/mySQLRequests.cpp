@@ -1,6 +1,7 @@
 // The request objects: the query object, the modify object and the utility object, and the
 // statement builder the query object takes.
 #include "mySQLCommon.h"
+#include "mySQLQueue.h"
 
 #include <QPointer>
 
@@ -133,6 +134,7 @@ void TmySQLClientQuery::SubmitStatementWithHandlers(const TmySQLStatement &State
         task->Statement = Statement;
     else
         task->SQL = Statement.Build({});
+    task->ReadsOnly = Statement.ReadsOnly();
     task->Pack = Pack;
     task->TaskName = CutTaskName(TaskName);
     addTask(std::move(task), std::move(OnComplete), std::move(OnError));
@@ -220,6 +222,11 @@ void TmySQLClientQuery::TaskError(QObject *, TmySQLClientTaskData *Task, const Q
     if (self && FEventDepth == 0) Clear();
 }
 
+QString TmySQLClientQuery::TaskName() const
+{
+    return FHeld.Task ? QString::fromStdString(FHeld.Task->TaskName) : QString();
+}
+
 int TmySQLClientQuery::FieldCount() const
 {
     if (!FHeld.Task || !FHeld.Task->ResultSet) return -1;
@@ -263,7 +270,7 @@ bool TmySQLClientQuery::locate(int Row, TmySQLClientTaskData *&task, std::size_t
     return true;
 }
 
-MYSQL_ROW TmySQLClientQuery::rowAt(int Row, TmySQLClientTaskData **task) const
+char **TmySQLClientQuery::rowAt(int Row, TmySQLClientTaskData **task) const
 {
     TmySQLClientTaskData *owner = nullptr;
     std::size_t index = 0;

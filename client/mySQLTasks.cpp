@@ -1,16 +1,8 @@
-// The task record, running one task on the connection, the queue with its worker thread, and the
-// task handler that delivers finished tasks on the window thread.
-#include "mySQLCommon.h"
+// The task record, and running one task's library calls on the connection.
 #include "mySQLPacking.h"
+#include "mySQLTask.h"
 
-#include <QCoreApplication>
-#include <QPointer>
-#include <QThread>
-
-#include <algorithm>
-#include <chrono>
 #include <cstring>
-#include <sys/socket.h>
 
 using namespace mysqlapi;
 
@@ -42,13 +34,26 @@ MYSQL_ROW_OFFSET TmySQLClientTaskData::RowEntry(std::size_t row) const
 // ---------------------------------------------------------------------------------------------
 // Running one task
 
-namespace {
-enum class Outcome
+bool IsRead(const TmySQLClientTaskData &task)
 {
-    Done,
-    Failed,
-    Unreported
-};
+    using K = TmySQLTaskKind;
+    switch (task.TaskKind) {
+    case K::Query:
+    case K::Modify:
+        return task.ReadsOnly;
+    case K::ListDatabases:
+    case K::ListTables:
+    case K::ListFields:
+    case K::ListProcesses:
+    case K::Ping:
+        return true;
+    default:
+        return false;
+    }
+}
+
+namespace {
+using Outcome = TmySQLOutcome;
 
 std::string stringOf(const char *text)
 {
@@ -80,14 +85,20 @@ void addFirstColumns(TmySQLClientTaskData *task)
 }
 
 // Further result sets of the statement (a CALL gives one more for its own status) would leave
-// the connection out of step with every later request: read and free them.
-void drainResults(MYSQL *mysql)
+// the connection out of step with every later request: read and free them. False when one of
+// them failed: a procedure stopped by an error in a later statement failed as a whole, and what
+// came before is no answer to it.
+bool drainResults(MYSQL *mysql)
 {
-    if (!mysql_more_results || !mysql_next_result) return;
-    while (mysql_more_results(mysql) && mysql_next_result(mysql) == 0) {
+    if (!mysql_more_results || !mysql_next_result) return true;
+    while (mysql_more_results(mysql)) {
+        const int next = mysql_next_result(mysql);
+        if (next > 0) return false;
+        if (next < 0) break;
         MYSQL_RES *more = mysql_store_result ? mysql_store_result(mysql) : nullptr;
         if (more) mysql_free_result(more);
     }
+    return true;
 }
 
 std::string escapeFor(MYSQL *mysql, const std::string &value)
@@ -117,8 +128,7 @@ Outcome runStatement(TmySQLClientTaskData *task, MYSQL *mysql)
     if (task->TaskKind == TmySQLTaskKind::Modify) {
         if (mysql_affected_rows)
             task->AffectedRows = static_cast<std::int64_t>(mysql_affected_rows(mysql));
-        drainResults(mysql);
-        return Outcome::Done;
+        return drainResults(mysql) ? Outcome::Done : fail(task, mysql);
     }
     if (!mysql_store_result) return missing(task, "mysql_store_result");
     task->ResultSet = mysql_store_result(mysql);
@@ -128,7 +138,8 @@ Outcome runStatement(TmySQLClientTaskData *task, MYSQL *mysql)
         if ((!mysql_field_count || mysql_field_count(mysql) == 0) && mysql_affected_rows)
             task->AffectedRows = static_cast<std::int64_t>(mysql_affected_rows(mysql));
         const Outcome outcome = fail(task, mysql);
-        drainResults(mysql);
+        // A later statement's error says more than the first one's empty answer.
+        if (!drainResults(mysql)) return fail(task, mysql);
         return outcome;
     }
     if (!mysql_row_tell || !mysql_row_seek || !mysql_fetch_lengths) {
@@ -138,7 +149,13 @@ Outcome runStatement(TmySQLClientTaskData *task, MYSQL *mysql)
         return missing(task, "mysql_row_tell");
     }
     gatherResult(task);
-    drainResults(mysql);
+    if (!drainResults(mysql)) {
+        const Outcome outcome = fail(task, mysql);
+        mysql_free_result(task->ResultSet);
+        task->ResultSet = nullptr;
+        task->Block.reset();
+        return outcome;
+    }
     return Outcome::Done;
 }
 
@@ -268,7 +285,9 @@ Outcome runLibraryCalls(TmySQLClientTaskData *task, TmySQLConnection *connection
     return task->ReturnCode == 0 ? Outcome::Done : fail(task, mysql);
 }
 
-Outcome runGuarded(TmySQLClientTaskData *task, TmySQLConnection *connection)
+} // namespace
+
+TmySQLOutcome RunLibraryCalls(TmySQLClientTaskData *task, TmySQLConnection *connection)
 {
     try {
         return runLibraryCalls(task, connection);
@@ -277,653 +296,5 @@ Outcome runGuarded(TmySQLClientTaskData *task, TmySQLConnection *connection)
         task->ReturnCode = -1;
         task->ErrorText = "The client library raised an exception.";
         return Outcome::Failed;
-    }
-}
-
-bool isConnect(const TmySQLClientTaskData *task)
-{
-    return IsConnect(task->TaskKind);
-}
-} // namespace
-
-// ---------------------------------------------------------------------------------------------
-// Queue and worker
-
-namespace {
-// Every worker alive, so that the library is never unloaded under one: a component of static
-// storage duration may be destroyed after the library's own teardown. Never freed, so it outlives
-// every static destructor.
-struct Workers
-{
-    std::mutex lock;
-    std::vector<TmySQLClientThread *> list;
-};
-Workers &workers()
-{
-    static auto *all = new Workers;
-    return *all;
-}
-} // namespace
-
-void StopAllWorkers()
-{
-    std::vector<TmySQLClientThread *> list;
-    {
-        std::lock_guard<std::mutex> lock(workers().lock);
-        list = workers().list;
-    }
-    for (TmySQLClientThread *worker : list)
-        worker->Stop();
-}
-
-TmySQLClientThread::TmySQLClientThread(TmySQLClientTaskHandler *handler) : FHandler(handler)
-{
-    {
-        std::lock_guard<std::mutex> lock(workers().lock);
-        workers().list.push_back(this);
-    }
-    FThread = std::thread([this] { Execute(); });
-}
-
-TmySQLClientThread::~TmySQLClientThread()
-{
-    {
-        std::lock_guard<std::mutex> lock(workers().lock);
-        auto &list = workers().list;
-        list.erase(std::remove(list.begin(), list.end(), this), list.end());
-    }
-    Stop(); // a task being run is finished first; waiting tasks and reports go with the queue
-    for (QEvent *&spare : FSpareEvents) {
-        delete spare;
-        spare = nullptr;
-    }
-}
-
-void TmySQLClientThread::Stop()
-{
-    {
-        std::unique_lock<std::mutex> lock(FLock);
-        FTerminated = true;
-        FWake.notify_all();
-        if (FBusy && runningStatementLocked()) {
-            // A statement still on the server: give it the grace period, then cut it off.
-            if (!FIdle.wait_for(lock, std::chrono::milliseconds(CloseGraceMilliseconds),
-                                [this] { return !FBusy; }))
-                interruptLocked();
-        }
-    }
-    if (FThread.joinable()) FThread.join();
-}
-
-void TmySQLClientThread::WaitIdle()
-{
-    std::unique_lock<std::mutex> lock(FLock);
-    waitForConnection(lock);
-}
-
-void TmySQLClientThread::interruptLocked()
-{
-    // Only under a statement: a connect or a close task may be opening or closing this socket,
-    // and a statement task never does, so the number cannot belong to another file by now.
-    if (!FBusy || !runningStatementLocked() || !FMySQL) return;
-    const int socket = FMySQL->Socket.load();
-    if (socket >= 0) ::shutdown(socket, SHUT_RDWR);
-}
-
-void TmySQLClientThread::waitForConnection(std::unique_lock<std::mutex> &lock, bool cutOff)
-{
-    if (cutOff && !FIdle.wait_for(lock, std::chrono::milliseconds(CloseGraceMilliseconds),
-                                  [this] { return !FBusy; }))
-        interruptLocked();
-    FIdle.wait(lock, [this] { return !FBusy; });
-}
-
-std::uint64_t TmySQLClientThread::RunningSerial() const
-{
-    std::lock_guard<std::mutex> lock(FLock);
-    return FBusy ? FRunningSerial : 0;
-}
-
-void TmySQLClientThread::CutOff(std::uint64_t serial)
-{
-    std::lock_guard<std::mutex> lock(FLock);
-    if (serial != 0 && FBusy && FRunningSerial == serial) interruptLocked();
-}
-
-std::unique_ptr<TmySQLClientTaskData> TmySQLClientThread::newTask(
-    TmySQLTaskKind Kind, const std::string &TaskName, TmySQLClientTaskCompleteEvent OnTaskComplete,
-    TmySQLClientTaskErrorEvent OnTaskError, TmySQLClientTask_OnComplete OnComplete,
-    TmySQLClientTask_OnError OnError)
-{
-    auto task = std::make_unique<TmySQLClientTaskData>();
-    task->TaskKind = Kind;
-    task->TaskName = CutTaskName(TaskName);
-    task->OnTaskComplete = std::move(OnTaskComplete);
-    task->OnTaskError = std::move(OnTaskError);
-    task->OnComplete = std::move(OnComplete);
-    task->OnError = std::move(OnError);
-    return task;
-}
-
-int TmySQLClientThread::AddTask(std::unique_ptr<TmySQLClientTaskData> task)
-{
-    std::lock_guard<std::mutex> lock(FLock);
-    if (isConnect(task.get())) {
-        // Ahead of every waiting request, but behind the last waiting close.
-        auto at = FTaskList.begin();
-        for (auto it = FTaskList.begin(); it != FTaskList.end(); ++it)
-            if ((*it)->TaskKind == TmySQLTaskKind::Close) at = std::next(it);
-        const auto position = static_cast<int>(at - FTaskList.begin());
-        FTaskList.insert(at, std::move(task));
-        return position;
-    }
-    FTaskList.push_back(std::move(task));
-    return static_cast<int>(FTaskList.size()) - 1;
-}
-
-void TmySQLClientThread::AddConnectTask(const std::string &Host, const std::string &User,
-                                        const std::string &Passwd, const std::string &Db,
-                                        std::uint32_t Port, const char *UnixSocket,
-                                        std::uint32_t ClientFlag, const std::string &TaskName,
-                                        TmySQLClientTaskCompleteEvent OnTaskComplete,
-                                        TmySQLClientTaskErrorEvent OnTaskError,
-                                        TmySQLClientTask_OnComplete OnComplete,
-                                        TmySQLClientTask_OnError OnError)
-{
-    auto task = newTask(TmySQLTaskKind::RealConnect, TaskName, std::move(OnTaskComplete),
-                        std::move(OnTaskError), std::move(OnComplete), std::move(OnError));
-    task->Host = Host;
-    task->User = User;
-    task->Passwd = Passwd;
-    task->Db = Db;
-    task->Port = Port;
-    task->UnixSocket = UnixSocket;
-    task->ClientFlag = ClientFlag;
-    AddTask(std::move(task));
-}
-
-int TmySQLClientThread::AddCloseTask(const std::string &TaskName,
-                                     TmySQLClientTaskCompleteEvent OnTaskComplete,
-                                     TmySQLClientTaskErrorEvent OnTaskError,
-                                     TmySQLClientTask_OnComplete OnComplete,
-                                     TmySQLClientTask_OnError OnError)
-{
-    auto task = newTask(TmySQLTaskKind::Close, TaskName, std::move(OnTaskComplete),
-                        std::move(OnTaskError), std::move(OnComplete), std::move(OnError));
-    return AddTask(std::move(task));
-}
-
-int TmySQLClientThread::AddQueryTask(TmySQLTaskKind Kind, const std::string &SQL,
-                                     const std::string &TaskName,
-                                     TmySQLClientTaskCompleteEvent OnTaskComplete,
-                                     TmySQLClientTaskErrorEvent OnTaskError,
-                                     TmySQLClientTask_OnComplete OnComplete,
-                                     TmySQLClientTask_OnError OnError)
-{
-    auto task = newTask(Kind, TaskName, std::move(OnTaskComplete), std::move(OnTaskError),
-                        std::move(OnComplete), std::move(OnError));
-    task->SQL = SQL;
-    return AddTask(std::move(task));
-}
-
-int TmySQLClientThread::AddDatabaseTask(TmySQLTaskKind Kind, const std::string &Db,
-                                        const std::string &TaskName,
-                                        TmySQLClientTaskCompleteEvent OnTaskComplete,
-                                        TmySQLClientTaskErrorEvent OnTaskError,
-                                        TmySQLClientTask_OnComplete OnComplete,
-                                        TmySQLClientTask_OnError OnError)
-{
-    auto task = newTask(Kind, TaskName, std::move(OnTaskComplete), std::move(OnTaskError),
-                        std::move(OnComplete), std::move(OnError));
-    task->Db = Db;
-    return AddTask(std::move(task));
-}
-
-int TmySQLClientThread::TaskCount() const
-{
-    std::lock_guard<std::mutex> lock(FLock);
-    return static_cast<int>(FTaskList.size());
-}
-
-bool TmySQLClientThread::Suspended() const
-{
-    std::lock_guard<std::mutex> lock(FLock);
-    return FSleeping;
-}
-
-bool TmySQLClientThread::Busy() const
-{
-    std::lock_guard<std::mutex> lock(FLock);
-    return FBusy;
-}
-
-bool TmySQLClientThread::ConnectPending() const
-{
-    std::lock_guard<std::mutex> lock(FLock);
-    if (FHolder == Holder::Task && IsConnect(FRunningKind)) return true;
-    for (const auto &task : FTaskList)
-        if (isConnect(task.get())) return true;
-    for (const auto &mail : FMailbox)
-        if (isConnect(mail.second.get())) return true;
-    return false;
-}
-
-bool TmySQLClientThread::Idle() const
-{
-    std::lock_guard<std::mutex> lock(FLock);
-    return FTaskList.empty() && FHolder == Holder::None;
-}
-
-int TmySQLClientThread::MailCount() const
-{
-    std::lock_guard<std::mutex> lock(FLock);
-    return static_cast<int>(FMailbox.size());
-}
-
-bool TmySQLClientThread::Threaded() const
-{
-    std::lock_guard<std::mutex> lock(FLock);
-    return FThreaded;
-}
-
-void TmySQLClientThread::setThreaded(bool value)
-{
-    {
-        std::lock_guard<std::mutex> lock(FLock);
-        FThreaded = value;
-    }
-    FWake.notify_all();
-}
-
-void TmySQLClientThread::Wake()
-{
-    FWake.notify_all();
-}
-
-void TmySQLClientThread::ClearTasks()
-{
-    std::deque<std::unique_ptr<TmySQLClientTaskData>> waiting;
-    {
-        std::lock_guard<std::mutex> lock(FLock);
-        waiting.swap(FTaskList);
-    }
-    // Freed outside the lock: a record frees its result through the library.
-}
-
-void TmySQLClientThread::takeTask(TmySQLClientTaskData *task)
-{
-    FBusy = true;
-    FHolder = Holder::Task;
-    FRunningKind = task->TaskKind;
-    FRunningSerial = ++FLastSerial;
-}
-
-void TmySQLClientThread::releaseConnection()
-{
-    {
-        std::lock_guard<std::mutex> lock(FLock);
-        FBusy = false;
-        FHolder = Holder::None;
-    }
-    FIdle.notify_all();
-    FWake.notify_all();
-}
-
-TmySQLClientThread::Lease::Lease(TmySQLClientThread *thread) : m_thread(thread)
-{
-    std::unique_lock<std::mutex> lock(m_thread->FLock);
-    // Counted while waiting, so the worker lets this call in before its next task.
-    ++m_thread->FLeaseWaiters;
-    m_held = m_thread->FIdle.wait_for(lock, std::chrono::milliseconds(CloseGraceMilliseconds),
-                                      [this] { return !m_thread->FBusy; });
-    --m_thread->FLeaseWaiters;
-    if (!m_held) {
-        lock.unlock();
-        m_thread->FWake.notify_all(); // the worker may have been held back for us
-        return;
-    }
-    m_thread->FBusy = true;
-    m_thread->FHolder = Holder::DirectCall;
-    // The call runs on the caller's thread; this one cuts it off if the server does not answer.
-    m_watchdog = std::thread([this] {
-        std::unique_lock<std::mutex> lock(m_thread->FLock);
-        if (!m_finished.wait_for(lock, std::chrono::milliseconds(CloseGraceMilliseconds),
-                                 [this] { return m_done; }))
-            m_thread->interruptLocked();
-    });
-}
-
-TmySQLClientThread::Lease::~Lease()
-{
-    if (!m_held) return;
-    {
-        std::lock_guard<std::mutex> lock(m_thread->FLock);
-        m_done = true;
-    }
-    m_finished.notify_all();
-    m_watchdog.join();
-    m_thread->releaseConnection();
-}
-
-void TmySQLClientThread::postWakeUp(int message)
-{
-    if (FMailPosted || (FPolling && !FTaskList.empty() && FDeliveries == 0)) return;
-    FMailPosted = true;
-    QEvent *&spare = FSpareEvents[message == WM_TASK_DONE ? 0 : 1];
-    QEvent *event = spare ? spare : new QEvent(static_cast<QEvent::Type>(message));
-    spare = nullptr;
-    QCoreApplication::postEvent(FNotifyWindow, event);
-}
-
-void TmySQLClientThread::Execute()
-{
-    bool threadReady = false;
-    std::unique_lock<std::mutex> lock(FLock);
-    for (;;) {
-        FSleeping = true;
-        // Sleeps while there is nothing it may take: an empty queue, non-threaded mode, a thread
-        // running the queue inline, or a direct call holding or waiting for the connection.
-        FWake.wait(lock, [this] {
-            return FTerminated || (FThreaded && FInlineRuns == 0 && FLeaseWaiters == 0 && !FBusy &&
-                                   !FTaskList.empty());
-        });
-        FSleeping = false;
-        if (FTerminated) break;
-        std::unique_ptr<TmySQLClientTaskData> task = std::move(FTaskList.front());
-        FTaskList.pop_front();
-        takeTask(task.get());
-        lock.unlock();
-
-        if (!threadReady && MySQLLibHandle && mysql_thread_init) {
-            mysql_thread_init();
-            threadReady = true;
-        }
-        const Outcome outcome = runGuarded(task.get(), FMySQL);
-
-        lock.lock();
-        // Queued under the lock and before the connection is free, so that whoever takes the
-        // connection next finds this report already waiting, and the window thread (which takes
-        // the lock to read the mailbox) sees everything written into the task.
-        if (outcome != Outcome::Unreported) {
-            const int message = outcome == Outcome::Done ? WM_TASK_DONE : WM_TASK_FAILED;
-            FMailbox.emplace_back(message, std::move(task));
-            postWakeUp(message);
-        }
-        FBusy = false;
-        FHolder = Holder::None;
-        FIdle.notify_all();
-    }
-    lock.unlock();
-    if (threadReady && mysql_thread_end) mysql_thread_end();
-}
-
-void TmySQLClientThread::RunAll(bool cutOff)
-{
-    TmySQLClientTaskHandler *handler = FHandler;
-    const TmySQLClientTaskHandler::Frame frame(handler);
-    std::unique_lock<std::mutex> lock(FLock);
-    ++FInlineRuns;
-    waitForConnection(lock, cutOff);
-    lock.unlock();
-    // Reports the worker posted before we took over are delivered first, keeping task order.
-    if (FNotifyWindow && QThread::currentThread() == FNotifyWindow->thread())
-        handler->DeliverMessages();
-    for (;;) {
-        // Our owner went away inside a step: the handler (and this queue) live until the frame
-        // ends, and nothing more is run.
-        if (handler->FAbandoned) return;
-        lock.lock();
-        if (FTaskList.empty()) {
-            --FInlineRuns;
-            lock.unlock();
-            FWake.notify_all();
-            return;
-        }
-        waitForConnection(lock, cutOff);
-        if (FTaskList.empty()) {
-            lock.unlock();
-            continue;
-        }
-        std::unique_ptr<TmySQLClientTaskData> task = std::move(FTaskList.front());
-        FTaskList.pop_front();
-        takeTask(task.get());
-        lock.unlock();
-        RunTask(std::move(task));
-    }
-}
-
-void TmySQLClientThread::RunTask(std::unique_ptr<TmySQLClientTaskData> task)
-{
-    const Outcome outcome = runGuarded(task.get(), FMySQL);
-    releaseConnection(); // the steps below may run the queue again
-    if (outcome == Outcome::Done)
-        NotifyComplete(std::move(task));
-    else if (outcome == Outcome::Failed)
-        NotifyError(std::move(task));
-}
-
-void TmySQLClientThread::NotifyComplete(std::unique_ptr<TmySQLClientTaskData> task)
-{
-    const bool reports = static_cast<bool>(FOnStatus);
-    const QString name = reports ? QString::fromStdString(task->TaskName) : QString();
-    const int left = reports ? TaskCount() : 0;
-    TmySQLClientTaskHandler *handler = FHandler;
-    const TmySQLClientTaskCompleteEvent step = std::move(task->OnTaskComplete);
-    if (step) step(this, task.release());
-    if (handler->FAbandoned) return;
-    const auto done = FOnTaskDone;
-    if (done) done(this);
-    if (handler->FAbandoned) return;
-    const auto status = FOnStatus;
-    if (status) status(this, stActive, name, left);
-}
-
-void TmySQLClientThread::NotifyError(std::unique_ptr<TmySQLClientTaskData> task)
-{
-    const TmySQLClientTaskErrorEvent step = std::move(task->OnTaskError);
-    const QString text = QString::fromStdString(task->ErrorText);
-    if (step) step(this, task.release(), text);
-}
-
-// ---------------------------------------------------------------------------------------------
-// Handler and its hidden window
-
-bool TmySQLClientTaskWindow::event(QEvent *e)
-{
-    const int type = static_cast<int>(e->type());
-    if (type != WM_TASK_DONE && type != WM_TASK_FAILED) return QObject::event(e);
-    if (FHandler) FHandler->WakeUp();
-    return true;
-}
-
-TmySQLClientTaskHandler::TmySQLClientTaskHandler(bool Threaded, QObject *parent)
-    : QObject(parent), FWindow(std::make_unique<TmySQLClientTaskWindow>(this))
-{
-    FThread = std::make_unique<TmySQLClientThread>(this);
-    FThread->FNotifyWindow = FWindow.get();
-    refillSpareEvents();
-    setThreaded(Threaded);
-    FMailTimer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&FMailTimer, &QTimer::timeout, this, [this] { MailTimer(); });
-}
-
-TmySQLClientTaskHandler::~TmySQLClientTaskHandler()
-{
-    FThread.reset(); // ends and joins the worker; waiting tasks are dropped unrun
-    FWindow.reset(); // messages still waiting for the window are dropped with it
-}
-
-TmySQLClientTaskHandler::Frame::Frame(TmySQLClientTaskHandler *handler) : m_handler(handler)
-{
-    ++m_handler->FDepth;
-}
-
-TmySQLClientTaskHandler::Frame::~Frame()
-{
-    if (--m_handler->FDepth == 0 && m_handler->FOrphaned) delete m_handler;
-}
-
-void TmySQLClientTaskHandler::Orphan()
-{
-    Abandon();
-    if (FDepth == 0)
-        delete this;
-    else
-        FOrphaned = true;
-}
-
-void TmySQLClientTaskHandler::Abandon()
-{
-    FAbandoned = true;
-    FMailTimer.stop();
-    FThread->Stop();
-    FThread->ClearTasks();
-    DropPostedMessages();
-    FThread->FOnStatus = nullptr;
-    FThread->FOnTaskDone = nullptr;
-    FThread->FMySQL = nullptr;
-    FWindow->FHandler = nullptr;
-}
-
-void TmySQLClientTaskHandler::refillSpareEvents()
-{
-    // Made here, on the window thread, and handed over under the lock (see FSpareEvents).
-    bool wanted[2];
-    {
-        std::lock_guard<std::mutex> lock(FThread->FLock);
-        for (int i = 0; i < 2; ++i)
-            wanted[i] = !FThread->FSpareEvents[i];
-    }
-    for (int i = 0; i < 2; ++i) {
-        if (!wanted[i]) continue;
-        auto *event = new QEvent(static_cast<QEvent::Type>(i == 0 ? WM_TASK_DONE : WM_TASK_FAILED));
-        std::lock_guard<std::mutex> lock(FThread->FLock);
-        if (FThread->FSpareEvents[i])
-            delete event;
-        else
-            FThread->FSpareEvents[i] = event;
-    }
-}
-
-void TmySQLClientTaskHandler::setThreaded(bool value)
-{
-    FThreaded = value;
-    FThread->setThreaded(value);
-}
-
-void TmySQLClientTaskHandler::ProcessTasks(bool closing)
-{
-    if (FAbandoned) return;
-    if (FThreaded) {
-        {
-            std::lock_guard<std::mutex> lock(FThread->FLock);
-            FThread->FPolling = true;
-        }
-        if (!FMailTimer.isActive()) FMailTimer.start(1);
-        FThread->Wake();
-    } else {
-        FThread->RunAll(closing);
-    }
-}
-
-void TmySQLClientTaskHandler::MailTimer()
-{
-    const Frame frame(this);
-    bool hadMail = false;
-    {
-        std::lock_guard<std::mutex> lock(FThread->FLock);
-        hadMail = !FThread->FMailbox.empty();
-    }
-    if (hadMail) DeliverMessages();
-    if (FAbandoned) return;
-    std::lock_guard<std::mutex> lock(FThread->FLock);
-    if (FThread->FTaskList.empty() && !FThread->FBusy && FThread->FMailbox.empty()) {
-        // Nothing under way: back to one posted wake-up per result.
-        FThread->FPolling = false;
-        FMailTimer.stop();
-        return;
-    }
-    // A long statement keeps the worker busy: look less often, but never later than a frame.
-    const int interval = hadMail ? 1 : std::min(FMailTimer.interval() * 2, 16);
-    if (interval != FMailTimer.interval()) FMailTimer.setInterval(interval);
-}
-
-void TmySQLClientTaskHandler::DropPostedMessages()
-{
-    std::deque<std::pair<int, std::unique_ptr<TmySQLClientTaskData>>> dropped;
-    {
-        std::lock_guard<std::mutex> lock(FThread->FLock);
-        dropped.swap(FThread->FMailbox);
-    }
-}
-
-void TmySQLClientTaskHandler::WakeUp()
-{
-    {
-        // The wake-up is answered: the next result needs one of its own.
-        std::lock_guard<std::mutex> lock(FThread->FLock);
-        FThread->FMailPosted = false;
-    }
-    DeliverMessages();
-}
-
-void TmySQLClientTaskHandler::DeliverMessages()
-{
-    const Frame frame(this);
-    refillSpareEvents();
-    {
-        std::lock_guard<std::mutex> lock(FThread->FLock);
-        ++FThread->FDeliveries;
-    }
-    while (!FAbandoned) {
-        std::pair<int, std::unique_ptr<TmySQLClientTaskData>> mail;
-        {
-            std::lock_guard<std::mutex> lock(FThread->FLock);
-            if (FThread->FMailbox.empty()) break;
-            mail = std::move(FThread->FMailbox.front());
-            FThread->FMailbox.pop_front();
-            // The step below may wait in an event loop of its own for a later result: what is
-            // waiting already gets a wake-up that such a loop answers.
-            if (!FThread->FMailbox.empty()) FThread->postWakeUp(FThread->FMailbox.front().first);
-        }
-        WndProc(mail.first, std::move(mail.second));
-    }
-    std::lock_guard<std::mutex> lock(FThread->FLock);
-    --FThread->FDeliveries;
-}
-
-void TmySQLClientTaskHandler::WndProc(int Msg, std::unique_ptr<TmySQLClientTaskData> task)
-{
-    if (!task) return;
-    if (Msg == WM_TASK_FAILED) {
-        TmySQLClientTaskErrorEvent step = std::move(task->OnTaskError);
-        if (step) {
-            const QString text = QString::fromStdString(task->ErrorText);
-            step(this, task.release(), text);
-        }
-        return;
-    }
-    const TmySQLTaskKind kind = task->TaskKind;
-    if (FThread->FOnStatus) {
-        // The step may free the task, so the report takes what it needs first.
-        const TmySQLClientTask_OnStatus report = FThread->FOnStatus;
-        report(this, stActive, QString::fromStdString(task->TaskName), FThread->TaskCount() + 1);
-        if (FAbandoned) return;
-    }
-    TmySQLClientTaskCompleteEvent step = std::move(task->OnTaskComplete);
-    if (step) step(this, task.release());
-    // The step's events may have destroyed our owner: then we are abandoned and stop here.
-    if (FAbandoned) return;
-    if (FThread->FOnTaskDone) {
-        const auto done = FThread->FOnTaskDone;
-        done(this);
-        if (FAbandoned) return;
-    }
-    if (FThread->FOnStatus && FThread->TaskCount() == 0) {
-        const TmySQLClientTask_OnStatus after = FThread->FOnStatus;
-        if (kind == TmySQLTaskKind::Close)
-            after(this, stNotConnected, QStringLiteral("[Session Closed]"), 0);
-        else
-            after(this, stIdle, QStringLiteral("[Idle]"), 0);
     }
 }

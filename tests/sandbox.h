@@ -4,6 +4,7 @@
 // skip on a developer's machine without it and fail in CI, and a plain session for setting up
 // and checking the server's state beside the program under test.
 #include "mySQLClient.h"
+#include "mySQLQueue.h"
 
 #include <QTest>
 

@@ -2,7 +2,7 @@
 // client, the windows never include it.
 #pragma once
 
-#include "mySQLCommon.h"
+#include "mySQLTask.h"
 
 // Reads a stored result: the columns, where every row stands, and, when the task asks for it,
 // the packed and checked cell block.
