@@ -24,7 +24,7 @@ void Ttolvar::Refreshlist1Click()
     pattern += Edit1->text().toStdString();
     pattern += '%';
     TmySQLStatement statement("Show Databases like ");
-    statement.Value(std::move(pattern)).Text(";");
+    statement.Value(std::move(pattern)).Text(";").OnlyReads();
     mysql->Query()->SubmitStatement(statement, "List Data");
     mysql->ExecuteTasks();
 }
@@ -68,7 +68,8 @@ void Ttolvar::submitViewTable(const QString &database, const QString &table)
     // The table's key and the session's result character set, asked right before the rows so
     // that the answer describes them: the row delete needs both.
     mysql->Query()->SubmitStatementWithHandlers(
-        rowdelete::KeyQuery(database.toStdString(), table.toStdString()), "Table Key", false,
+        rowdelete::KeyQuery(database.toStdString(), table.toStdString()).OnlyReads(), "Table Key",
+        false,
         [this, view](QObject *sender) {
             auto *q = static_cast<TmySQLClientQuery *>(sender);
             std::vector<std::pair<std::string, std::optional<std::string>>> rows;
@@ -90,7 +91,7 @@ void Ttolvar::submitViewTable(const QString &database, const QString &table)
     // database's table of the same name; the names travel with the request to its result.
     TmySQLStatement statement("Select * From ");
     if (!database.isEmpty()) statement.Identifier(database.toStdString()).Text(".");
-    statement.Identifier(table.toStdString()).Text(";");
+    statement.Identifier(table.toStdString()).Text(";").OnlyReads();
     mysql->Query()->SubmitStatementWithHandlers(
         statement, "View Table", true,
         [this, database, table, view](QObject *sender) {
@@ -126,8 +127,8 @@ void Ttolvar::mysqlSelectDatabase(QObject *)
 void Ttolvar::requestTables(const QString &database)
 {
     if (!mysql->Query()) return;
-    mysql->Query()->SubmitWithHandlers(
-        "Show tables;", "List Tables",
+    mysql->Query()->SubmitStatementWithHandlers(
+        TmySQLStatement("Show tables;").OnlyReads(), "List Tables", false,
         [this, database](QObject *sender) {
             dispatch(static_cast<TmySQLClientQuery *>(sender), database, QString());
         },

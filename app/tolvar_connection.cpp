@@ -46,7 +46,7 @@ void Ttolvar::mysqlConnect(QObject *)
     // Read on the worker with the connect: the window thread never waits on the network.
     appendLog(mysql->Utility()->StatAtConnect());
     if (m_login) m_login->hide();
-    mysql->Query()->Submit("Show Databases;", "List Data");
+    mysql->Query()->SubmitStatement(TmySQLStatement("Show Databases;").OnlyReads(), "List Data");
     mysql->ExecuteTasks();
     Server_info->setText(mysql->Utility()->ServerInfo());
     Host_info->setText(mysql->Utility()->HostInfo());
@@ -55,6 +55,8 @@ void Ttolvar::mysqlConnect(QObject *)
 void Ttolvar::mysqlClose(QObject *)
 {
     setPanelText(1, QStringLiteral("Connection closed"));
+    // A table still loading was dropped with the connection: its rows will not come.
+    if (PanelText(4) == QStringLiteral("Loading\u2026")) setPanelText(4, QString());
 }
 
 void Ttolvar::mysqlConnectError(QObject *, const QString &Msg)

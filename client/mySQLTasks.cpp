@@ -128,6 +128,11 @@ Outcome runStatement(TmySQLClientTaskData *task, MYSQL *mysql)
     if (task->TaskKind == TmySQLTaskKind::Modify) {
         if (mysql_affected_rows)
             task->AffectedRows = static_cast<std::int64_t>(mysql_affected_rows(mysql));
+        // Rows it gave anyway (a SELECT, a CALL) are read and dropped, or the connection would
+        // be out of step with the next request.
+        if (mysql_field_count && mysql_field_count(mysql) > 0 && mysql_store_result) {
+            if (MYSQL_RES *unused = mysql_store_result(mysql)) mysql_free_result(unused);
+        }
         return drainResults(mysql) ? Outcome::Done : fail(task, mysql);
     }
     if (!mysql_store_result) return missing(task, "mysql_store_result");

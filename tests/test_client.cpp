@@ -1131,6 +1131,57 @@ private Q_SLOTS:
         QTRY_VERIFY(r.queries.contains(QStringLiteral("again")));
     }
 
+    // A close does not wait for a read: reads still waiting are dropped unrun and a read running
+    // is cut off at once, unreported. Statements that may change data, queued before the close,
+    // still run first, and a read running ahead of one is then left to finish.
+    void closeCutsOffReadsButNotChanges()
+    {
+        REQUIRE_SERVER();
+        Session setup;
+        QCOMPARE(setup.RunEach({"DROP DATABASE IF EXISTS quorvane_close",
+                                "CREATE DATABASE quorvane_close",
+                                "CREATE TABLE quorvane_close.t (n INT)"}),
+                 QString());
+        auto read = [](TmySQLClient *client, const char *sql, const char *name) {
+            client->Query()->SubmitStatement(TmySQLStatement(sql).OnlyReads(), name);
+        };
+        for (const bool block : {true, false}) {
+            auto client = makeClient(true);
+            client->setBlockOnClose(block);
+            Recorder r;
+            r.attach(client.get());
+            QVERIFY(connectAndWait(client.get(), r));
+            read(client.get(), "SELECT SLEEP(30)", "long read");
+            read(client.get(), "SELECT 2", "waiting read");
+            client->ExecuteTasks();
+            QTRY_VERIFY(client->TaskHandler()->Thread()->Busy());
+            QElapsedTimer clock;
+            clock.start();
+            client->Close();
+            QTRY_VERIFY_WITH_TIMEOUT(r.closes == 1, 10000);
+            // Not the grace period a statement that may change data gets.
+            QVERIFY2(clock.elapsed() < CloseGraceMilliseconds,
+                     qPrintable(QString::number(clock.elapsed())));
+            QCOMPARE(r.queries, QStringList());
+            QCOMPARE(r.queryErrors, QStringList());
+
+            // A change behind a running read: both run, the read after it is dropped.
+            QVERIFY(connectAndWait(client.get(), r));
+            read(client.get(), "SELECT SLEEP(0.5)", "short read");
+            submit(client.get(), "INSERT INTO quorvane_close.t VALUES (1)", "change");
+            read(client.get(), "SELECT 3", "read after the change");
+            QTRY_VERIFY(client->TaskHandler()->Thread()->Busy());
+            client->Close();
+            QTRY_VERIFY_WITH_TIMEOUT(r.closes == 2, 10000);
+            QCOMPARE(r.queries, QStringList{QStringLiteral("short read")});
+            // Reported as the specified empty-message failure of a statement without result.
+            QCOMPARE(r.queryErrors, QStringList{QString()});
+            QCOMPARE(setup.Column(std::string("SELECT COUNT(*) FROM quorvane_close.t")),
+                     QStringList{QString::number(block ? 1 : 2)});
+        }
+        setup.Run(std::string("DROP DATABASE quorvane_close"));
+    }
+
     void workerStartsSuspended()
     {
         for (int i = 0; i < 50; ++i) {
@@ -1208,7 +1259,10 @@ private Q_SLOTS:
             if (pick < 55) {
                 if (client->Query()) {
                     const std::string n = std::to_string(++number);
-                    client->Query()->Submit("SELECT " + n, n);
+                    // Half of them reads, which a close drops or cuts off.
+                    TmySQLStatement statement("SELECT " + n);
+                    if (random.bounded(2)) statement.OnlyReads();
+                    client->Query()->SubmitStatement(statement, n);
                     if (random.bounded(2)) client->ExecuteTasks();
                 }
             } else if (pick < 62) {

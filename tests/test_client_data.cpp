@@ -120,6 +120,43 @@ private Q_SLOTS:
         QVERIFY(s.Run(std::string("SELECT 3")));
     }
 
+    // A procedure stopped by an error in a later statement failed: the caller hears the server's
+    // error, not the first statement's rows as if all went well; its later INSERT never ran.
+    void errorInALaterResultSetFailsTheStatement()
+    {
+        REQUIRE_SERVER();
+        Session s;
+        QCOMPARE(s.RunEach({"CREATE TABLE quorvane_data.after_error (n INT)",
+                            "CREATE PROCEDURE quorvane_data.fails_second() BEGIN "
+                            "SELECT 1 AS n; SELECT * FROM quorvane_data.no_such_table; "
+                            "INSERT INTO quorvane_data.after_error VALUES (1); END",
+                            "CREATE PROCEDURE quorvane_data.fails_after_change() BEGIN "
+                            "INSERT INTO quorvane_data.after_error VALUES (2); "
+                            "SELECT * FROM quorvane_data.no_such_table; END"}),
+                 QString());
+        QVERIFY(!s.Run(std::string("CALL quorvane_data.fails_second()")));
+        QVERIFY2(s.error.contains(QStringLiteral("no_such_table")), qPrintable(s.error));
+        QCOMPARE(s.q()->ErrorNumber(), 1146u);
+        // The same when the first statement gave no rows.
+        QVERIFY(!s.Run(std::string("CALL quorvane_data.fails_after_change()")));
+        QVERIFY2(s.error.contains(QStringLiteral("no_such_table")), qPrintable(s.error));
+        // And for a statement whose result is not kept.
+        QString modifyError;
+        s.client.TaskHandler()->Thread()->AddQueryTask(
+            TmySQLTaskKind::Modify, "CALL quorvane_data.fails_second()", "modify",
+            [](QObject *, TmySQLClientTaskData *t) { delete t; },
+            [&](QObject *, TmySQLClientTaskData *t, const QString &msg) {
+                modifyError = msg;
+                delete t;
+            },
+            nullptr, nullptr);
+        s.client.ExecuteTasks();
+        QVERIFY2(modifyError.contains(QStringLiteral("no_such_table")), qPrintable(modifyError));
+        // The connection is in step, and the server's rows show what ran.
+        QCOMPARE(s.Column(std::string("SELECT n FROM quorvane_data.after_error")),
+                 QStringList{QStringLiteral("2")});
+    }
+
     void fieldDescriptions()
     {
         REQUIRE_SERVER();

@@ -272,6 +272,46 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(c->w->PanelText(1), QStringLiteral("Connected"), 10000);
     }
 
+    // A table's rows are a read: Disconnect cuts the load off instead of waiting for it, whether
+    // the server streams rows or has stopped answering, and the program connects again.
+    void disconnectDuringATableLoad()
+    {
+        REQUIRE_SERVER();
+        {
+            Session s(m_server.port);
+            QCOMPARE(s.RunEach({"CREATE DATABASE IF NOT EXISTS qv_load",
+                                "CREATE OR REPLACE VIEW qv_load.long_rows AS SELECT seq, "
+                                "REPEAT('x', 200) AS pad FROM qv_load.seq_1_to_3000000"}),
+                     QString());
+        }
+        for (const bool stop : {false, true}) {
+            auto c = connectToPrivate();
+            QVERIFY(c->waitConnected());
+            QVERIFY(c->chooseDatabase(QStringLiteral("qv_load")));
+            c->w->Table_list->setCurrentItem(
+                c->w->Table_list->findItems(QStringLiteral("long_rows"), Qt::MatchExactly)
+                    .value(0));
+            QCOMPARE(c->w->PanelText(4), QStringLiteral("Loading\u2026"));
+            QTest::qWait(150);
+            std::optional<Stopped> stopped;
+            if (stop) stopped.emplace(m_server);
+            // Not the grace period a statement that may change data is given.
+            const qint64 ms =
+                timed([&] { c->w->button(QStringLiteral("SpeedButton10"))->click(); });
+            QVERIFY2(ms < CloseGraceMilliseconds, qPrintable(QString::number(ms)));
+            QCOMPARE(c->w->PanelText(1), QStringLiteral("Connection closed"));
+            QCOMPARE(c->w->PanelText(4), QString());
+            QCOMPARE(c->w->PanelText(5), QString()); // a read cut off on purpose is no error
+            stopped.reset();
+            c->program->login->login_connect->click();
+            QTRY_COMPARE_WITH_TIMEOUT(c->w->PanelText(1), QStringLiteral("Connected"), 10000);
+            QVERIFY(c->chooseDatabase(QStringLiteral("qv_load")));
+            QTRY_COMPARE(c->w->Table_list->count(), 1);
+        }
+        Session s(m_server.port);
+        s.Run(std::string("DROP DATABASE qv_load"));
+    }
+
     void programClosedWhileTheWorkerIsStuck()
     {
         REQUIRE_SERVER();
