@@ -25,9 +25,11 @@ password="quorvane-pass"
 
 mariadbd_bin="$(command -v mariadbd || echo /usr/sbin/mariadbd)"
 
+# Below the kernel's range of ports for outgoing connections (32768 and up), so that no client
+# socket of the tests holds the port the server is about to bind.
 free_port() {
     local p
-    for p in $(seq 33306 33406); do
+    for p in $(seq 23306 23406); do
         if ! (echo >"/dev/tcp/127.0.0.1/$p") 2>/dev/null; then
             echo "$p"
             return 0
@@ -56,19 +58,30 @@ start() {
             --auth-root-authentication-method=socket --skip-test-db >"$dir/install.log" 2>&1 ||
             { cat "$dir/install.log"; exit 1; }
     fi
-    local port
-    port="$(free_port)"
+    # A port found free can be taken before the server binds it (by another server starting, or
+    # as the local end of some outgoing connection): then the server exits, and we try another.
+    local port attempt pid i
     local as_user=()
     [ "$(id -u)" -eq 0 ] && as_user=(--user=root)
-    "$mariadbd_bin" --no-defaults --datadir="$data" --socket="$sock" --pid-file="$pidfile" \
-        --port="$port" --bind-address=127.0.0.1 --skip-name-resolve "${as_user[@]}" \
-        --log-error="$dir/error.log" --innodb-buffer-pool-size=64M --max-connections=200 \
-        --character-set-server=utf8mb4 --collation-server=utf8mb4_general_ci \
-        >"$dir/stderr.log" 2>&1 &
-    local i
-    for i in $(seq 1 100); do
-        if mariadb-admin --no-defaults --socket="$sock" -uroot ping >/dev/null 2>&1; then break; fi
-        sleep 0.2
+    for attempt in 1 2 3 4 5; do
+        port="$(free_port)"
+        : >"$dir/error.log"
+        "$mariadbd_bin" --no-defaults --datadir="$data" --socket="$sock" --pid-file="$pidfile" \
+            --port="$port" --bind-address=127.0.0.1 --skip-name-resolve "${as_user[@]}" \
+            --log-error="$dir/error.log" --innodb-buffer-pool-size=64M --max-connections=200 \
+            --character-set-server=utf8mb4 --collation-server=utf8mb4_general_ci \
+            >"$dir/stderr.log" 2>&1 &
+        pid=$!
+        for i in $(seq 1 100); do
+            if mariadb-admin --no-defaults --socket="$sock" -uroot ping >/dev/null 2>&1; then
+                break 2
+            fi
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.2
+        done
+        wait "$pid" 2>/dev/null || true
+        grep -q "Address already in use" "$dir/error.log" 2>/dev/null || break
+        echo "sandbox: port $port was taken, trying another" >&2
     done
     mariadb-admin --no-defaults --socket="$sock" -uroot ping >/dev/null 2>&1 ||
         { echo "sandbox did not start:"; tail -20 "$dir/error.log"; exit 1; }
