@@ -63,6 +63,8 @@ void Ttolvar::Table_listChange(QListWidgetItem *Item)
 
 void Ttolvar::submitViewTable(const QString &database, const QString &table)
 {
+    // A table still being read is stopped: only the one chosen now is shown.
+    mysql->StopReading();
     const quint64 view = ++m_viewRequest;
     showLoading(table);
     // The table's key and the session's result character set, asked right before the rows so
@@ -92,16 +94,93 @@ void Ttolvar::submitViewTable(const QString &database, const QString &table)
     TmySQLStatement statement("Select * From ");
     if (!database.isEmpty()) statement.Identifier(database.toStdString()).Text(".");
     statement.Identifier(table.toStdString()).Text(";").OnlyReads();
-    mysql->Query()->SubmitStatementWithHandlers(
-        statement, "View Table", true,
-        [this, database, table, view](QObject *sender) {
-            dispatch(static_cast<TmySQLClientQuery *>(sender), database, table, view);
+    // Read as the server sends it: the first rows are shown at once, the rest as they come.
+    mysql->Query()->SubmitStream(
+        statement, "View Table",
+        [this, database, table, view](QObject *, TmySQLRowBatch &batch) {
+            rowsArrived(batch, database, table, view);
+        },
+        [this, view](QObject *sender) {
+            readFinished(static_cast<TmySQLClientQuery *>(sender), view, QString());
         },
         [this, view](QObject *sender, const QString &msg) {
-            if (view == m_viewRequest) setPanelText(4, QString());
-            mysqlQueryError(sender, msg);
+            readFinished(static_cast<TmySQLClientQuery *>(sender), view, msg);
         });
+    ++m_readsRunning;
+    updateStopButton();
     mysql->ExecuteTasks();
+}
+
+void Ttolvar::StopClick()
+{
+    if (m_readsRunning > 0 && mysql->StopReading())
+        appendConsole(QStringLiteral("Stop asked of the server."));
+}
+
+void Ttolvar::updateStopButton()
+{
+    if (QAbstractButton *stop = button(QStringLiteral("Stop_button")))
+        stop->setEnabled(m_readsRunning > 0 && mysql->Connected());
+}
+
+QString Ttolvar::rowsText(qint64 rows)
+{
+    return rows == 1 ? QStringLiteral("1 row") : QString::number(rows) + QStringLiteral(" rows");
+}
+
+void Ttolvar::rowsArrived(TmySQLRowBatch &batch, const QString &database, const QString &table,
+                          quint64 view)
+{
+    // A table chosen after this one has the grid: this one's rows (it is being stopped) are not
+    // drawn under the other's name.
+    if (view != m_viewRequest || !batch.Block || batch.Block->Block().Cols < 1) return;
+    if (batch.First) {
+        Panel5->setCaption(QStringLiteral("Current Table: ") + table);
+        m_grid.Database = database;
+        m_grid.Table = table;
+        m_grid.Fields = batch.Fields;
+        m_grid.TableKey = m_keyView == view ? m_key : rowdelete::Key();
+        ++m_grid.Fill;
+        m_shownView = view;
+        Mgrid->AdoptCells(std::move(*batch.Block));
+        // A new fill forgets the row captured from the last one.
+        haderModel->setColumnCount(0);
+        Mgrid->setColFormats({});
+        if (QAbstractButton *del = button(QStringLiteral("SpeedButton17"))) del->setEnabled(true);
+    } else if (m_shownView == view) {
+        Mgrid->AppendCells(std::move(*batch.Block));
+    } else {
+        return;
+    }
+    const bool rows = Mgrid->RowCount() > 1;
+    // With no data rows the lone header row cannot be fixed; it keeps the header colour.
+    if (batch.First || Mgrid->FixedRows() != (rows ? 1 : 0)) {
+        Mgrid->setFixedRows(rows ? 1 : 0);
+        Mgrid->setEvenRowColor(rows ? 13828095 : 16744576);
+        setColumnFormats();
+    }
+    setPanelText(4, QStringLiteral("Loading\u2026 ") + rowsText(qint64(batch.RowsSoFar)));
+}
+
+void Ttolvar::readFinished(TmySQLClientQuery *q, quint64 view, const QString &error)
+{
+    m_readsRunning = std::max(m_readsRunning - 1, 0);
+    updateStopButton();
+    // An older table, stopped for a newer choice: its end says nothing of the grid.
+    if (view != m_viewRequest) return;
+    const bool shown = m_shownView == view;
+    const qint64 rows = shown ? Mgrid->RowCount() - 1 : 0;
+    if (!error.isEmpty() || (q && q->ErrorNumber() != 0)) {
+        // The rows read before the error stay shown.
+        setPanelText(4, shown ? rowsText(rows) : QString());
+        mysqlQueryError(q, error);
+        return;
+    }
+    appendConsole(QStringLiteral("Returned Query:View Table"));
+    if (q && q->StreamStopped())
+        setPanelText(4, QStringLiteral("Stopped: ") + rowsText(rows));
+    else
+        setPanelText(4, rowsText(rows));
 }
 
 void Ttolvar::showLoading(const QString &table)
@@ -130,7 +209,7 @@ void Ttolvar::requestTables(const QString &database)
     mysql->Query()->SubmitStatementWithHandlers(
         TmySQLStatement("Show tables;").OnlyReads(), "List Tables", false,
         [this, database](QObject *sender) {
-            dispatch(static_cast<TmySQLClientQuery *>(sender), database, QString());
+            dispatch(static_cast<TmySQLClientQuery *>(sender), database);
         },
         [this](QObject *sender, const QString &msg) { mysqlQueryError(sender, msg); });
     mysql->ExecuteTasks();
@@ -139,20 +218,16 @@ void Ttolvar::requestTables(const QString &database)
 void Ttolvar::mysqlQuery(QObject *Sender)
 {
     // A result whose request carried nothing of its own is read with the panels' choices.
-    dispatch(dynamic_cast<TmySQLClientQuery *>(Sender), PanelText(2), PanelText(3));
+    dispatch(dynamic_cast<TmySQLClientQuery *>(Sender), PanelText(2));
 }
 
-void Ttolvar::dispatch(TmySQLClientQuery *q, const QString &database, const QString &table,
-                       quint64 view)
+void Ttolvar::dispatch(TmySQLClientQuery *q, const QString &database)
 {
     if (!q) q = mysql->Query();
     if (!q || !q->Task()) return;
     const QString name = q->TaskName();
     appendConsole(QStringLiteral("Returned Query:") + name);
     if (name == QLatin1String("konsola")) appendConsole(QStringLiteral("Query Done."));
-    // A table chosen after this one was asked for has the grid now.
-    if (name == QLatin1String("View Table") && (view == 0 || view == m_viewRequest))
-        FillGrid(q, database, table, view);
     if (name == QLatin1String("List Data")) RebuildTree(q);
     if (name == QLatin1String("List Tables")) FillTableList(q, database);
     q->Clear();
@@ -163,47 +238,6 @@ void Ttolvar::mysqlQueryError(QObject *, const QString &Msg)
     setPanelText(5, Msg);
     appendLog(Msg);
     appendConsole(Msg);
-}
-
-void Ttolvar::FillGrid(TmySQLClientQuery *q, const QString &database, const QString &table,
-                       quint64 view)
-{
-    Panel5->setCaption(QStringLiteral("Current Table: ") + table);
-    const int fields = std::max(q->FieldCount(), 1);
-    const int rows = q->RowCount();
-    m_grid.Database = database;
-    m_grid.Table = table;
-    m_grid.Fields.clear();
-    for (int c = 0; c < q->FieldCount(); ++c)
-        if (const TmySQLFieldInfo *info = q->FieldInfo(c)) m_grid.Fields.push_back(*info);
-    m_grid.TableKey = view != 0 && m_keyView == view ? m_key : rowdelete::Key();
-    ++m_grid.Fill;
-    std::unique_ptr<TCheckedCellBlock> block = q->TakeBlock();
-    if (block && block->Block().Cols == fields && block->Block().Rows == rows + 1) {
-        // The worker packed and checked every row already: the grid takes the block whole.
-        Mgrid->AdoptCells(std::move(*block));
-    } else {
-        Mgrid->setColCount(fields);
-        Mgrid->setRowCount(rows + 1);
-        for (int c = 0; c < q->FieldCount(); ++c)
-            Mgrid->setCells(c, 0, q->FieldName(c));
-        for (int r = 0; r < rows; ++r)
-            for (int c = 0; c < q->FieldCount(); ++c) {
-                if (q->IsNull(r, c))
-                    Mgrid->setCellNull(c, r + 1);
-                else
-                    Mgrid->setCellUtf8(c, r + 1, q->ValueBytes(r, c));
-            }
-    }
-    // A new fill forgets the row captured from the last one.
-    haderModel->setColumnCount(0);
-    // With no data rows the lone header row cannot be fixed; it keeps the header colour.
-    Mgrid->setFixedRows(rows > 0 ? 1 : 0);
-    Mgrid->setEvenRowColor(Mgrid->RowCount() == 1 ? 16744576 : 13828095);
-    setColumnFormats();
-    setPanelText(4, rows == 1 ? QStringLiteral("1 row")
-                              : QString::number(rows) + QStringLiteral(" rows"));
-    if (QAbstractButton *del = button(QStringLiteral("SpeedButton17"))) del->setEnabled(true);
 }
 
 namespace {

@@ -2,6 +2,7 @@
 // connect-error report and the activity log.
 #include "tolvar_window.h"
 
+#include "Cologrid.h"
 #include "common.h"
 #include "konsola.h"
 #include "login_window.h"
@@ -40,6 +41,8 @@ void Ttolvar::Disconnect1Click()
 void Ttolvar::mysqlConnect(QObject *)
 {
     setPanelText(1, QStringLiteral("Connected"));
+    m_readsRunning = 0;
+    updateStopButton();
     setPanelText(5, QString()); // a "Not connected" from before no longer holds
     // The host the connect used, not whatever the login fields hold by now.
     appendLog(QStringLiteral("Connected to: ") + mysql->Utility()->ConnectedHost());
@@ -55,8 +58,15 @@ void Ttolvar::mysqlConnect(QObject *)
 void Ttolvar::mysqlClose(QObject *)
 {
     setPanelText(1, QStringLiteral("Connection closed"));
-    // A table still loading was dropped with the connection: its rows will not come.
-    if (PanelText(4) == QStringLiteral("Loading\u2026")) setPanelText(4, QString());
+    // Reads still running or waiting were cut off or dropped with the connection.
+    m_readsRunning = 0;
+    updateStopButton();
+    // A table still loading was cut off with the connection: what arrived stays shown.
+    if (PanelText(4).startsWith(QStringLiteral("Loading"))) {
+        setPanelText(4, m_shownView == m_viewRequest
+                            ? QStringLiteral("Stopped: ") + rowsText(Mgrid->RowCount() - 1)
+                            : QString());
+    }
 }
 
 void Ttolvar::mysqlConnectError(QObject *, const QString &Msg)

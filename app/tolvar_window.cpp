@@ -20,6 +20,7 @@
 #include <QListWidget>
 #include <QMenuBar>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QStackedWidget>
 #include <QStandardItemModel>
 #include <QStatusBar>
@@ -121,6 +122,7 @@ Ttolvar::Ttolvar(QWidget *parent) : QMainWindow(parent)
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
     buildToolbar(central);
+    updateStopButton();
     column->addWidget(CoolBar1);
     auto *note = new QWidget(central);
     note->setObjectName(QStringLiteral("Panel2_Note"));
@@ -272,7 +274,8 @@ void Ttolvar::buildToolbar(QWidget *parent)
     const std::vector<std::vector<Glyph>> groups = {
         {{"SpeedButton7", "welcome", "Splash screen", &Ttolvar::SpeedButton7Click, true}},
         {{"SpeedButton9", "connect", "Connect", &Ttolvar::Connect1Click, true},
-         {"SpeedButton10", "disconnect", "Disconnect", &Ttolvar::SpeedButton10Click, true}},
+         {"SpeedButton10", "disconnect", "Disconnect", &Ttolvar::SpeedButton10Click, true},
+         {"Stop_button", "stop", "Stop", &Ttolvar::StopClick, true}},
         {{"SpeedButton18", "console", "Console Window", &Ttolvar::ConsoleWindow1Click, true},
          {"SpeedButton22", "sql", "SQL", nullptr, false}},
         {{"SpeedButton19", "refresh", "Refresh list", &Ttolvar::SpeedButton19Click, true},
@@ -420,6 +423,10 @@ void Ttolvar::buildPages()
         Mgrid->OnSelectCell = [this](TStringGrid *, int col, int row, bool &can) {
             MgridSelectCell(col, row, can);
         };
+        // Esc in the grid stops the table being read, as the toolbar's "Stop" does.
+        auto *esc = new QShortcut(QKeySequence(Qt::Key_Escape), Mgrid);
+        esc->setContext(Qt::WidgetShortcut);
+        connect(esc, &QShortcut::activated, this, [this] { StopClick(); });
         connect(Mgrid->horizontalScrollBar(), &QScrollBar::valueChanged, this,
                 [this] { syncHader(); });
         // The strip's sections stay under their columns when the user sizes one.

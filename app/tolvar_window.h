@@ -174,6 +174,8 @@ public:
     void mysqlSelectDatabase(QObject *Sender);
     void mysqlQuery(QObject *Sender);
     void mysqlQueryError(QObject *Sender, const QString &Msg);
+    // Stops the table being read (the toolbar's "Stop", Esc in the grid); its rows stay shown.
+    void StopClick();
 
     // Where the grid's rows came from: the database and table of the request that filled it,
     // the columns' descriptions, and a count that every fill raises.
@@ -204,11 +206,16 @@ private:
     // The grid shows nothing while a table is read, so no command acts on rows of another.
     void showLoading(const QString &table);
     void requestTables(const QString &database);
-    // The result dispatch, with the database and table its request carried.
-    void dispatch(TmySQLClientQuery *q, const QString &database, const QString &table,
-                  quint64 view = 0);
-    void FillGrid(TmySQLClientQuery *q, const QString &database, const QString &table,
-                  quint64 view);
+    // The result dispatch, with the database its request carried.
+    void dispatch(TmySQLClientQuery *q, const QString &database);
+    // A table's rows as they arrive, and its end (with the error that ended it, if any).
+    void rowsArrived(TmySQLRowBatch &batch, const QString &database, const QString &table,
+                     quint64 view);
+    void readFinished(TmySQLClientQuery *q, quint64 view, const QString &error);
+    // "Stop" can be pressed while a table is being read, and only then.
+    void updateStopButton();
+    // "1 row", "2 rows": the row count as panel 4 says it.
+    static QString rowsText(qint64 rows);
     void setColumnFormats();
     void RebuildTree(TmySQLClientQuery *q);
     void FillTableList(TmySQLClientQuery *q, const QString &database);
@@ -235,6 +242,10 @@ private:
     GridOrigin m_grid;
     // Every "View Table" request is numbered; only the latest one's answers are shown.
     quint64 m_viewRequest = 0;
+    // The request whose rows the grid holds (its first rows arrived), and tables still being
+    // read (asked for and not yet ended: a newer choice stops the older ones).
+    quint64 m_shownView = 0;
+    int m_readsRunning = 0;
     // The last key answer and the request it was asked for.
     quint64 m_keyView = 0;
     rowdelete::Key m_key;

@@ -25,6 +25,9 @@ TCustom_mySQLClient::TCustom_mySQLClient(QObject *owner)
 
 TCustom_mySQLClient::~TCustom_mySQLClient()
 {
+    // A stop still asking the server ends within its own time-outs; it uses the queue.
+    for (Stopper &stopper : FStoppers)
+        stopper.Thread.join();
     CloseSilently();
     if (FTaskHandler->InUse()) {
         // Destroyed from inside one of our own events: the handler's frames are still on the
@@ -55,6 +58,8 @@ void TCustom_mySQLClient::setOnStatus(TmySQLClientTask_OnStatus value)
 
 void TCustom_mySQLClient::queueConnect(TmySQLClientTask_OnComplete onComplete)
 {
+    FConnectedWith = std::make_unique<TmySQLConnectArgs>(TmySQLConnectArgs{
+        utf8(FHostname), utf8(FUsername), utf8(FPassword), static_cast<std::uint32_t>(FPort)});
     FUtility->Connect(utf8(FHostname), utf8(FUsername), utf8(FPassword), utf8(FDatabase), FPort,
                       FClientFlag, "Connect to mySQL Server", std::move(onComplete),
                       OnConnectError);
@@ -215,4 +220,52 @@ void TCustom_mySQLClient::CloseSilently()
     FTaskHandler->Thread()->WaitIdle();
     FTaskHandler->DropPostedMessages();
     Close();
+}
+
+bool TCustom_mySQLClient::StopReading()
+{
+    if (!FConnected || !FConnectedWith) return false;
+    TmySQLClientThread *thread = FTaskHandler->Thread();
+    bool waitingStopped = false;
+    const std::uint64_t serial = thread->StopStream(&waitingStopped);
+    if (serial == 0) return waitingStopped;
+    // Stops that have finished leave their threads to be joined.
+    for (auto it = FStoppers.begin(); it != FStoppers.end();) {
+        if (!it->Done->load()) {
+            ++it;
+            continue;
+        }
+        it->Thread.join();
+        it = FStoppers.erase(it);
+    }
+    const TmySQLConnectArgs server = *FConnectedWith;
+    const std::uint64_t id = FUtility->ConnectionId();
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    // The thread may use this object: the destructor joins it first.
+    std::thread stopper([this, thread, server, id, serial, done] {
+        const std::string refused = id ? KillQuery(server, id) : std::string("no connection id");
+        if (!refused.empty()) {
+            // The server could not be asked: the stream ends with its connection cut.
+            thread->CutOff(serial);
+            const QString reason = QString::fromStdString(refused);
+            QMetaObject::invokeMethod(
+                this, [this, reason] { stopFellBack(reason); }, Qt::QueuedConnection);
+        }
+        thread->StopDone();
+        *done = true;
+    });
+    FStoppers.push_back({std::move(stopper), std::move(done)});
+    return true;
+}
+
+void TCustom_mySQLClient::stopFellBack(const QString &reason)
+{
+    // Made again right after the stream: what was queued behind it runs on the new connection.
+    if (FConnected) {
+        queueConnect(nullptr);
+        ExecuteTasks();
+    }
+    if (const TmySQLClientTask_OnError report = OnQueryError)
+        report(this, QStringLiteral("Stop: the server could not be asked to end the statement (") +
+                         reason + QStringLiteral("); the connection was cut and is made again."));
 }

@@ -7,9 +7,13 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <atomic>
 #include <memory>
+#include <thread>
+#include <vector>
 
 struct TmySQLConnection;
+struct TmySQLConnectArgs;
 
 class TCustom_mySQLClient : public QObject, public TmySQLClientKindEvents
 {
@@ -54,6 +58,11 @@ public:
     void Connect();
     void Close();
     void ExecuteTasks();
+    // Stops the stream being read, if one is: the server is asked over a second, short-lived
+    // connection to end the statement (KILL QUERY), the rows read so far stay delivered, and the
+    // connection stays usable. When the server cannot be asked, the connection is cut and made
+    // again, and OnQueryError says so. False when no stream was being read.
+    bool StopReading();
 
     TmySQLClientQuery *Query() const { return FQuery.get(); }
     TmySQLClientModify *Modify() const { return FModify.get(); }
@@ -75,6 +84,7 @@ private:
     void ConnectedTimeOut();
     void CloseSilently();
     void queueConnect(TmySQLClientTask_OnComplete onComplete);
+    void stopFellBack(const QString &reason);
 
     bool FThreaded = false;
     std::unique_ptr<TmySQLConnection> FMySQL;
@@ -96,6 +106,15 @@ private:
     TSetClientCapabilities FCapabilities =
         TClientCapabilities::CLIENT_LONG_PASSWORD | TClientCapabilities::CLIENT_CONNECT_WITH_DB;
     TmySQLClientTask_OnStatus FOnStatus;
+    // Where the last connect went, for the second connection a stop makes.
+    std::unique_ptr<TmySQLConnectArgs> FConnectedWith;
+    // Stops under way on threads of their own (each makes a connection): joined before we go.
+    struct Stopper
+    {
+        std::thread Thread;
+        std::shared_ptr<std::atomic<bool>> Done;
+    };
+    std::vector<Stopper> FStoppers;
 };
 
 class TmySQLClient : public TCustom_mySQLClient

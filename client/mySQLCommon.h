@@ -138,6 +138,22 @@ struct TmySQLFieldInfo
 // 0 holds the column names and rows 1.. the result's rows.
 using TmySQLResultBlock = TCellBlock;
 
+// Rows of a streamed result, packed on the worker as they arrive and handed over in batches. The
+// first batch holds the column names as its row 0 and the columns' descriptions; every batch
+// holds its rows as a checked cell block, which a grid takes by move and adds below the last.
+struct TmySQLRowBatch
+{
+    bool First = false;
+    std::vector<TmySQLFieldInfo> Fields; // first batch only
+    std::unique_ptr<TCheckedCellBlock> Block;
+    std::uint64_t RowsSoFar = 0; // rows read, this batch's included
+};
+using TmySQLClientTask_OnRows = std::function<void(QObject *Sender, TmySQLRowBatch &Batch)>;
+
+// How many rows, or how long, a batch of a streamed result collects before it is handed over.
+constexpr int StreamBatchRows = 2000;
+constexpr int StreamBatchMilliseconds = 50;
+
 // ---------------------------------------------------------------------------------------------
 // Request objects
 
@@ -161,6 +177,14 @@ public:
     void SubmitStatementWithHandlers(const TmySQLStatement &Statement, const std::string &TaskName,
                                      bool Pack, TmySQLClientTask_OnComplete OnComplete,
                                      TmySQLClientTask_OnError OnError);
+
+    // A statement whose rows come in batches as the server sends them (OnRows, in order), then
+    // OnComplete, or OnError with what was read kept by the caller. Nothing is held here: the
+    // batches are the only copy. A stream can be stopped (TCustom_mySQLClient::StopReading).
+    // Always a read: a close cuts it off.
+    void SubmitStream(const TmySQLStatement &Statement, const std::string &TaskName,
+                      TmySQLClientTask_OnRows OnRows, TmySQLClientTask_OnComplete OnComplete,
+                      TmySQLClientTask_OnError OnError);
 
     TmySQLClientTaskData *Task() const { return FHeld.Task.get(); }
     // The name the held result's request was given; empty when none is held.
@@ -188,6 +212,9 @@ public:
     // without result set changed (-1 when unknown) and the library's error number.
     std::int64_t AffectedRows() const { return FAffectedRows; }
     unsigned int ErrorNumber() const { return FErrorNumber; }
+    // Of the last stream that finished: the rows read, and whether it was stopped before the end.
+    std::uint64_t StreamedRows() const { return FStreamedRows; }
+    bool StreamStopped() const { return FStreamStopped; }
 
 private:
     void addTask(std::unique_ptr<TmySQLClientTaskData> task, TmySQLClientTask_OnComplete OnComplete,
@@ -227,6 +254,8 @@ private:
     int FEventDepth = 0;
     int FFieldNameLoads = 0;
     std::int64_t FAffectedRows = -1;
+    std::uint64_t FStreamedRows = 0;
+    bool FStreamStopped = false;
     unsigned int FErrorNumber = 0;
 };
 

@@ -94,8 +94,16 @@ void TmySQLClientTaskHandler::RunInline(bool closing)
     while (!Abandoned()) {
         std::unique_ptr<TmySQLClientTaskData> task = FThread->TakeInline(closing);
         if (!task) break;
-        const TmySQLOutcome outcome = RunLibraryCalls(task.get(), FThread->MySQL());
+        const TmySQLOutcome outcome =
+            RunLibraryCalls(task.get(), FThread->MySQL(), [this](std::unique_ptr<TmySQLRowMail> r) {
+                FMailbox->PostRows(std::move(r));
+            });
         FThread->FinishedInline(); // the steps below may run the queue again
+        // A stream's batches, collected while it ran, come before its end.
+        if (!FMailbox->Empty()) {
+            DeliverMessages();
+            if (Abandoned()) break;
+        }
         if (outcome == TmySQLOutcome::Done)
             NotifyComplete(std::move(task));
         else if (outcome == TmySQLOutcome::Failed)
@@ -165,7 +173,10 @@ void TmySQLClientTaskHandler::DeliverMessages()
     while (!Abandoned()) {
         std::optional<TmySQLMailbox::Mail> mail = FMailbox->Take();
         if (!mail) break;
-        WndProc(mail->Message, std::move(mail->Task));
+        if (mail->Message == WM_TASK_ROWS)
+            DeliverRows(std::move(mail->Rows));
+        else
+            WndProc(mail->Message, std::move(mail->Task));
     }
     FMailbox->EndDelivery();
 }
@@ -202,4 +213,12 @@ void TmySQLClientTaskHandler::WndProc(int Msg, std::unique_ptr<TmySQLClientTaskD
         else
             after(this, stIdle, QStringLiteral("[Idle]"), 0);
     }
+}
+
+void TmySQLClientTaskHandler::DeliverRows(std::unique_ptr<TmySQLRowMail> rows)
+{
+    if (!rows || !rows->OnRows || !*rows->OnRows) return;
+    // A copy of the step: the batch (and the step with it) may be freed by what the step does.
+    const std::shared_ptr<const TmySQLClientTask_OnRows> step = rows->OnRows;
+    (*step)(this, rows->Batch);
 }

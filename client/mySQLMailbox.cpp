@@ -22,8 +22,11 @@ void TmySQLMailbox::postWakeUpLocked(int message)
 {
     if (m_posted || !m_window) return;
     m_posted = true;
-    QEvent *&spare = m_spare[message == WM_TASK_DONE ? 0 : 1];
-    QEvent *event = spare ? spare : new QEvent(static_cast<QEvent::Type>(message));
+    // Rows wake the window as a finished task does: the event only says that mail is waiting.
+    const int slot = message == WM_TASK_FAILED ? 1 : 0;
+    QEvent *&spare = m_spare[slot];
+    QEvent *event =
+        spare ? spare : new QEvent(static_cast<QEvent::Type>(slot ? WM_TASK_FAILED : WM_TASK_DONE));
     spare = nullptr;
     QCoreApplication::postEvent(m_window, event);
 }
@@ -31,9 +34,17 @@ void TmySQLMailbox::postWakeUpLocked(int message)
 void TmySQLMailbox::Post(int message, std::unique_ptr<TmySQLClientTaskData> task, bool more)
 {
     std::lock_guard<std::mutex> lock(m_lock);
-    m_mail.push_back({message, std::move(task)});
+    m_mail.push_back({message, std::move(task), nullptr});
     if (m_polling && more && m_deliveries == 0) return;
     postWakeUpLocked(message);
+}
+
+void TmySQLMailbox::PostRows(std::unique_ptr<TmySQLRowMail> rows)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_mail.push_back({WM_TASK_ROWS, nullptr, std::move(rows)});
+    if (m_polling && m_deliveries == 0) return;
+    postWakeUpLocked(WM_TASK_ROWS);
 }
 
 std::optional<TmySQLMailbox::Mail> TmySQLMailbox::Take()

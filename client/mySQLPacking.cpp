@@ -2,6 +2,7 @@
 #include "mySQLPacking.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <thread>
 
@@ -61,13 +62,11 @@ static void packResult(TmySQLClientTaskData *task, unsigned int cols,
     task->Block = std::make_unique<TCheckedCellBlock>(TCheckedCellBlock::Check(std::move(*block)));
 }
 
-// Reads a stored result on the thread that ran the statement: the columns, where every row
-// stands, and, when asked, the packed block.
-void gatherResult(TmySQLClientTaskData *task)
+namespace {
+void readFields(MYSQL_RES *result, std::vector<TmySQLFieldInfo> &fields)
 {
-    MYSQL_RES *result = task->ResultSet;
     const unsigned int cols = mysql_num_fields(result);
-    task->Fields.reserve(cols);
+    fields.reserve(cols);
     for (unsigned int c = 0; c < cols; ++c) {
         const MYSQL_FIELD *field = mysql_fetch_field(result);
         if (!field) break;
@@ -80,9 +79,19 @@ void gatherResult(TmySQLClientTaskData *task)
         info.Flags = field->flags;
         info.CharsetNr = field->charsetnr;
         info.Type = field->type;
-        task->Fields.push_back(std::move(info));
+        fields.push_back(std::move(info));
     }
     if (mysql_field_seek) mysql_field_seek(result, 0);
+}
+} // namespace
+
+// Reads a stored result on the thread that ran the statement: the columns, where every row
+// stands, and, when asked, the packed block.
+void gatherResult(TmySQLClientTaskData *task)
+{
+    MYSQL_RES *result = task->ResultSet;
+    const unsigned int cols = mysql_num_fields(result);
+    readFields(result, task->Fields);
     const auto rows = static_cast<std::uint32_t>(mysql_num_rows(result));
     task->RowMarks.reserve(rows / TmySQLClientTaskData::RowMarkStep + 1);
     // One walk through the library's rows: each row's entry, and for a packed result each
@@ -118,4 +127,119 @@ void gatherResult(TmySQLClientTaskData *task)
     }
     if (block && task->RowCount == rows)
         packResult(task, cols, std::move(block), headerBytes, firstHalfBytes, headerBytes + bytes);
+}
+
+namespace {
+// One batch of a stream being packed: its index and buffer grow row by row.
+class BatchPacker
+{
+public:
+    BatchPacker(const TmySQLClientTaskData &task, bool first, std::size_t expectBytes)
+        : m_cols(task.Fields.size()), m_first(first)
+    {
+        m_block.Cols = static_cast<int>(m_cols);
+        m_block.Index.reserve((StreamBatchRows + 1) * m_cols);
+        m_block.Buffer.reserve(std::max<std::size_t>(expectBytes, 1));
+        m_block.Buffer.push_back(0);
+        if (!first) return;
+        for (const TmySQLFieldInfo &field : task.Fields)
+            m_block.Index.push_back(put(field.Name.data(), field.Name.size()));
+        m_block.Rows = 1;
+    }
+    // False when the row does not fit beside what the batch holds (4 GiB of text).
+    bool add(MYSQL_ROW row, const unsigned long *lengths)
+    {
+        std::uint64_t bytes = 0;
+        for (std::size_t c = 0; c < m_cols; ++c)
+            if (row[c]) bytes += cellblock::EntrySize(lengths[c]);
+        if (m_block.Buffer.size() + bytes >= TCellBlock::NullOffset) return false;
+        for (std::size_t c = 0; c < m_cols; ++c)
+            m_block.Index.push_back(row[c] ? put(row[c], lengths[c]) : TCellBlock::NullOffset);
+        ++m_block.Rows;
+        ++m_rows;
+        return true;
+    }
+    int rows() const { return m_rows; }
+    std::size_t bytes() const { return m_block.Buffer.size(); }
+    std::unique_ptr<TCheckedCellBlock> finish()
+    {
+        // The grid keeps this buffer as it is: no slack beyond a quarter.
+        if (m_block.Buffer.capacity() > m_block.Buffer.size() + m_block.Buffer.size() / 4)
+            m_block.Buffer.shrink_to_fit();
+        return std::make_unique<TCheckedCellBlock>(TCheckedCellBlock::Check(std::move(m_block)));
+    }
+
+private:
+    std::uint32_t put(const char *data, std::size_t length)
+    {
+        if (length == 0) return 0;
+        const std::size_t at = m_block.Buffer.size();
+        m_block.Buffer.resize(at + cellblock::EntrySize(length));
+        cellblock::PutEntry(m_block.Buffer.data() + at, data, length);
+        return static_cast<std::uint32_t>(at);
+    }
+    std::size_t m_cols;
+    bool m_first;
+    int m_rows = 0;
+    TCellBlock m_block;
+};
+} // namespace
+
+bool streamResult(TmySQLClientTaskData *task, MYSQL *mysql, const TmySQLRowSink &rows)
+{
+    MYSQL_RES *result = mysql_use_result(mysql);
+    if (!result) return false;
+    readFields(result, task->Fields);
+    const auto sink = [&](BatchPacker &batch, bool first) {
+        auto mail = std::make_unique<TmySQLRowMail>();
+        mail->OnRows = task->OnRows;
+        mail->Batch.First = first;
+        if (first) mail->Batch.Fields = task->Fields;
+        mail->Batch.Block = batch.finish();
+        mail->Batch.RowsSoFar = task->StreamedRows;
+        if (rows) rows(std::move(mail));
+    };
+    using Clock = std::chrono::steady_clock;
+    const auto interval = std::chrono::milliseconds(StreamBatchMilliseconds);
+    auto batch = std::make_unique<BatchPacker>(*task, true, 64 * 1024);
+    bool firstSent = false;
+    auto lastSent = Clock::now();
+    while (!task->StopRequested.load(std::memory_order_relaxed)) {
+        const MYSQL_ROW row = mysql_fetch_row(result);
+        if (!row) break;
+        const unsigned long *lengths = mysql_fetch_lengths(result);
+        if (!batch->add(row, lengths)) {
+            sink(*batch, !firstSent);
+            firstSent = true;
+            batch = std::make_unique<BatchPacker>(*task, false, 0);
+            batch->add(row, lengths); // a row of 4 GiB does not fit anywhere: it is dropped
+        }
+        ++task->StreamedRows;
+        if (batch->rows() >= StreamBatchRows ||
+            ((task->StreamedRows & 63) == 0 && Clock::now() - lastSent >= interval)) {
+            const std::size_t bytes = batch->bytes();
+            sink(*batch, !firstSent);
+            firstSent = true;
+            lastSent = Clock::now();
+            batch = std::make_unique<BatchPacker>(*task, false, bytes + bytes / 8);
+        }
+    }
+    // Taken before the result is freed: the end of the rows, or the error that ended them.
+    const unsigned int error = mysql_errno(mysql);
+    const std::string errorText = error ? stringOf(mysql_error(mysql)) : std::string();
+    if (batch->rows() > 0 || !firstSent) sink(*batch, !firstSent);
+    const bool stopped = task->StopRequested.load();
+    // Freeing a result read this way reads what the server still sends: after a stop, until the
+    // server has ended the statement, so the connection is in step for the next request.
+    mysql_free_result(result);
+    if (stopped) {
+        // Ended by the stop (the server's interruption, or the connection cut when it could not
+        // be asked), or finished before the stop took effect.
+        task->Stopped = true;
+        return true;
+    }
+    if (error == 0) return true;
+    task->ErrorNumber = error;
+    task->ErrorText = errorText;
+    return false;
 }

@@ -284,6 +284,35 @@ void TmySQLClientThread::DropReads()
     }
 }
 
+std::uint64_t TmySQLClientThread::StopStream(bool *waitingStopped)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    // Streams not begun end at once, without asking anything of the server.
+    bool waiting = false;
+    for (const auto &task : m_queue)
+        if (task->TaskKind == TmySQLTaskKind::Stream && !task->StopRequested.exchange(true))
+            waiting = true;
+    if (waitingStopped) *waitingStopped = waiting;
+    if (m_holder != Holder::Task || !m_running || m_running->TaskKind != TmySQLTaskKind::Stream ||
+        m_running->StopRequested.load())
+        return 0;
+    // Only the task's own thread frees it, and not before it gives the connection back, which
+    // it cannot do while we hold the lock.
+    m_running->StopRequested = true;
+    ++m_stopsInFlight;
+    return m_runningSerial;
+}
+
+void TmySQLClientThread::StopDone()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        --m_stopsInFlight;
+    }
+    m_free.notify_all();
+    m_wake.notify_all();
+}
+
 std::unique_ptr<TmySQLClientTaskData> TmySQLClientThread::takeLocked()
 {
     std::unique_ptr<TmySQLClientTaskData> task = std::move(m_queue.front());
@@ -339,7 +368,10 @@ void TmySQLClientThread::Execute()
             mysql_thread_init();
             threadReady = true;
         }
-        const TmySQLOutcome outcome = RunLibraryCalls(task.get(), m_connection);
+        const TmySQLOutcome outcome =
+            RunLibraryCalls(task.get(), m_connection, [this](std::unique_ptr<TmySQLRowMail> rows) {
+                m_mailbox->PostRows(std::move(rows));
+            });
 
         lock.lock();
         // Posted under the lock and before the connection is free, so that whoever takes the

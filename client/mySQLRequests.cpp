@@ -140,6 +140,54 @@ void TmySQLClientQuery::SubmitStatementWithHandlers(const TmySQLStatement &State
     addTask(std::move(task), std::move(OnComplete), std::move(OnError));
 }
 
+void TmySQLClientQuery::SubmitStream(const TmySQLStatement &Statement, const std::string &TaskName,
+                                     TmySQLClientTask_OnRows OnRows,
+                                     TmySQLClientTask_OnComplete OnComplete,
+                                     TmySQLClientTask_OnError OnError)
+{
+    if (!FTaskHandler) return;
+    auto task = std::make_unique<TmySQLClientTaskData>();
+    if (Statement.HasValues())
+        task->Statement = Statement;
+    else
+        task->SQL = Statement.Build({});
+    task->TaskKind = TmySQLTaskKind::Stream;
+    task->ReadsOnly = true;
+    task->TaskName = CutTaskName(TaskName);
+    // Batches, the end and a failure still on their way when this object is released are
+    // dropped, not delivered.
+    QPointer<TmySQLClientQuery> self(this);
+    task->OnRows = std::make_shared<const TmySQLClientTask_OnRows>(
+        [self, OnRows = std::move(OnRows)](QObject *, TmySQLRowBatch &batch) {
+            if (self && OnRows) OnRows(self.data(), batch);
+        });
+    task->OnTaskComplete = [self](QObject *, TmySQLClientTaskData *t) {
+        std::unique_ptr<TmySQLClientTaskData> done(t);
+        if (!self) return;
+        self->FStreamedRows = t->StreamedRows;
+        self->FStreamStopped = t->Stopped;
+        self->FAffectedRows = -1;
+        self->FErrorNumber = 0;
+        const TmySQLClientTask_OnComplete event = std::move(t->OnComplete);
+        done.reset();
+        if (event) event(self.data());
+    };
+    task->OnTaskError = [self](QObject *, TmySQLClientTaskData *t, const QString &msg) {
+        std::unique_ptr<TmySQLClientTaskData> failed(t);
+        if (!self) return;
+        self->FStreamedRows = t->StreamedRows;
+        self->FStreamStopped = t->Stopped;
+        self->FAffectedRows = t->AffectedRows;
+        self->FErrorNumber = t->ErrorNumber;
+        const TmySQLClientTask_OnError event = std::move(t->OnError);
+        failed.reset();
+        if (event) event(self.data(), msg);
+    };
+    task->OnComplete = std::move(OnComplete);
+    task->OnError = std::move(OnError);
+    FTaskHandler->Thread()->AddTask(std::move(task));
+}
+
 void TmySQLClientQuery::addTask(std::unique_ptr<TmySQLClientTaskData> task,
                                 TmySQLClientTask_OnComplete OnComplete,
                                 TmySQLClientTask_OnError OnError)

@@ -46,6 +46,7 @@ bool IsRead(const TmySQLClientTaskData &task)
     case K::ListFields:
     case K::ListProcesses:
     case K::Ping:
+    case K::Stream:
         return true;
     default:
         return false;
@@ -109,8 +110,12 @@ std::string escapeFor(MYSQL *mysql, const std::string &value)
     return out;
 }
 
-Outcome runStatement(TmySQLClientTaskData *task, MYSQL *mysql)
+Outcome runStatement(TmySQLClientTaskData *task, MYSQL *mysql, const TmySQLRowSink &rows)
 {
+    if (task->TaskKind == TmySQLTaskKind::Stream && task->StopRequested.load()) {
+        task->Stopped = true; // stopped before its turn: never sent
+        return Outcome::Done;
+    }
     if (task->Statement && task->Statement->HasValues()) {
         if (!mysql_real_escape_string) return missing(task, "mysql_real_escape_string");
         task->SQL = task->Statement->Build(
@@ -132,6 +137,17 @@ Outcome runStatement(TmySQLClientTaskData *task, MYSQL *mysql)
         // be out of step with the next request.
         if (mysql_field_count && mysql_field_count(mysql) > 0 && mysql_store_result) {
             if (MYSQL_RES *unused = mysql_store_result(mysql)) mysql_free_result(unused);
+        }
+        return drainResults(mysql) ? Outcome::Done : fail(task, mysql);
+    }
+    if (task->TaskKind == TmySQLTaskKind::Stream) {
+        if (!mysql_use_result || !mysql_fetch_lengths) return missing(task, "mysql_use_result");
+        if (!streamResult(task, mysql, rows)) {
+            // The server's error ended the rows, or there were none to read (a statement
+            // without result set, reported as a failure with the library's word, as a query's).
+            if (task->ErrorText.empty() && task->ErrorNumber == 0) fail(task, mysql);
+            if (!drainResults(mysql) && task->ErrorText.empty()) fail(task, mysql);
+            return Outcome::Failed;
         }
         return drainResults(mysql) ? Outcome::Done : fail(task, mysql);
     }
@@ -164,7 +180,8 @@ Outcome runStatement(TmySQLClientTaskData *task, MYSQL *mysql)
     return Outcome::Done;
 }
 
-Outcome runLibraryCalls(TmySQLClientTaskData *task, TmySQLConnection *connection)
+Outcome runLibraryCalls(TmySQLClientTaskData *task, TmySQLConnection *connection,
+                        const TmySQLRowSink &rows)
 {
     task->ResultSet = nullptr;
     task->ReturnCode = -1;
@@ -236,7 +253,8 @@ Outcome runLibraryCalls(TmySQLClientTaskData *task, TmySQLConnection *connection
         return task->ReturnCode == 0 ? Outcome::Done : fail(task, mysql);
     case K::Modify:
     case K::Query:
-        return runStatement(task, mysql);
+    case K::Stream:
+        return runStatement(task, mysql, rows);
     case K::ListDatabases:
     case K::ListTables:
     case K::ListProcesses:
@@ -292,14 +310,47 @@ Outcome runLibraryCalls(TmySQLClientTaskData *task, TmySQLConnection *connection
 
 } // namespace
 
-TmySQLOutcome RunLibraryCalls(TmySQLClientTaskData *task, TmySQLConnection *connection)
+TmySQLOutcome RunLibraryCalls(TmySQLClientTaskData *task, TmySQLConnection *connection,
+                              const TmySQLRowSink &rows)
 {
     try {
-        return runLibraryCalls(task, connection);
+        return runLibraryCalls(task, connection, rows);
     } catch (...) {
         task->ResultSet = nullptr;
         task->ReturnCode = -1;
         task->ErrorText = "The client library raised an exception.";
         return Outcome::Failed;
     }
+}
+
+std::string KillQuery(const TmySQLConnectArgs &server, std::uint64_t connectionId)
+{
+    if (!MySQLLibHandle || !mysql_init || !mysql_real_connect || !mysql_real_query || !mysql_close)
+        return "The client library is not loaded.";
+    if (mysql_thread_init) mysql_thread_init();
+    std::string error;
+    MYSQL *mysql = mysql_init(nullptr);
+    if (!mysql) {
+        error = "The client library could not allocate a connection.";
+    } else {
+        // Short: the stop falls back to cutting the connection when this cannot be done soon.
+        const unsigned int seconds = 2;
+        if (mysql_options) {
+            mysql_options(mysql, MYSQL_OPT_CONNECT_TIMEOUT, &seconds);
+            mysql_options(mysql, MYSQL_OPT_READ_TIMEOUT, &seconds);
+            mysql_options(mysql, MYSQL_OPT_WRITE_TIMEOUT, &seconds);
+        }
+        if (!mysql_real_connect(mysql, server.Host.c_str(), server.User.c_str(),
+                                server.Password.c_str(), nullptr, server.Port, nullptr, 0)) {
+            error = stringOf(mysql_error(mysql));
+            if (error.empty()) error = "No second connection could be made.";
+        } else {
+            const std::string sql = "KILL QUERY " + std::to_string(connectionId);
+            if (mysql_real_query(mysql, sql.data(), sql.size()) != 0)
+                error = stringOf(mysql_error(mysql));
+        }
+        mysql_close(mysql);
+    }
+    if (mysql_thread_end) mysql_thread_end();
+    return error;
 }

@@ -1,19 +1,19 @@
 #include "CellStore.h"
 
 #include <algorithm>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 
-CellStore::CellStore()
-{
-    m_buffer.push_back(0);
-} // the shared empty entry at offset 0
+CellStore::CellStore() = default;
 
 void CellStore::clear()
 {
-    m_index.assign(m_index.size(), 0);
-    m_buffer.assign(1, 0);
-    m_garbage = 0;
+    for (Chunk &chunk : m_chunks) {
+        chunk.Index.assign(chunk.Index.size(), 0);
+        chunk.Buffer.assign(1, 0);
+        chunk.Garbage = 0;
+    }
 }
 
 void CellStore::assign(TCheckedCellBlock &&checked)
@@ -21,9 +21,9 @@ void CellStore::assign(TCheckedCellBlock &&checked)
     TCellBlock block = std::move(checked).Take();
     m_cols = block.Cols;
     m_rows = block.Rows;
-    m_index = std::move(block.Index);
-    m_buffer = std::move(block.Buffer);
-    m_garbage = 0;
+    m_chunks.clear();
+    if (m_rows > 0)
+        m_chunks.push_back({0, block.Rows, std::move(block.Index), std::move(block.Buffer), 0});
 }
 
 void CellStore::assign(int cols, int rows, std::vector<std::uint32_t> &&index,
@@ -32,33 +32,87 @@ void CellStore::assign(int cols, int rows, std::vector<std::uint32_t> &&index,
     assign(TCheckedCellBlock::Check(TCellBlock{cols, rows, std::move(index), std::move(buffer)}));
 }
 
+void CellStore::appendRows(TCheckedCellBlock &&checked)
+{
+    if (checked.Block().Cols != m_cols) throw std::invalid_argument("rows of another column count");
+    TCellBlock block = std::move(checked).Take();
+    if (block.Rows <= 0) return;
+    if (static_cast<long long>(m_rows) + block.Rows > 0x7FFFFFFF)
+        throw std::length_error("more rows than a grid holds");
+    m_chunks.push_back({m_rows, block.Rows, std::move(block.Index), std::move(block.Buffer), 0});
+    m_rows += block.Rows;
+}
+
+const CellStore::Chunk &CellStore::chunkOf(int row) const
+{
+    // Almost always the only chunk, or the last one, which a growing grid shows.
+    if (m_chunks.size() == 1 || row >= m_chunks.back().FirstRow) return m_chunks.back();
+    auto at = std::upper_bound(m_chunks.begin(), m_chunks.end(), row,
+                               [](int r, const Chunk &chunk) { return r < chunk.FirstRow; });
+    return *std::prev(at);
+}
+
+std::size_t CellStore::bufferBytes() const
+{
+    std::size_t bytes = 0;
+    for (const Chunk &chunk : m_chunks)
+        bytes += chunk.Buffer.size();
+    return bytes;
+}
+
+std::size_t CellStore::memoryBytes() const
+{
+    std::size_t bytes = m_chunks.capacity() * sizeof(Chunk);
+    for (const Chunk &chunk : m_chunks)
+        bytes += chunk.Buffer.capacity() + chunk.Index.capacity() * sizeof(std::uint32_t);
+    return bytes;
+}
+
 void CellStore::resize(int cols, int rows)
 {
     cols = std::max(cols, 0);
     rows = std::max(rows, 0);
     if (cols == m_cols && rows == m_rows) return;
-    const std::size_t cells = static_cast<std::size_t>(cols) * static_cast<std::size_t>(rows);
     if (cols == m_cols) {
         // Row-major: a change of row count only cuts or extends the tail.
-        for (std::size_t i = cells; i < m_index.size(); ++i)
-            if (m_index[i] != 0 && m_index[i] != NullOffset)
-                m_garbage += 1 + entryAt(m_buffer, m_index[i]).size();
-        m_index.resize(cells, 0);
+        while (!m_chunks.empty() && m_chunks.back().FirstRow >= rows)
+            m_chunks.pop_back();
+        if (rows > 0 && m_chunks.empty()) m_chunks.push_back({0, 0, {}, {0}, 0});
+        if (!m_chunks.empty()) {
+            Chunk &last = m_chunks.back();
+            const std::size_t cells =
+                static_cast<std::size_t>(rows - last.FirstRow) * static_cast<std::size_t>(cols);
+            for (std::size_t i = cells; i < last.Index.size(); ++i)
+                if (last.Index[i] != 0 && last.Index[i] != NullOffset)
+                    last.Garbage += 1 + entryAt(last.Buffer, last.Index[i]).size();
+            last.Index.resize(cells, 0);
+            last.Rows = rows - last.FirstRow;
+        }
         m_rows = rows;
         return;
     }
-    std::vector<std::uint32_t> index(cells, 0);
+    // Another column count: one chunk in the new shape, holding only what stays.
+    Chunk reshaped;
+    reshaped.Index.assign(static_cast<std::size_t>(cols) * static_cast<std::size_t>(rows), 0);
+    reshaped.Rows = rows;
     const int keepCols = std::min(cols, m_cols);
     const int keepRows = std::min(rows, m_rows);
-    for (int r = 0; r < keepRows; ++r)
-        std::copy_n(m_index.begin() + static_cast<std::ptrdiff_t>(slot(0, r)), keepCols,
-                    index.begin() +
-                        static_cast<std::ptrdiff_t>(static_cast<std::size_t>(r) * cols));
-    m_index.swap(index);
+    for (int r = 0; r < keepRows; ++r) {
+        const Chunk &from = chunkOf(r);
+        for (int c = 0; c < keepCols; ++c) {
+            const std::uint32_t cell = from.Index[slot(from, c, r)];
+            std::uint32_t &to =
+                reshaped.Index[static_cast<std::size_t>(r) * static_cast<std::size_t>(cols) +
+                               static_cast<std::size_t>(c)];
+            to = cell == NullOffset ? NullOffset
+                 : cell == 0        ? 0
+                                    : append(reshaped, entryAt(from.Buffer, cell));
+        }
+    }
+    m_chunks.clear();
+    if (rows > 0) m_chunks.push_back(std::move(reshaped));
     m_cols = cols;
     m_rows = rows;
-    m_garbage = 0;
-    compact();
 }
 
 std::string_view CellStore::entryAt(const std::vector<char> &buffer, std::uint32_t offset)
@@ -67,63 +121,77 @@ std::string_view CellStore::entryAt(const std::vector<char> &buffer, std::uint32
     return cellblock::ReadEntry(buffer.data(), buffer.size(), offset).value_or(std::string_view());
 }
 
-std::uint32_t CellStore::append(std::string_view text)
+std::uint32_t CellStore::append(Chunk &chunk, std::string_view text)
 {
     if (text.empty()) return 0;
-    if (!m_buffer.empty() && text.data() >= m_buffer.data() &&
-        text.data() < m_buffer.data() + m_buffer.size()) {
-        // The text lives in our own buffer, which the append may move.
+    std::vector<char> &buffer = chunk.Buffer;
+    if (!buffer.empty() && text.data() >= buffer.data() &&
+        text.data() < buffer.data() + buffer.size()) {
+        // The text lives in this chunk's own buffer, which the append may move.
         const std::string copy(text);
-        return append(copy);
+        return append(chunk, copy);
     }
-    const std::size_t offset = m_buffer.size();
+    const std::size_t offset = buffer.size();
     if (offset + text.size() + 10 >= NullOffset) throw std::length_error("grid text exceeds 4 GiB");
-    m_buffer.resize(offset + cellblock::EntrySize(text.size()));
-    cellblock::PutEntry(m_buffer.data() + offset, text.data(), text.size());
+    buffer.resize(offset + cellblock::EntrySize(text.size()));
+    cellblock::PutEntry(buffer.data() + offset, text.data(), text.size());
     return static_cast<std::uint32_t>(offset);
 }
 
 void CellStore::set(int col, int row, std::string_view text)
 {
     if (!inRange(col, row)) return;
-    std::uint32_t &cell = m_index[slot(col, row)];
+    Chunk &chunk = chunkOf(row);
+    std::uint32_t &cell = chunk.Index[slot(chunk, col, row)];
     if (cell != 0 && cell != NullOffset) {
-        const std::string_view old = entryAt(m_buffer, cell);
+        const std::string_view old = entryAt(chunk.Buffer, cell);
         if (old == text) return;
-        m_garbage += 1 + old.size();
+        chunk.Garbage += 1 + old.size();
     }
-    cell = append(text);
-    if (m_garbage > 4096 && m_garbage * 2 > m_buffer.size()) compact();
+    // The text may be another chunk's, which this append does not move.
+    const std::uint32_t offset = append(chunk, text);
+    chunk.Index[slot(chunk, col, row)] = offset;
+    if (chunk.Garbage > 4096 && chunk.Garbage * 2 > chunk.Buffer.size()) compact(chunk);
 }
 
 void CellStore::setNull(int col, int row)
 {
     if (!inRange(col, row)) return;
-    std::uint32_t &cell = m_index[slot(col, row)];
-    if (cell != 0 && cell != NullOffset) m_garbage += 1 + entryAt(m_buffer, cell).size();
+    Chunk &chunk = chunkOf(row);
+    std::uint32_t &cell = chunk.Index[slot(chunk, col, row)];
+    if (cell != 0 && cell != NullOffset) chunk.Garbage += 1 + entryAt(chunk.Buffer, cell).size();
     cell = NullOffset;
 }
 
 std::string_view CellStore::get(int col, int row) const
 {
     if (!inRange(col, row)) return {};
-    const std::uint32_t cell = m_index[slot(col, row)];
+    const Chunk &chunk = chunkOf(row);
+    const std::uint32_t cell = chunk.Index[slot(chunk, col, row)];
     if (cell == 0 || cell == NullOffset) return {};
-    return entryAt(m_buffer, cell);
+    return entryAt(chunk.Buffer, cell);
 }
 
 bool CellStore::isNull(int col, int row) const
 {
-    return inRange(col, row) && m_index[slot(col, row)] == NullOffset;
+    if (!inRange(col, row)) return false;
+    const Chunk &chunk = chunkOf(row);
+    return chunk.Index[slot(chunk, col, row)] == NullOffset;
 }
 
 void CellStore::compact()
 {
+    for (Chunk &chunk : m_chunks)
+        compact(chunk);
+}
+
+void CellStore::compact(Chunk &chunk)
+{
     std::vector<char> old;
-    old.swap(m_buffer);
-    m_buffer.reserve(old.size() - std::min(old.size() - 1, m_garbage));
-    m_buffer.push_back(0);
-    for (std::uint32_t &cell : m_index)
-        if (cell != 0 && cell != NullOffset) cell = append(entryAt(old, cell));
-    m_garbage = 0;
+    old.swap(chunk.Buffer);
+    chunk.Buffer.reserve(old.size() - std::min(old.size() - 1, chunk.Garbage));
+    chunk.Buffer.push_back(0);
+    for (std::uint32_t &cell : chunk.Index)
+        if (cell != 0 && cell != NullOffset) cell = append(chunk, entryAt(old, cell));
+    chunk.Garbage = 0;
 }

@@ -5,15 +5,18 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <utility>
 #include <vector>
 
-// Text of a grid's cells, kept compactly: one byte buffer holding every cell's text and one
-// 32-bit offset per cell. No Qt in here, so it is tested and benchmarked without a QApplication.
+// Text of a grid's cells, kept compactly: byte buffers holding every cell's text and one 32-bit
+// offset per cell. No Qt in here, so it is tested and benchmarked without a QApplication.
 //
-// Each entry in the buffer is a length (LEB128) followed by the bytes. Offset 0 is a shared empty
+// Each entry in a buffer is a length (LEB128) followed by the bytes. Offset 0 is a shared empty
 // entry, and a reserved offset marks SQL NULL, so NULL and '' stay apart while both cost nothing.
-// Overwriting a cell leaves its old bytes behind; the buffer is compacted when that garbage
-// outweighs the live text.
+// The rows are held in chunks, each a cell block of consecutive rows with its own index and
+// buffer, so that rows arriving in batches are added without copying what is held already.
+// Overwriting a cell leaves its old bytes behind in its chunk; a chunk is compacted when that
+// garbage outweighs its live text.
 class CellStore
 {
 public:
@@ -31,6 +34,9 @@ public:
     // formed (sizes that do not fit, an entry that runs past the buffer).
     void assign(TCheckedCellBlock &&block);
     void assign(int cols, int rows, std::vector<std::uint32_t> &&index, std::vector<char> &&buffer);
+    // Adds the block's rows below the last row, taking its buffers as they are. Throws
+    // std::invalid_argument when its column count is not the store's.
+    void appendRows(TCheckedCellBlock &&block);
     static constexpr std::uint32_t NullOffset = TCellBlock::NullOffset;
 
     // Out-of-range writes are ignored and reads give an empty text.
@@ -40,29 +46,37 @@ public:
     bool isNull(int col, int row) const;
 
     // Bytes held, for the benchmark and for compaction.
-    std::size_t bufferBytes() const { return m_buffer.size(); }
-    std::size_t memoryBytes() const
-    {
-        return m_buffer.capacity() + m_index.capacity() * sizeof(std::uint32_t);
-    }
+    std::size_t bufferBytes() const;
+    std::size_t memoryBytes() const;
+    std::size_t chunkCount() const { return m_chunks.size(); }
     void compact();
 
 private:
-    std::size_t slot(int col, int row) const
+    struct Chunk
     {
-        return static_cast<std::size_t>(row) * static_cast<std::size_t>(m_cols) +
-               static_cast<std::size_t>(col);
-    }
+        int FirstRow = 0;
+        int Rows = 0;
+        std::vector<std::uint32_t> Index;
+        std::vector<char> Buffer{0}; // the shared empty entry at offset 0
+        std::size_t Garbage = 0;
+    };
     bool inRange(int col, int row) const
     {
         return col >= 0 && row >= 0 && col < m_cols && row < m_rows;
     }
-    std::uint32_t append(std::string_view text);
+    // The chunk holding a row inside the grid, and the cell's slot in it.
+    const Chunk &chunkOf(int row) const;
+    Chunk &chunkOf(int row) { return const_cast<Chunk &>(std::as_const(*this).chunkOf(row)); }
+    std::size_t slot(const Chunk &chunk, int col, int row) const
+    {
+        return static_cast<std::size_t>(row - chunk.FirstRow) * static_cast<std::size_t>(m_cols) +
+               static_cast<std::size_t>(col);
+    }
+    static std::uint32_t append(Chunk &chunk, std::string_view text);
+    static void compact(Chunk &chunk);
     static std::string_view entryAt(const std::vector<char> &buffer, std::uint32_t offset);
 
     int m_cols = 0;
     int m_rows = 0;
-    std::vector<std::uint32_t> m_index;
-    std::vector<char> m_buffer;
-    std::size_t m_garbage = 0;
+    std::vector<Chunk> m_chunks; // in row order; empty while there are no rows
 };

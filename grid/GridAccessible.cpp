@@ -111,6 +111,13 @@ public:
                                                    QAccessibleTableModelChangeEvent::ModelReset);
             QAccessible::updateAccessibility(&event);
         });
+        QObject::connect(grid, &TStringGrid::rowsAppended, grid, [grid](int first, int last) {
+            QAccessibleTableModelChangeEvent event(grid,
+                                                   QAccessibleTableModelChangeEvent::RowsInserted);
+            event.setFirstRow(first);
+            event.setLastRow(last);
+            QAccessible::updateAccessibility(&event);
+        });
         QObject::connect(grid, &TStringGrid::currentCellChanged, grid, [this, grid](int c, int r) {
             // Said to the screen reader as the current cell's focus and selection.
             const int index = visibleIndex(c, r);

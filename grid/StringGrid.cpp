@@ -175,6 +175,18 @@ void TStringGrid::AdoptCells(TCheckedCellBlock &&block)
     Q_EMIT cellsReset();
 }
 
+void TStringGrid::AppendCells(TCheckedCellBlock &&block)
+{
+    const int first = RowCount();
+    const int rows = block.Block().Rows;
+    if (rows <= 0) return;
+    m_store.appendRows(std::move(block));
+    updateScrollBars();
+    // Only rows on screen need painting: the first screenful of a table, or a short one.
+    if (first < m_topRow + visibleRowsFrom(m_topRow) + 1) viewport()->update();
+    Q_EMIT rowsAppended(first, first + rows - 1);
+}
+
 void TStringGrid::setColFormats(std::vector<TCellFormat> formats)
 {
     m_colFormats = std::move(formats);

@@ -69,6 +69,10 @@ public:
     void AdoptCells(int cols, int rows, std::vector<std::uint32_t> &&index,
                     std::vector<char> &&buffer);
     void AdoptCells(TCheckedCellBlock &&block);
+    // Adds the block's rows below the last one (rows of a table still arriving): nothing held is
+    // copied, the current cell and the scroll position stay, the scroll bar grows. Throws
+    // std::invalid_argument for a block of another column count.
+    void AppendCells(TCheckedCellBlock &&block);
     std::string_view CellUtf8(int col, int row) const { return m_store.get(col, row); }
     // How each column's values are shown (text when not set); header rows are always text.
     void setColFormats(std::vector<TCellFormat> formats);
@@ -110,6 +114,8 @@ public:
 Q_SIGNALS:
     // The cells were replaced or the counts changed: what was said of them no longer holds.
     void cellsReset();
+    // Rows first..last were added below the others; nothing else changed.
+    void rowsAppended(int first, int last);
     void currentCellChanged(int col, int row);
     void columnResized(int col);
 

@@ -140,11 +140,17 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("buffer");
         QTest::addColumn<quint32>("offset");
         QTest::addColumn<bool>("accepted");
-        QTest::newRow("well formed") << QByteArray("\0\x02" "ab", 4) << 1u << true;
+        QTest::newRow("well formed") << QByteArray("\0\x02"
+                                                   "ab",
+                                                   4)
+                                     << 1u << true;
         QTest::newRow("long length")
             << QByteArray("\0\x81\x01", 3) + QByteArray(129, 'x') << 1u << true;
         QTest::newRow("length cut short") << QByteArray("\0\x81", 2) << 1u << false;
-        QTest::newRow("bytes cut short") << QByteArray("\0\x05" "ab", 4) << 1u << false;
+        QTest::newRow("bytes cut short") << QByteArray("\0\x05"
+                                                       "ab",
+                                                       4)
+                                         << 1u << false;
         QTest::newRow("offset past the end") << QByteArray("\0\x01a", 3) << 9u << false;
         QTest::newRow("endless length")
             << QByteArray("\0\xFF\xFF\xFF\xFF\xFF\xFF\x01", 8) << 1u << false;
@@ -174,6 +180,79 @@ private Q_SLOTS:
         } else {
             QCOMPARE(store.get(0, 0), std::string_view("before"));
         }
+    }
+
+    // Rows added in batches read, change and resize as one grid: the same cells as a store
+    // written cell by cell, whatever chunk a row landed in.
+    void rowsAddedInBatchesActAsOneGrid()
+    {
+        auto batch = [](int firstValue, int rows) {
+            CellStore part; // made the ordinary way, then handed over as a block
+            part.resize(2, rows);
+            for (int r = 0; r < rows; ++r) {
+                part.set(0, r, "r" + std::to_string(firstValue + r));
+                if (r % 3 == 0)
+                    part.setNull(1, r);
+                else if (r % 3 == 1)
+                    part.set(1, r, std::string("\0x", 2));
+            }
+            TCellBlock block{2, rows, {}, {0}};
+            for (int r = 0; r < rows; ++r)
+                for (int c = 0; c < 2; ++c) {
+                    if (part.isNull(c, r)) {
+                        block.Index.push_back(CellStore::NullOffset);
+                        continue;
+                    }
+                    const std::string_view text = part.get(c, r);
+                    if (text.empty()) {
+                        block.Index.push_back(0);
+                        continue;
+                    }
+                    block.Index.push_back(std::uint32_t(block.Buffer.size()));
+                    block.Buffer.resize(block.Buffer.size() + cellblock::EntrySize(text.size()));
+                    cellblock::PutEntry(block.Buffer.data() + block.Index.back(), text.data(),
+                                        text.size());
+                }
+            return TCheckedCellBlock::Check(std::move(block));
+        };
+        CellStore store;
+        store.assign(batch(0, 5));
+        store.appendRows(batch(5, 1));
+        store.appendRows(batch(6, 0)); // nothing to add
+        store.appendRows(batch(6, 7));
+        QCOMPARE(store.rowCount(), 13);
+        QCOMPARE(store.chunkCount(), std::size_t(3));
+        auto expectRow = [&](int r, int value) {
+            QCOMPARE(std::string(store.get(0, r)), "r" + std::to_string(value));
+            const int inBatch = value < 5 ? value : value < 6 ? value - 5 : value - 6;
+            QCOMPARE(store.isNull(1, r), inBatch % 3 == 0);
+            QCOMPARE(std::string(store.get(1, r)),
+                     inBatch % 3 == 1 ? std::string("\0x", 2) : std::string());
+        };
+        for (int r = 0; r < 13; ++r)
+            expectRow(r, r);
+        // Writes land in the right chunk, a copy from another chunk included.
+        store.set(1, 5, store.get(0, 12));
+        store.setNull(0, 2);
+        QCOMPARE(std::string(store.get(1, 5)), std::string("r12"));
+        QVERIFY(store.isNull(0, 2));
+        // A chunk of another width is refused, and the store is unchanged.
+        TCellBlock wide{3, 1, {0, 0, 0}, {0}};
+        QVERIFY_THROWS_EXCEPTION(std::invalid_argument,
+                                 store.appendRows(TCheckedCellBlock::Check(std::move(wide))));
+        QCOMPARE(store.rowCount(), 13);
+        // Cut inside the middle chunk, then grown again: new rows are empty.
+        store.resize(2, 4);
+        QCOMPARE(store.chunkCount(), std::size_t(1));
+        store.resize(2, 8);
+        expectRow(3, 3);
+        QVERIFY(store.get(0, 6).empty() && !store.isNull(1, 6));
+        // Another width gathers what stays into one chunk.
+        store.appendRows(batch(20, 4));
+        store.resize(1, 12);
+        QCOMPARE(store.chunkCount(), std::size_t(1));
+        QCOMPARE(std::string(store.get(0, 11)), std::string("r23"));
+        QVERIFY(store.isNull(0, 2));
     }
 };
 

@@ -215,15 +215,21 @@ private Q_SLOTS:
                 ++separators;
         }
         QCOMPARE(order,
-                 QStringList({"SpeedButton7", "SpeedButton9", "SpeedButton10", "SpeedButton18",
-                              "SpeedButton22", "SpeedButton19", "SpeedButton12", "SpeedButton13",
-                              "SpeedButton11", "SpeedButton14", "SpeedButton20", "informacje",
-                              "pomoc", "Exit_button"}));
+                 QStringList({"SpeedButton7", "SpeedButton9", "SpeedButton10", "Stop_button",
+                              "SpeedButton18", "SpeedButton22", "SpeedButton19", "SpeedButton12",
+                              "SpeedButton13", "SpeedButton11", "SpeedButton14", "SpeedButton20",
+                              "informacje", "pomoc", "Exit_button"}));
         QCOMPARE(separators, 4);
+        // Nothing is being read: Stop waits for a table.
+        QCOMPARE(w->button(QStringLiteral("Stop_button"))->toolTip(), QStringLiteral("Stop"));
+        QCOMPARE(w->button(QStringLiteral("Stop_button"))->accessibleName(),
+                 QStringLiteral("Stop"));
+        QVERIFY(!w->button(QStringLiteral("Stop_button"))->isEnabled());
         QCOMPARE(w->button(QStringLiteral("SpeedButton7"))->toolTip(),
                  QStringLiteral("Splash screen"));
-        for (const char *name : {"SpeedButton7", "SpeedButton9", "SpeedButton10", "SpeedButton18",
-                                 "SpeedButton19", "SpeedButton11", "informacje", "Exit_button"}) {
+        for (const char *name :
+             {"SpeedButton7", "SpeedButton9", "SpeedButton10", "Stop_button", "SpeedButton18",
+              "SpeedButton19", "SpeedButton11", "informacje", "Exit_button"}) {
             QAbstractButton *b = w->button(QString::fromLatin1(name));
             QVERIFY2(b, name);
             QCOMPARE(b->size(), QSize(33, 33));

@@ -138,7 +138,10 @@ struct Connected
         const auto items = w->Table_list->findItems(name, Qt::MatchExactly);
         if (items.isEmpty()) return false;
         w->Table_list->setCurrentItem(items.first());
-        return QTest::qWaitFor([&] { return w->gridOrigin().Fill > fill; }, 10000);
+        // Its first rows, then its end: the rows arrive in batches.
+        return QTest::qWaitFor([&] { return w->gridOrigin().Fill > fill; }, 10000) &&
+               QTest::qWaitFor(
+                   [&] { return !w->PanelText(4).startsWith(QStringLiteral("Loading")); }, 10000);
     }
     QString cell(int col, int row) const { return w->Mgrid->Cells(col, row); }
     bool chooseTable(const QString &database, const QString &table)

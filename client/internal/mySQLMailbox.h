@@ -12,10 +12,12 @@
 
 class QObject;
 struct TmySQLClientTaskData;
+struct TmySQLRowMail;
 
 // Message numbers from the worker to the handler's window.
 constexpr int WM_TASK_DONE = 1025;
 constexpr int WM_TASK_FAILED = 1026;
+constexpr int WM_TASK_ROWS = 1027; // a batch of a stream's rows; its task is still running
 
 // Finished tasks on their way from the worker to the window thread, in the order the worker
 // finished them. One posted event tells the window that mail is waiting, so a burst of finished
@@ -30,6 +32,7 @@ public:
     {
         int Message = 0;
         std::unique_ptr<TmySQLClientTaskData> Task;
+        std::unique_ptr<TmySQLRowMail> Rows; // WM_TASK_ROWS
     };
 
     explicit TmySQLMailbox(QObject *window);
@@ -40,6 +43,8 @@ public:
     // Worker: files a finished task and wakes the window for it. While the window polls and
     // more tasks follow (`more`), the wake-up is left to the poll or to the last task of the run.
     void Post(int message, std::unique_ptr<TmySQLClientTaskData> task, bool more);
+    // A batch of rows, from the worker or an inline run: more always follows (its task's end).
+    void PostRows(std::unique_ptr<TmySQLRowMail> rows);
 
     // The oldest mail, if any. When more is waiting, a wake-up is posted for it at once: the
     // handler of this one may wait in an event loop of its own for the next result.

@@ -61,6 +61,12 @@ public:
     // cut off at once (its report dropped) unless a statement that may change data waits behind
     // it, which would then find the connection gone. A read loses nothing by being cut off.
     void DropReads();
+    // Asks the stream being run, if one is, to stop, and returns its number (0 when none runs).
+    // Until StopDone, no other task and no direct call gets the connection: a KILL QUERY sent for
+    // the stream meets nothing else. Streams still waiting end, when their turn comes, without
+    // being sent (*waitingStopped tells whether there were any).
+    std::uint64_t StopStream(bool *waitingStopped = nullptr);
+    void StopDone();
     // The number of the task being run (every task taken gets the next), 0 when none.
     std::uint64_t RunningSerial() const;
     // Cuts off the statement with that number if it still runs.
@@ -139,8 +145,8 @@ private:
                                                   TmySQLClientTaskErrorEvent OnTaskError,
                                                   TmySQLClientTask_OnComplete OnComplete,
                                                   TmySQLClientTask_OnError OnError);
-    // Under m_lock.
-    bool busyLocked() const { return m_holder != Holder::None; }
+    // Under m_lock. A stop on its way counts as holding the connection.
+    bool busyLocked() const { return m_holder != Holder::None || m_stopsInFlight > 0; }
     bool runningStatementLocked() const;
     bool workerMayTakeLocked() const;
     std::unique_ptr<TmySQLClientTaskData> takeLocked();
@@ -161,12 +167,13 @@ private:
     bool m_threaded = true;
     Worker m_worker = Worker::Asleep; // created asleep: it first runs when woken
     Holder m_holder = Holder::None;
-    const TmySQLClientTaskData *m_running = nullptr; // while m_holder is Task
+    TmySQLClientTaskData *m_running = nullptr; // while m_holder is Task
     std::uint64_t m_runningSerial = 0, m_lastSerial = 0;
     bool m_dropRunningReport = false; // the running read was cut off for a close
     // Threads that go before the worker: an inline run for its whole length, a direct call
     // while it waits for the connection.
     int m_claims = 0;
+    int m_stopsInFlight = 0;
     std::thread m_thread;
 };
 
@@ -204,6 +211,8 @@ public:
     void WakeUp();
     // The message procedure: one finished task (1025 done, 1026 failed).
     void WndProc(int Msg, std::unique_ptr<TmySQLClientTaskData> Task);
+    // A batch of a stream's rows (1027), to the stream's requester.
+    void DeliverRows(std::unique_ptr<TmySQLRowMail> rows);
 
     // Reported around every task delivered (window thread).
     TmySQLClientTask_OnStatus FOnStatus;

@@ -56,8 +56,9 @@ enum class TmySQLTaskKind : std::uint8_t
     Kill = 14,
     Options = 15,
     Refresh = 16,
+    Stream = 17, // a statement whose rows are read as they come, and handed over in batches
 };
-constexpr int TaskKindCount = 17;
+constexpr int TaskKindCount = 18;
 constexpr bool IsConnect(TmySQLTaskKind kind)
 {
     return kind == TmySQLTaskKind::Connect || kind == TmySQLTaskKind::RealConnect;
@@ -114,6 +115,12 @@ struct TmySQLClientTaskData
     std::optional<TmySQLStatement> Statement;
     // The requester's word that the statement changes nothing (see TmySQLStatement::OnlyReads).
     bool ReadsOnly = false;
+    // A stream: where its batches go (shared with every batch on its way, which may outlive the
+    // record), a stop asked from another thread, and how it ended.
+    std::shared_ptr<const TmySQLClientTask_OnRows> OnRows;
+    std::atomic<bool> StopRequested{false};
+    bool Stopped = false;
+    std::uint64_t StreamedRows = 0;
     // Rows changed by a statement that gave no result set; -1 when unknown.
     std::int64_t AffectedRows = -1;
     // A query: the stored result's row count, the entry of every RowMarkStep-th row (a row is
@@ -149,6 +156,30 @@ enum class TmySQLOutcome
     Unreported
 };
 
+// A batch of a stream's rows, with where it goes.
+struct TmySQLRowMail
+{
+    std::shared_ptr<const TmySQLClientTask_OnRows> OnRows;
+    TmySQLRowBatch Batch;
+};
+// Where a stream's batches are handed over as they are made.
+using TmySQLRowSink = std::function<void(std::unique_ptr<TmySQLRowMail>)>;
+
 // Runs the task's library calls on the connection, on the calling thread; an exception from the
-// library becomes a failure.
-TmySQLOutcome RunLibraryCalls(TmySQLClientTaskData *task, TmySQLConnection *connection);
+// library becomes a failure. A stream's batches go to rows.
+TmySQLOutcome RunLibraryCalls(TmySQLClientTaskData *task, TmySQLConnection *connection,
+                              const TmySQLRowSink &rows = {});
+
+// Where a connection was made to, for a second, short-lived one to the same server as the same
+// user.
+struct TmySQLConnectArgs
+{
+    std::string Host;
+    std::string User;
+    std::string Password;
+    std::uint32_t Port = 0;
+};
+// Sends KILL QUERY for the connection with that id over a connection of its own, made and closed
+// here (bounded by the connect and read time-outs). The library's error, or empty when the server
+// took it.
+std::string KillQuery(const TmySQLConnectArgs &server, std::uint64_t connectionId);

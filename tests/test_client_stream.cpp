@@ -1,0 +1,283 @@
+// Streamed reads: rows handed over in batches as the server sends them, stopped on request. Each
+// stream is judged against the stored read of the same statement and against the server's own
+// process list. Against the project's MariaDB sandbox.
+#include "CellStore.h"
+#include "sandbox.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+
+using namespace mysqlapi;
+
+namespace {
+// A component, threaded or not, and everything a stream handed over.
+struct Streamer
+{
+    explicit Streamer(bool threaded, const QString &user = Server().user,
+                      const QString &password = Server().password)
+    {
+        Server s;
+        client.setHostname(s.host);
+        client.setUsername(user);
+        client.setPassword(password);
+        client.setPort(s.port);
+        client.setThreaded(threaded);
+        client.OnConnect = [this](QObject *) { connected = true; };
+        client.OnConnectError = [this](QObject *, const QString &msg) { error = msg; };
+        client.OnQueryError = [this](QObject *, const QString &msg) { notices << msg; };
+        client.Connect();
+        settled = QTest::qWaitFor([this] { return connected || !error.isEmpty(); }, 10000);
+    }
+    void stream(const std::string &sql)
+    {
+        ended = false;
+        stopped = false;
+        rows = 0;
+        batches = 0;
+        largestBatch = 0;
+        firstBatches = 0;
+        error.clear();
+        store = CellStore();
+        client.Query()->SubmitStream(
+            TmySQLStatement(sql), "stream",
+            [this](QObject *, TmySQLRowBatch &batch) {
+                ++batches;
+                const int batchRows = batch.Block->Block().Rows - (batch.First ? 1 : 0);
+                largestBatch = std::max(largestBatch, batchRows);
+                if (batch.First) {
+                    ++firstBatches;
+                    fields = batch.Fields;
+                    store.assign(std::move(*batch.Block));
+                } else {
+                    store.appendRows(std::move(*batch.Block));
+                }
+                // The count said with each batch is the rows handed over so far.
+                if (batch.RowsSoFar != std::uint64_t(store.rowCount() - 1)) ++wrongCounts;
+            },
+            [this](QObject *sender) {
+                auto *q = static_cast<TmySQLClientQuery *>(sender);
+                rows = q->StreamedRows();
+                stopped = q->StreamStopped();
+                ended = true;
+            },
+            [this](QObject *sender, const QString &msg) {
+                auto *q = static_cast<TmySQLClientQuery *>(sender);
+                rows = q->StreamedRows();
+                error = msg.isEmpty() ? QStringLiteral("(empty)") : msg;
+                ended = true;
+            });
+        client.ExecuteTasks();
+    }
+    bool waitEnd(int ms = 20000)
+    {
+        return QTest::qWaitFor([this] { return ended; }, ms);
+    }
+
+    TmySQLClient client;
+    bool settled = false, connected = false, ended = false, stopped = false;
+    QString error;
+    QStringList notices;
+    std::uint64_t rows = 0;
+    int batches = 0, firstBatches = 0, largestBatch = 0, wrongCounts = 0;
+    std::vector<TmySQLFieldInfo> fields;
+    CellStore store;
+};
+
+// The statements whose rows the server is running now, other than the asking session's.
+QStringList running(Session &s, const char *marker)
+{
+    return s.Column(std::string("SELECT ID FROM information_schema.PROCESSLIST WHERE "
+                                "ID <> CONNECTION_ID() AND INFO LIKE '%") +
+                    marker + "%'");
+}
+} // namespace
+
+class TestClientStream : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase()
+    {
+        REQUIRE_SERVER();
+        Session s;
+        QVERIFY2(s.connected, qPrintable(s.error));
+        QCOMPARE(s.RunEach({"DROP DATABASE IF EXISTS quorvane_stream",
+                            "CREATE DATABASE quorvane_stream CHARACTER SET utf8mb4",
+                            "CREATE TABLE quorvane_stream.mixed (n INT, t TEXT, b BLOB, "
+                            "e VARCHAR(5))",
+                            "INSERT INTO quorvane_stream.mixed SELECT seq, IF(seq % 7 = 0, NULL, "
+                            "REPEAT(CHAR(65 + seq % 26), seq % 300)), IF(seq % 3 = 0, "
+                            "CONCAT(X'00FF', seq, X'00'), NULL), IF(seq % 5 = 0, '', 'x') "
+                            "FROM quorvane_stream.seq_1_to_4500"}),
+                 QString());
+    }
+    void cleanupTestCase()
+    {
+        if (!Server().ok()) return;
+        Session s;
+        s.Run(std::string("DROP DATABASE IF EXISTS quorvane_stream"));
+    }
+
+    // Cell for cell what the stored read gives: NULLs, NUL bytes, binary, '' and long texts;
+    // no rows, one row, exactly one batch, and several; threaded and not.
+    void streamEqualsTheStoredRead_data()
+    {
+        QTest::addColumn<bool>("threaded");
+        QTest::addColumn<int>("limit");
+        for (const bool threaded : {true, false})
+            for (const int limit : {0, 1, StreamBatchRows, StreamBatchRows + 1, 4500}) {
+                const QByteArray name =
+                    (threaded ? "threaded " : "inline ") + QByteArray::number(limit);
+                QTest::newRow(name.constData()) << threaded << limit;
+            }
+    }
+    void streamEqualsTheStoredRead()
+    {
+        REQUIRE_SERVER();
+        QFETCH(bool, threaded);
+        QFETCH(int, limit);
+        const std::string sql =
+            "SELECT * FROM quorvane_stream.mixed ORDER BY n LIMIT " + std::to_string(limit);
+        Session stored;
+        QVERIFY(stored.Run(sql, true));
+        const std::unique_ptr<TCheckedCellBlock> whole = stored.q()->TakeBlock();
+        QVERIFY(whole);
+        CellStore expected;
+        expected.assign(TCheckedCellBlock(*whole));
+
+        Streamer s(threaded);
+        QVERIFY2(s.connected, qPrintable(s.error));
+        s.stream(sql);
+        QVERIFY(s.waitEnd());
+        QCOMPARE(s.error, QString());
+        QVERIFY(!s.stopped);
+        QCOMPARE(s.rows, std::uint64_t(limit));
+        QCOMPARE(s.firstBatches, 1); // the names come once, even over no rows
+        QCOMPARE(s.wrongCounts, 0);
+        QVERIFY(s.largestBatch <= StreamBatchRows);
+        QCOMPARE(int(s.fields.size()), 4);
+        QCOMPARE(s.fields[2].Name, std::string("b"));
+        QVERIFY(s.fields[2].Binary());
+        QCOMPARE(s.store.rowCount(), expected.rowCount());
+        QCOMPARE(s.store.colCount(), expected.colCount());
+        for (int r = 0; r < expected.rowCount(); ++r)
+            for (int c = 0; c < expected.colCount(); ++c)
+                if (s.store.get(c, r) != expected.get(c, r) ||
+                    s.store.isNull(c, r) != expected.isNull(c, r))
+                    QFAIL(qPrintable(QStringLiteral("row %1 column %2").arg(r).arg(c)));
+        // The connection is in step for the next request.
+        s.stream("SELECT 'after'");
+        QVERIFY(s.waitEnd());
+        QCOMPARE(std::string(s.store.get(0, 1)), std::string("after"));
+    }
+
+    // Stop during a long read: the rows read stay, the server's statement ends, and the same
+    // connection goes on.
+    void stopDuringALongRead()
+    {
+        REQUIRE_SERVER();
+        Streamer s(true);
+        QVERIFY(s.connected);
+        const std::uint64_t id = s.client.Utility()->ConnectionId();
+        s.stream("SELECT seq, REPEAT('x', 100) AS pad, 'long-read-marker' FROM "
+                 "quorvane_stream.seq_1_to_20000000");
+        QTRY_VERIFY(s.batches >= 2);
+        QVERIFY(s.client.StopReading());
+        QVERIFY(!s.client.StopReading()); // asked once
+        QVERIFY(s.waitEnd());
+        QCOMPARE(s.error, QString());
+        QVERIFY(s.stopped);
+        QVERIFY(s.rows > 0 && s.rows < 20000000);
+        QCOMPARE(std::uint64_t(s.store.rowCount() - 1), s.rows);
+        QCOMPARE(std::string(s.store.get(0, 1)), std::string("1"));
+        QCOMPARE(s.notices, QStringList());
+        Session check;
+        QTRY_COMPARE(running(check, "long-read-marker"), QStringList());
+        // The same connection, in step.
+        s.stream("SELECT 'after the stop'");
+        QVERIFY(s.waitEnd());
+        QCOMPARE(std::string(s.store.get(0, 1)), std::string("after the stop"));
+        QCOMPARE(s.client.Utility()->ConnectionId(), id);
+        QVERIFY(!s.client.StopReading()); // nothing to stop
+    }
+
+    // A stream stopped before its turn is never sent; the statement before it is left alone.
+    void stopOfAWaitingStream()
+    {
+        REQUIRE_SERVER();
+        Streamer s(true);
+        QVERIFY(s.connected);
+        bool slowDone = false;
+        s.client.Query()->SubmitWithHandlers(
+            "SELECT SLEEP(0.3)", "slow", [&](QObject *) { slowDone = true; }, nullptr);
+        s.stream("SELECT 'never-sent-marker'");
+        QTRY_VERIFY(s.client.TaskHandler()->Thread()->Busy());
+        QVERIFY(s.client.StopReading());
+        QVERIFY(s.waitEnd());
+        QVERIFY(s.stopped);
+        QCOMPARE(s.rows, std::uint64_t(0));
+        QCOMPARE(s.batches, 0);
+        QVERIFY(slowDone);
+    }
+
+    // When the server cannot be asked (here: the user may hold one connection only), the stop
+    // cuts the connection, says so, and makes it again; what was queued behind runs on the new
+    // one.
+    void stopFallsBackToCuttingTheConnection()
+    {
+        REQUIRE_SERVER();
+        Session admin;
+        QCOMPARE(admin.RunEach({"DROP USER IF EXISTS 'qv_single'@'127.0.0.1'",
+                                "DROP USER IF EXISTS 'qv_single'@'localhost'",
+                                "CREATE USER 'qv_single'@'127.0.0.1' IDENTIFIED BY 'single-pass' "
+                                "WITH MAX_USER_CONNECTIONS 1",
+                                "CREATE USER 'qv_single'@'localhost' IDENTIFIED BY 'single-pass' "
+                                "WITH MAX_USER_CONNECTIONS 1",
+                                "GRANT SELECT ON quorvane_stream.* TO 'qv_single'@'127.0.0.1'",
+                                "GRANT SELECT ON quorvane_stream.* TO 'qv_single'@'localhost'"}),
+                 QString());
+        {
+            Streamer s(true, QStringLiteral("qv_single"), QStringLiteral("single-pass"));
+            QVERIFY2(s.connected, qPrintable(s.error));
+            const std::uint64_t id = s.client.Utility()->ConnectionId();
+            s.stream("SELECT seq, REPEAT('y', 100), 'cut-read-marker' FROM "
+                     "quorvane_stream.seq_1_to_20000000");
+            QTRY_VERIFY(s.batches >= 1);
+            QVERIFY(s.client.StopReading());
+            QVERIFY(s.waitEnd());
+            QCOMPARE(s.error, QString());
+            QVERIFY(s.stopped);
+            QVERIFY(s.rows > 0);
+            QTRY_COMPARE(s.notices.size(), 1);
+            QVERIFY2(s.notices.first().startsWith(QStringLiteral("Stop: ")) &&
+                         s.notices.first().contains(QStringLiteral("max_user_connections")),
+                     qPrintable(s.notices.first()));
+            s.stream("SELECT 'on the new connection'");
+            QVERIFY(s.waitEnd());
+            QCOMPARE(s.error, QString());
+            QCOMPARE(std::string(s.store.get(0, 1)), std::string("on the new connection"));
+            QVERIFY(s.client.Utility()->ConnectionId() != id);
+            QVERIFY(s.client.Connected());
+            Session check;
+            QTRY_COMPARE(running(check, "cut-read-marker"), QStringList());
+        }
+        admin.RunEach({"DROP USER 'qv_single'@'127.0.0.1'", "DROP USER 'qv_single'@'localhost'"});
+    }
+
+    // What the stop relies on: a KILL QUERY that arrives after the statement ended harms
+    // nothing that follows on that connection.
+    void killQueryOfAnIdleConnectionHarmsNothing()
+    {
+        REQUIRE_SERVER();
+        Session victim, killer;
+        const QStringList id = victim.Column(std::string("SELECT CONNECTION_ID()"));
+        QCOMPARE(id.size(), 1);
+        killer.Run(std::string("KILL QUERY ") + id.first().toStdString());
+        QCOMPARE(killer.error, QString());
+        QCOMPARE(victim.Column(std::string("SELECT 'still fine'")),
+                 QStringList{QStringLiteral("still fine")});
+    }
+};
+
+QTEST_MAIN(TestClientStream)
+#include "test_client_stream.moc"
