@@ -15,12 +15,12 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QScrollBar>
-#include <QShortcut>
 #include <QStackedWidget>
 #include <QStandardItemModel>
 #include <QStatusBar>
@@ -424,9 +424,7 @@ void Ttolvar::buildPages()
             MgridSelectCell(col, row, can);
         };
         // Esc in the grid stops the table being read, as the toolbar's "Stop" does.
-        auto *esc = new QShortcut(QKeySequence(Qt::Key_Escape), Mgrid);
-        esc->setContext(Qt::WidgetShortcut);
-        connect(esc, &QShortcut::activated, this, [this] { StopClick(); });
+        Mgrid->installEventFilter(this);
         connect(Mgrid->horizontalScrollBar(), &QScrollBar::valueChanged, this,
                 [this] { syncHader(); });
         // The strip's sections stay under their columns when the user sizes one.
@@ -776,6 +774,16 @@ void Ttolvar::reportLater(const QString &text)
 {
     // Shown once the current handler has finished, so it never stops one half way.
     QTimer::singleShot(0, this, [this, text] { ui::showAppError(this, text); });
+}
+
+bool Ttolvar::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == Mgrid && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape && m_readsRunning > 0) {
+        StopClick();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void Ttolvar::closeEvent(QCloseEvent *event)

@@ -1,4 +1,5 @@
 // The client component against the project's MariaDB sandbox, through its public interface.
+#include "CellStore.h"
 #include "sandbox.h"
 
 #include <QDir>
@@ -1259,10 +1260,35 @@ private Q_SLOTS:
             if (pick < 55) {
                 if (client->Query()) {
                     const std::string n = std::to_string(++number);
-                    // Half of them reads, which a close drops or cuts off.
+                    // Half of them reads, which a close drops or cuts off; some streamed, which
+                    // a stop may end.
                     TmySQLStatement statement("SELECT " + n);
-                    if (random.bounded(2)) statement.OnlyReads();
-                    client->Query()->SubmitStatement(statement, n);
+                    if (random.bounded(5) == 0) {
+                        const QByteArray expected = QByteArray::fromStdString(n);
+                        // Its one row, or none when a stop ended it first.
+                        auto rowless = std::make_shared<bool>(false);
+                        client->Query()->SubmitStream(
+                            statement, n,
+                            [&, expected, rowless](QObject *, TmySQLRowBatch &batch) {
+                                ++delivered;
+                                CellStore rows;
+                                rows.assign(std::move(*batch.Block));
+                                *rowless = rows.rowCount() == 1;
+                                if (!batch.First || rows.rowCount() > 2 ||
+                                    (rows.rowCount() == 2 && QByteArray::fromStdString(std::string(
+                                                                 rows.get(0, 1))) != expected))
+                                    ++wrong;
+                            },
+                            [&, rowless](QObject *sender) {
+                                if (*rowless &&
+                                    !static_cast<TmySQLClientQuery *>(sender)->StreamStopped())
+                                    ++wrong;
+                            },
+                            nullptr);
+                    } else {
+                        if (random.bounded(2)) statement.OnlyReads();
+                        client->Query()->SubmitStatement(statement, n);
+                    }
                     if (random.bounded(2)) client->ExecuteTasks();
                 }
             } else if (pick < 62) {
@@ -1272,6 +1298,8 @@ private Q_SLOTS:
                 client->Close();
             } else if (pick < 77) {
                 client->Connect();
+            } else if (pick < 80) {
+                client->StopReading();
             } else if (pick < 97) {
                 QCoreApplication::processEvents();
             } else {
