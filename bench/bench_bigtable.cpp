@@ -1,9 +1,12 @@
-// A table of 1,000,000 rows shown whole. Quorvane, from choosing the table in the table list to
-// the grid holding every row and painted, beside three baselines measured in the same run:
+// A big table shown whole. Quorvane, from choosing the table in the table list to the grid holding
+// every row and the count painted, beside baselines measured in the same run:
 //   A  the run-time-loaded library alone: mysql_store_result, then every row with
 //      mysql_fetch_row and mysql_fetch_lengths (the floor for any client that stores results);
+//   A' the same with mysql_use_result: rows read as the server sends them;
 //   B  Qt's QSqlQueryModel over the QMYSQL driver in a QTableView, fetched to the end;
 //   C  the mariadb command-line client in batch mode to /dev/null.
+// Also: the first screenful painted beside A''s first row; Disconnect and Stop 300 ms into a
+// read; and the time and memory per row at 100,000, 3,000,000 and 10,000,000 rows.
 // Each measurement runs in a fresh process (so peak memory is its own): one warm-up, then the
 // median of five. The window-thread figure is the longest gap of a 10 ms heartbeat timer.
 #include "Cologrid.h"
@@ -16,6 +19,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QLabel>
 #include <QListWidget>
 #include <QProcess>
 #include <QSqlDatabase>
@@ -35,7 +39,18 @@ using namespace mysqlapi;
 using namespace bench;
 
 namespace {
-constexpr int Rows = 1000000;
+// The table's size: QUORVANE_BENCH_ROWS, one million unless set. Each size has its own table.
+const int Rows = qEnvironmentVariableIntValue("QUORVANE_BENCH_ROWS") > 0
+                     ? qEnvironmentVariableIntValue("QUORVANE_BENCH_ROWS")
+                     : 1000000;
+std::string tableName()
+{
+    return Rows == 1000000 ? std::string("big") : "big_" + std::to_string(Rows);
+}
+std::string selectAll()
+{
+    return "Select * From `quorvane_bench`.`" + tableName() + "`;";
+}
 
 struct Result
 {
@@ -43,11 +58,14 @@ struct Result
     long peakKb = -1;
     long afterKb = -1;
     double stallMs = -1;
+    double firstMs = -1; // the first screenful painted, or the first row read
+    long blockKb = -1;   // the grid's packed cells
 };
 
 void report(const Result &r)
 {
-    std::printf("RESULT %.3f %ld %ld %.3f\n", r.ms, r.peakKb, r.afterKb, r.stallMs);
+    std::printf("RESULT %.3f %ld %ld %.3f %.3f %ld\n", r.ms, r.peakKb, r.afterKb, r.stallMs,
+                r.firstMs, r.blockKb);
     std::fflush(stdout);
 }
 
@@ -66,42 +84,50 @@ int setup()
     run("SET NAMES utf8mb4");
     run("CREATE DATABASE IF NOT EXISTS quorvane_bench CHARACTER SET utf8mb4");
     run("USE quorvane_bench"); // the sequence tables live in the current database
-    if (mysql_query(m, "SELECT COUNT(*) FROM quorvane_bench.big") == 0) {
+    const std::string table = "quorvane_bench." + tableName();
+    if (mysql_query(m, ("SELECT COUNT(*) FROM " + table).c_str()) == 0) {
         MYSQL_RES *r = mysql_store_result(m);
         MYSQL_ROW row = r ? mysql_fetch_row(r) : nullptr;
         const bool ready = row && row[0] && std::atol(row[0]) == Rows;
         if (r) mysql_free_result(r);
         if (ready) return 0;
     }
-    std::fprintf(stderr, "making quorvane_bench.big (%d rows)...\n", Rows);
-    if (!run("DROP TABLE IF EXISTS quorvane_bench.big") ||
-        !run("CREATE TABLE quorvane_bench.big (id INT UNSIGNED PRIMARY KEY, a INT, b BIGINT, "
-             "c DECIMAL(12,2), d DATETIME, e VARCHAR(20), f VARCHAR(40), g VARCHAR(40) NULL)") ||
-        !run("INSERT INTO quorvane_bench.big SELECT seq, CAST((seq * 7919) % 100000 AS SIGNED) - "
-             "50000, "
-             "seq * 1000003, (seq % 100000) / 100, '2020-01-01' + INTERVAL (seq % 500000) MINUTE, "
-             "CONCAT('e', seq), CONCAT('name ', seq, ELT(1 + seq % 4, ' O''Brien', "
-             "' back\\\\slash', ' 100% _x_', ' zażółć gęślą')), "
-             "IF(seq % 10 = 0, NULL, CONCAT('g-', seq)) FROM seq_1_to_1000000"))
+    std::fprintf(stderr, "making %s (%d rows)...\n", table.c_str(), Rows);
+    const std::string create =
+        "CREATE TABLE " + table +
+        " (id INT UNSIGNED PRIMARY KEY, a INT, b BIGINT, "
+        "c DECIMAL(12,2), d DATETIME, e VARCHAR(20), f VARCHAR(40), g VARCHAR(40) NULL)";
+    const std::string fill =
+        "INSERT INTO " + table +
+        " SELECT seq, CAST((seq * 7919) % 100000 AS SIGNED) - 50000, "
+        "seq * 1000003, (seq % 100000) / 100, '2020-01-01' + INTERVAL (seq % 500000) MINUTE, "
+        "CONCAT('e', seq), CONCAT('name ', seq, ELT(1 + seq % 4, ' O''Brien', "
+        "' back\\\\slash', ' 100% _x_', ' zażółć gęślą')), "
+        "IF(seq % 10 = 0, NULL, CONCAT('g-', seq)) FROM seq_1_to_" +
+        std::to_string(Rows);
+    if (!run(("DROP TABLE IF EXISTS " + table).c_str()) || !run(create.c_str()) ||
+        !run(fill.c_str()))
         return 1;
     mysql_close(m);
     return 0;
 }
 
-Result plain()
+// The library alone: stored first (A), or read as it comes (A').
+Result plain(bool stored)
 {
     Result r;
     MYSQL *m = connectPlain();
     if (!m) return r;
     QElapsedTimer clock;
     clock.start();
-    const char *sql = "Select * From `quorvane_bench`.`big`;";
-    if (mysql_real_query(m, sql, std::strlen(sql)) != 0) return r;
-    MYSQL_RES *result = mysql_store_result(m);
+    const std::string sql = selectAll();
+    if (mysql_real_query(m, sql.data(), sql.size()) != 0) return r;
+    MYSQL_RES *result = stored ? mysql_store_result(m) : mysql_use_result(m);
     const unsigned cols = mysql_num_fields(result);
     unsigned long long bytes = 0;
     int rows = 0;
     while (MYSQL_ROW row = mysql_fetch_row(result)) {
+        if (rows == 0) r.firstMs = clock.nsecsElapsed() / 1e6;
         const unsigned long *lengths = mysql_fetch_lengths(result);
         for (unsigned c = 0; c < cols; ++c)
             bytes += row[c] ? lengths[c] : 0;
@@ -141,7 +167,7 @@ QListWidgetItem *openBigTableList(Ttolvar &w)
     w.Tree_view->setCurrentItem(db);
     if (!waitFor([&] { return w.listDatabase() == QLatin1String("quorvane_bench"); }, 20000))
         return nullptr;
-    return w.Table_list->findItems(QStringLiteral("big"), Qt::MatchExactly).value(0);
+    return w.Table_list->findItems(QString::fromStdString(tableName()), Qt::MatchExactly).value(0);
 }
 
 Result quorvane()
@@ -157,23 +183,72 @@ Result quorvane()
     QElapsedTimer clock;
     clock.start();
     const quint64 fill = w.gridOrigin().Fill;
+    const QString done = QString::number(Rows) + QStringLiteral(" rows");
     int paintsBefore = 0;
     w.Table_list->setCurrentItem(item);
+    // Checked on every pass of the event loop, so each moment is seen when it happens.
     if (!waitFor([&] {
             if (w.gridOrigin().Fill == fill) {
                 paintsBefore = painted.paints;
                 return false;
             }
-            return painted.paints > paintsBefore;
+            if (r.firstMs < 0 && painted.paints > paintsBefore)
+                r.firstMs = clock.nsecsElapsed() / 1e6;
+            return r.firstMs >= 0 && w.PanelText(4) == done;
         }))
         return r;
+    // The count and the grown scroll bar painted.
+    QCoreApplication::processEvents();
     r.ms = clock.nsecsElapsed() / 1e6;
     r.stallMs = heartbeat.stop();
     r.peakKb = statusKb("VmHWM:");
+    r.blockKb = long(w.Mgrid->Store().memoryBytes() / 1024);
     if (w.Mgrid->RowCount() != Rows + 1) r.ms = -1;
     waitFor([] { return false; }, 200);
     malloc_trim(0);
     r.afterKb = statusKb("VmRSS:");
+    return r;
+}
+
+// Stop 300 ms into the read: ms from the click until the component is idle and the server's
+// process list is free of the statement (asked over a connection of its own), stallMs the
+// longest window-thread gap over the whole read and stop.
+Result stopDuringRead()
+{
+    Result r;
+    Ttolvar w;
+    QListWidgetItem *item = openBigTableList(w);
+    if (!item) return r;
+    MYSQL *watcher = connectPlain();
+    if (!watcher) return r;
+    Heartbeat heartbeat;
+    heartbeat.start();
+    w.Table_list->setCurrentItem(item);
+    waitFor([] { return false; }, 300);
+    QElapsedTimer clock;
+    clock.start();
+    w.StopClick();
+    const std::string running = "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE INFO "
+                                "= '" +
+                                selectAll() + "'";
+    auto serverFree = [&] {
+        if (mysql_query(watcher, running.c_str()) != 0) return false;
+        MYSQL_RES *res = mysql_store_result(watcher);
+        MYSQL_ROW row = res ? mysql_fetch_row(res) : nullptr;
+        const bool free = row && row[0] && std::atol(row[0]) == 0;
+        if (res) mysql_free_result(res);
+        return free;
+    };
+    if (!waitFor([&] { return w.mysql->TaskHandler()->Thread()->Idle() && serverFree(); }, 20000))
+        return r;
+    r.ms = clock.nsecsElapsed() / 1e6;
+    waitFor([] { return false; }, 50);
+    r.stallMs = heartbeat.stop();
+    r.firstMs = w.Mgrid->RowCount() - 1; // rows shown when stopped
+    r.peakKb = statusKb("VmHWM:");
+    r.afterKb = statusKb("VmRSS:");
+    if (!w.PanelText(4).startsWith(QStringLiteral("Stopped: "))) r.ms = -1;
+    mysql_close(watcher);
     return r;
 }
 
@@ -232,7 +307,7 @@ Result qsql()
     QElapsedTimer clock;
     clock.start();
     const int paintsBefore = painted.paints;
-    model.setQuery(QStringLiteral("Select * From `quorvane_bench`.`big`;"), db);
+    model.setQuery(QString::fromStdString(selectAll()), db);
     while (model.canFetchMore())
         model.fetchMore();
     if (!waitFor([&] { return painted.paints > paintsBefore; })) return r;
@@ -258,26 +333,73 @@ Result cli()
                   {QStringLiteral("--no-defaults"), QStringLiteral("--batch"), QStringLiteral("-h"),
                    s.host, QStringLiteral("-P"), QString::number(s.port), QStringLiteral("-u"),
                    s.user, QStringLiteral("-p") + s.password, QStringLiteral("-e"),
-                   QStringLiteral("Select * From `quorvane_bench`.`big`;")});
+                   QString::fromStdString(selectAll())});
     if (!mariadb.waitForFinished(600000) || mariadb.exitCode() != 0) return r;
     r.ms = clock.nsecsElapsed() / 1e6;
     return r;
 }
 
-// Runs one measurement in a fresh process of this program.
-Result child(const QString &mode)
+// Runs one measurement in a fresh process of this program, on the table of that many rows.
+Result child(const QString &mode, int rows)
 {
     QProcess p;
     p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QUORVANE_BENCH_ROWS"), QString::number(rows));
+    p.setProcessEnvironment(env);
     p.start(QCoreApplication::applicationFilePath(), {mode});
-    p.waitForFinished(900000);
+    p.waitForFinished(1800000);
     Result r;
     for (const QByteArray &line : p.readAllStandardOutput().split('\n'))
         if (line.startsWith("RESULT ")) {
             const QList<QByteArray> f = line.split(' ');
-            r = {f[1].toDouble(), f[2].toLong(), f[3].toLong(), f[4].toDouble()};
+            r = {f[1].toDouble(), f[2].toLong(),   f[3].toLong(),
+                 f[4].toDouble(), f[5].toDouble(), f[6].toLong()};
         }
     return r;
+}
+
+// Medians of several fresh-process runs of each mode, after one warm-up each.
+class Runs
+{
+public:
+    Runs(const QStringList &modes, int rows, int runs)
+    {
+        for (const QString &m : modes)
+            child(m, rows); // warm-up: server caches, page cache, library loading
+        for (int i = 0; i < runs; ++i)
+            for (const QString &m : modes)
+                m_results[m].push_back(child(m, rows));
+    }
+    double ms(const QString &m, double Result::*field) const
+    {
+        std::vector<double> v;
+        for (const Result &r : m_results.at(m))
+            v.push_back(r.*field);
+        return median(v);
+    }
+    double mib(const QString &m, long Result::*field) const
+    {
+        std::vector<double> v;
+        for (const Result &r : m_results.at(m))
+            v.push_back(double(r.*field));
+        return median(v) / 1024.0;
+    }
+
+private:
+    std::map<QString, std::vector<Result>> m_results;
+};
+
+int setupRows(int rows)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedChannels);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QUORVANE_BENCH_ROWS"), QString::number(rows));
+    p.setProcessEnvironment(env);
+    p.start(QCoreApplication::applicationFilePath(), {QStringLiteral("setup")});
+    p.waitForFinished(1800000);
+    return p.exitCode();
 }
 
 } // namespace
@@ -290,8 +412,8 @@ int main(int argc, char *argv[])
         return 1;
     }
     if (mode == QLatin1String("setup")) return setup();
-    if (mode == QLatin1String("plain")) {
-        report(plain());
+    if (mode == QLatin1String("plain") || mode == QLatin1String("plainuse")) {
+        report(plain(mode == QLatin1String("plain")));
         return 0;
     }
     if (mode == QLatin1String("cli")) {
@@ -314,57 +436,71 @@ int main(int argc, char *argv[])
         report(disconnectDuringLoad());
         return 0;
     }
-    if (QProcess::execute(QCoreApplication::applicationFilePath(), {QStringLiteral("setup")}) != 0)
-        return 1;
-    const QStringList modes = {"plain", "quorvane", "qsql", "cli", "disconnect"};
+    if (mode == QLatin1String("stop")) {
+        report(stopDuringRead());
+        return 0;
+    }
     const int runs = qEnvironmentVariableIntValue("QUORVANE_BENCH_RUNS") > 0
                          ? qEnvironmentVariableIntValue("QUORVANE_BENCH_RUNS")
                          : 5;
-    std::map<QString, std::vector<Result>> results;
-    for (const QString &m : modes)
-        child(m); // warm-up: server caches, page cache, library loading
-    for (int i = 0; i < runs; ++i)
-        for (const QString &m : modes)
-            results[m].push_back(child(m));
-    auto med = [&](const QString &m, double Result::*field) {
-        std::vector<double> v;
-        for (const Result &r : results[m])
-            v.push_back(r.*field);
-        return median(v);
-    };
-    auto medKb = [&](const QString &m, long Result::*field) {
-        std::vector<double> v;
-        for (const Result &r : results[m])
-            v.push_back(double(r.*field));
-        return median(v) / 1024.0;
-    };
-    std::printf("%d rows x 8 columns, median of %d runs after one warm-up\n", Rows, runs);
-    std::printf("%-44s %10s %10s %12s %12s\n", "", "time ms", "stall ms", "peak MiB", "after MiB");
-    const char *names[] = {
-        "A  library alone (store + fetch + lengths)", "Quorvane (table list -> grid painted)",
-        "B  QSqlQueryModel + QTableView (QMYSQL)", "C  mariadb --batch > /dev/null"};
-    for (int i = 0; i < 4; ++i) {
-        const QString &m = modes[i];
-        std::printf("%-44s %10.1f %10.1f %12.1f %12.1f\n", names[i], med(m, &Result::ms),
-                    med(m, &Result::stallMs), medKb(m, &Result::peakKb),
-                    medKb(m, &Result::afterKb));
-    }
-    const double q = med("quorvane", &Result::ms);
-    std::printf("\nratios: Quorvane/A time %.2f (target <= 1.3), Quorvane/B time %.2f (<= 1.0), "
-                "Quorvane/C time %.2f\n",
-                q / med("plain", &Result::ms), q / med("qsql", &Result::ms),
-                q / med("cli", &Result::ms));
-    std::printf("        Quorvane stall %.1f ms (target <= 100), B stall %.1f ms\n",
-                med("quorvane", &Result::stallMs), med("qsql", &Result::stallMs));
-    std::printf("        Quorvane/B peak memory %.2f (<= 1.5), after the load %.2f (<= 1.0)\n",
-                medKb("quorvane", &Result::peakKb) / medKb("qsql", &Result::peakKb),
-                medKb("quorvane", &Result::afterKb) / medKb("qsql", &Result::afterKb));
-    // What waiting for the read would cost: the rest of the load.
+    const int million = 1000000;
+    for (const int rows : {million, 100000, 3 * million, 10 * million})
+        if (setupRows(rows) != 0) return 1;
+
+    const Runs one({"plain", "plainuse", "quorvane", "qsql", "cli", "disconnect"}, million, runs);
+    std::printf("%d rows x 8 columns, median of %d runs after one warm-up\n", million, runs);
+    std::printf("%-44s %9s %9s %9s %9s %9s\n", "", "time ms", "first ms", "stall ms", "peak MiB",
+                "after MiB");
+    const std::pair<const char *, const char *> rowsOf[] = {
+        {"plain", "A  library, store + fetch + lengths"},
+        {"plainuse", "A' library, use + fetch + lengths"},
+        {"quorvane", "Quorvane: table list -> all rows painted"},
+        {"qsql", "B  QSqlQueryModel + QTableView (QMYSQL)"},
+        {"cli", "C  mariadb --batch > /dev/null"}};
+    for (const auto &[m, name] : rowsOf)
+        std::printf("%-44s %9.1f %9.1f %9.1f %9.1f %9.1f\n", name, one.ms(m, &Result::ms),
+                    one.ms(m, &Result::firstMs), one.ms(m, &Result::stallMs),
+                    one.mib(m, &Result::peakKb), one.mib(m, &Result::afterKb));
+    const double q = one.ms("quorvane", &Result::ms);
+    std::printf("\nQuorvane/A' time %.2f (target <= 1.0), Quorvane/A %.2f, Quorvane/B %.2f, "
+                "Quorvane/C %.2f\n",
+                q / one.ms("plainuse", &Result::ms), q / one.ms("plain", &Result::ms),
+                q / one.ms("qsql", &Result::ms), q / one.ms("cli", &Result::ms));
+    std::printf("first screenful painted %.1f ms after the click (target <= 100), A' first row "
+                "%.1f ms\n",
+                one.ms("quorvane", &Result::firstMs), one.ms("plainuse", &Result::firstMs));
+    std::printf("longest window-thread stall %.1f ms (target <= 50)\n",
+                one.ms("quorvane", &Result::stallMs));
+    std::printf("Quorvane/B peak memory %.2f (target <= 0.7), after the load %.2f (<= 0.7); "
+                "packed cells %.1f MiB\n",
+                one.mib("quorvane", &Result::peakKb) / one.mib("qsql", &Result::peakKb),
+                one.mib("quorvane", &Result::afterKb) / one.mib("qsql", &Result::afterKb),
+                one.mib("quorvane", &Result::blockKb));
     const double rest = q - 300.0;
-    std::printf("\nDisconnect 300 ms into the load: the call %.1f ms, longest window-thread stall "
-                "%.1f ms (target <= 100),\n  against %.1f ms left of the load that a close "
-                "waiting for the read would stall for (ratio %.3f)\n",
-                med("disconnect", &Result::ms), med("disconnect", &Result::stallMs), rest,
-                med("disconnect", &Result::stallMs) / rest);
+    std::printf("Disconnect 300 ms into the load: the call %.1f ms, longest stall %.1f ms "
+                "(target <= 100), against %.1f ms left of the load (%.3f)\n",
+                one.ms("disconnect", &Result::ms), one.ms("disconnect", &Result::stallMs), rest,
+                one.ms("disconnect", &Result::stallMs) / rest);
+
+    std::printf("\nGrowth, median of %d runs: time and peak memory per row\n", runs);
+    std::printf("%-12s %12s %12s %12s %12s %12s %12s\n", "rows", "A' ms", "Quorvane ms", "Q/A'",
+                "Q peak MiB", "Q B/row", "packed MiB");
+    for (const int rows : {100000, million, 3 * million, 10 * million}) {
+        const Runs sized({"plainuse", "quorvane"}, rows, rows == 10 * million ? 3 : runs);
+        const double a = sized.ms("plainuse", &Result::ms), qq = sized.ms("quorvane", &Result::ms);
+        const double peak = sized.mib("quorvane", &Result::peakKb);
+        const double packed = sized.mib("quorvane", &Result::blockKb);
+        std::printf("%-12d %12.1f %12.1f %12.2f %12.1f %12.1f %12.1f\n", rows, a, qq, qq / a, peak,
+                    peak * 1024 * 1024 / rows, packed);
+        if (rows == 10 * million)
+            std::printf("10,000,000 rows: peak memory / packed cells %.2f (target <= 1.3)\n",
+                        peak / packed);
+    }
+    const Runs stop({"stop"}, 10 * million, runs);
+    std::printf("\nStop 300 ms into a 10,000,000-row read: idle and the server's process list "
+                "free %.1f ms after the click (target <= 200), longest stall %.1f ms "
+                "(target <= 50), %.0f rows shown\n",
+                stop.ms("stop", &Result::ms), stop.ms("stop", &Result::stallMs),
+                stop.ms("stop", &Result::firstMs));
     return 0;
 }
