@@ -241,16 +241,23 @@ bool TCustom_mySQLClient::StopReading()
     const TmySQLConnectArgs server = *FConnectedWith;
     const std::uint64_t id = FUtility->ConnectionId();
     auto done = std::make_shared<std::atomic<bool>>(false);
+    // Made here, on the window thread; queued only if the stop has to cut the connection. A
+    // shared pointer, as std::function needs a copyable closure.
+    auto reconnect = std::make_shared<std::unique_ptr<TmySQLClientTaskData>>(FUtility->ConnectTask(
+        server.Host, server.User, server.Password, utf8(FDatabase), static_cast<int>(server.Port),
+        FClientFlag, "[Reconnect]", nullptr, OnConnectError));
     // The thread may use this object: the destructor joins it first.
-    std::thread stopper([this, thread, server, id, serial, done] {
+    std::thread stopper([this, thread, server, id, serial, done, reconnect] {
         const std::string refused = id ? KillQuery(server, id) : std::string("no connection id");
         if (!refused.empty()) {
-            // The server could not be asked: the stream ends with its connection cut.
-            thread->CutOff(serial);
+            // The server could not be asked: the stream ends with its connection cut, and the
+            // connection is made again before anything queued behind it runs.
+            thread->CutOffAndReconnect(serial, std::move(*reconnect));
             const QString reason = QString::fromStdString(refused);
             QMetaObject::invokeMethod(
                 this, [this, reason] { stopFellBack(reason); }, Qt::QueuedConnection);
         }
+        reconnect->reset();
         thread->StopDone();
         *done = true;
     });
@@ -260,11 +267,7 @@ bool TCustom_mySQLClient::StopReading()
 
 void TCustom_mySQLClient::stopFellBack(const QString &reason)
 {
-    // Made again right after the stream: what was queued behind it runs on the new connection.
-    if (FConnected) {
-        queueConnect(nullptr);
-        ExecuteTasks();
-    }
+    if (FConnected) ExecuteTasks(); // the reconnect queued by the stop, and what follows it
     if (const TmySQLClientTask_OnError report = OnQueryError)
         report(this, QStringLiteral("Stop: the server could not be asked to end the statement (") +
                          reason + QStringLiteral("); the connection was cut and is made again."));

@@ -305,7 +305,8 @@ struct TmySQLClientKindEvents
 class TmySQLClientUtility : public QObject
 {
 public:
-    TmySQLClientUtility() = default;
+    TmySQLClientUtility();
+    ~TmySQLClientUtility() override;
 
     TmySQLClientTaskHandler *FTaskHandler = nullptr;
     TmySQLClientKindEvents Events;
@@ -314,6 +315,12 @@ public:
                  const std::string &Database, int Port, std::uint32_t ClientFlag,
                  const std::string &TaskName, TmySQLClientTask_OnComplete OnComplete,
                  TmySQLClientTask_OnError OnError);
+    // The connect task Connect queues, made but not queued (for a reconnect put in place later).
+    std::unique_ptr<TmySQLClientTaskData>
+    ConnectTask(const std::string &Host, const std::string &User, const std::string &Password,
+                const std::string &Database, int Port, std::uint32_t ClientFlag,
+                const std::string &TaskName, TmySQLClientTask_OnComplete OnComplete,
+                TmySQLClientTask_OnError OnError);
     void Close(const std::string &TaskName, TmySQLClientTask_OnComplete OnComplete,
                TmySQLClientTask_OnError OnError);
     void SelectDatabase(const std::string &Database, const std::string &TaskName);

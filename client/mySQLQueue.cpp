@@ -89,14 +89,12 @@ int TmySQLClientThread::AddTask(std::unique_ptr<TmySQLClientTaskData> task)
     return static_cast<int>(m_queue.size()) - 1;
 }
 
-void TmySQLClientThread::AddConnectTask(const std::string &Host, const std::string &User,
-                                        const std::string &Passwd, const std::string &Db,
-                                        std::uint32_t Port, const char *UnixSocket,
-                                        std::uint32_t ClientFlag, const std::string &TaskName,
-                                        TmySQLClientTaskCompleteEvent OnTaskComplete,
-                                        TmySQLClientTaskErrorEvent OnTaskError,
-                                        TmySQLClientTask_OnComplete OnComplete,
-                                        TmySQLClientTask_OnError OnError)
+std::unique_ptr<TmySQLClientTaskData> TmySQLClientThread::NewConnectTask(
+    const std::string &Host, const std::string &User, const std::string &Passwd,
+    const std::string &Db, std::uint32_t Port, const char *UnixSocket, std::uint32_t ClientFlag,
+    const std::string &TaskName, TmySQLClientTaskCompleteEvent OnTaskComplete,
+    TmySQLClientTaskErrorEvent OnTaskError, TmySQLClientTask_OnComplete OnComplete,
+    TmySQLClientTask_OnError OnError)
 {
     auto task = newTask(TmySQLTaskKind::RealConnect, TaskName, std::move(OnTaskComplete),
                         std::move(OnTaskError), std::move(OnComplete), std::move(OnError));
@@ -107,7 +105,21 @@ void TmySQLClientThread::AddConnectTask(const std::string &Host, const std::stri
     task->Port = Port;
     task->UnixSocket = UnixSocket;
     task->ClientFlag = ClientFlag;
-    AddTask(std::move(task));
+    return task;
+}
+
+void TmySQLClientThread::AddConnectTask(const std::string &Host, const std::string &User,
+                                        const std::string &Passwd, const std::string &Db,
+                                        std::uint32_t Port, const char *UnixSocket,
+                                        std::uint32_t ClientFlag, const std::string &TaskName,
+                                        TmySQLClientTaskCompleteEvent OnTaskComplete,
+                                        TmySQLClientTaskErrorEvent OnTaskError,
+                                        TmySQLClientTask_OnComplete OnComplete,
+                                        TmySQLClientTask_OnError OnError)
+{
+    AddTask(NewConnectTask(Host, User, Passwd, Db, Port, UnixSocket, ClientFlag, TaskName,
+                           std::move(OnTaskComplete), std::move(OnTaskError), std::move(OnComplete),
+                           std::move(OnError)));
 }
 
 int TmySQLClientThread::AddCloseTask(const std::string &TaskName,
@@ -262,6 +274,18 @@ void TmySQLClientThread::CutOff(std::uint64_t serial)
 {
     std::lock_guard<std::mutex> lock(m_lock);
     if (serial != 0 && busyLocked() && m_runningSerial == serial) interruptLocked();
+}
+
+void TmySQLClientThread::CutOffAndReconnect(std::uint64_t serial,
+                                            std::unique_ptr<TmySQLClientTaskData> connect)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (serial == 0 || m_holder != Holder::Task || m_runningSerial != serial) return;
+    interruptLocked();
+    for (const auto &task : m_queue)
+        if (task->TaskKind == TmySQLTaskKind::Close) return;
+    if (connect) m_queue.push_front(std::move(connect));
+    // A connect not queued is freed when the caller's copy goes, outside this lock.
 }
 
 void TmySQLClientThread::DropReads()

@@ -403,17 +403,30 @@ void TmySQLClientQuery::Clear()
 // ---------------------------------------------------------------------------------------------
 // Utility object
 
+TmySQLClientUtility::TmySQLClientUtility() = default;
+TmySQLClientUtility::~TmySQLClientUtility() = default;
+
+std::unique_ptr<TmySQLClientTaskData> TmySQLClientUtility::ConnectTask(
+    const std::string &Host, const std::string &User, const std::string &Password,
+    const std::string &Database, int Port, std::uint32_t ClientFlag, const std::string &TaskName,
+    TmySQLClientTask_OnComplete OnComplete, TmySQLClientTask_OnError OnError)
+{
+    return FTaskHandler->Thread()->NewConnectTask(
+        Host, User, Password, Database, static_cast<std::uint32_t>(Port), nullptr, ClientFlag,
+        TaskName, [this](QObject *s, TmySQLClientTaskData *t) { TaskComplete(s, t); },
+        [this](QObject *s, TmySQLClientTaskData *t, const QString &m) { TaskError(s, t, m); },
+        std::move(OnComplete), std::move(OnError));
+}
+
 void TmySQLClientUtility::Connect(const std::string &Host, const std::string &User,
                                   const std::string &Password, const std::string &Database,
                                   int Port, std::uint32_t ClientFlag, const std::string &TaskName,
                                   TmySQLClientTask_OnComplete OnComplete,
                                   TmySQLClientTask_OnError OnError)
 {
-    FTaskHandler->Thread()->AddConnectTask(
-        Host, User, Password, Database, static_cast<std::uint32_t>(Port), nullptr, ClientFlag,
-        TaskName, [this](QObject *s, TmySQLClientTaskData *t) { TaskComplete(s, t); },
-        [this](QObject *s, TmySQLClientTaskData *t, const QString &m) { TaskError(s, t, m); },
-        std::move(OnComplete), std::move(OnError));
+    FTaskHandler->Thread()->AddTask(ConnectTask(Host, User, Password, Database, Port, ClientFlag,
+                                                TaskName, std::move(OnComplete),
+                                                std::move(OnError)));
 }
 
 void TmySQLClientUtility::Close(const std::string &TaskName, TmySQLClientTask_OnComplete OnComplete,

@@ -28,6 +28,14 @@ public:
     explicit TmySQLClientThread(TmySQLMailbox *mailbox);
     ~TmySQLClientThread() override; // asks the worker to end and joins it; frees waiting tasks
 
+    // A connect task, not yet queued.
+    std::unique_ptr<TmySQLClientTaskData>
+    NewConnectTask(const std::string &Host, const std::string &User, const std::string &Passwd,
+                   const std::string &Db, std::uint32_t Port, const char *UnixSocket,
+                   std::uint32_t ClientFlag, const std::string &TaskName,
+                   TmySQLClientTaskCompleteEvent OnTaskComplete,
+                   TmySQLClientTaskErrorEvent OnTaskError, TmySQLClientTask_OnComplete OnComplete,
+                   TmySQLClientTask_OnError OnError);
     void AddConnectTask(const std::string &Host, const std::string &User, const std::string &Passwd,
                         const std::string &Db, std::uint32_t Port, const char *UnixSocket,
                         std::uint32_t ClientFlag, const std::string &TaskName,
@@ -71,6 +79,10 @@ public:
     std::uint64_t RunningSerial() const;
     // Cuts off the statement with that number if it still runs.
     void CutOff(std::uint64_t serial);
+    // The same, with the connect that makes the connection again put first in the queue, so
+    // that nothing queued behind meets the cut connection. Neither when the statement has ended
+    // already, nor the connect when a close waits (the close ends the session anyway).
+    void CutOffAndReconnect(std::uint64_t serial, std::unique_ptr<TmySQLClientTaskData> connect);
     // Wakes the worker (threaded mode).
     void Wake();
     // Frees every waiting task.
