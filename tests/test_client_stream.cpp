@@ -23,10 +23,10 @@ struct Streamer
         client.setPort(s.port);
         client.setThreaded(threaded);
         client.OnConnect = [this](QObject *) { connected = true; };
-        client.OnConnectError = [this](QObject *, const QString &msg) { error = msg; };
+        client.OnConnectError = [this](QObject *, const QString &msg) { connectError = msg; };
         client.OnQueryError = [this](QObject *, const QString &msg) { notices << msg; };
         client.Connect();
-        settled = QTest::qWaitFor([this] { return connected || !error.isEmpty(); }, 10000);
+        settled = QTest::qWaitFor([this] { return connected || !connectError.isEmpty(); }, 10000);
     }
     void stream(const std::string &sql)
     {
@@ -75,7 +75,7 @@ struct Streamer
 
     TmySQLClient client;
     bool settled = false, connected = false, ended = false, stopped = false;
-    QString error;
+    QString error, connectError;
     QStringList notices;
     std::uint64_t rows = 0;
     int batches = 0, firstBatches = 0, largestBatch = 0, wrongCounts = 0;
@@ -146,7 +146,7 @@ private Q_SLOTS:
         expected.assign(TCheckedCellBlock(*whole));
 
         Streamer s(threaded);
-        QVERIFY2(s.connected, qPrintable(s.error));
+        QVERIFY2(s.connected, qPrintable(s.connectError));
         s.stream(sql);
         QVERIFY(s.waitEnd());
         QCOMPARE(s.error, QString());
@@ -177,7 +177,7 @@ private Q_SLOTS:
     {
         REQUIRE_SERVER();
         Streamer s(true);
-        QVERIFY(s.connected);
+        QVERIFY2(s.connected, qPrintable(s.connectError));
         const std::uint64_t id = s.client.Utility()->ConnectionId();
         s.stream("SELECT seq, REPEAT('x', 100) AS pad, 'long-read-marker' FROM "
                  "quorvane_stream.seq_1_to_20000000");
@@ -206,7 +206,7 @@ private Q_SLOTS:
     {
         REQUIRE_SERVER();
         Streamer s(true);
-        QVERIFY(s.connected);
+        QVERIFY2(s.connected, qPrintable(s.connectError));
         bool slowDone = false;
         s.client.Query()->SubmitWithHandlers(
             "SELECT SLEEP(0.3)", "slow", [&](QObject *) { slowDone = true; }, nullptr);
@@ -242,7 +242,7 @@ private Q_SLOTS:
                  QString());
         {
             Streamer s(true, QStringLiteral("qv_single"), QStringLiteral("single-pass"));
-            QVERIFY2(s.connected, qPrintable(s.error));
+            QVERIFY2(s.connected, qPrintable(s.connectError));
             const std::uint64_t id = s.client.Utility()->ConnectionId();
             s.stream("SELECT seq, REPEAT('y', 100), 'cut-read-marker' FROM "
                      "quorvane_stream.seq_1_to_20000000");
@@ -256,6 +256,22 @@ private Q_SLOTS:
             QVERIFY2(s.notices.first().startsWith(QStringLiteral("Stop: ")) &&
                          s.notices.first().contains(QStringLiteral("max_user_connections")),
                      qPrintable(s.notices.first()));
+            // The server may still count the cut connection against the user's one when the
+            // new one is made at once: then the refusal is reported, and a connect later works.
+            if (!s.connectError.isEmpty()) {
+                QVERIFY2(s.connectError.contains(QStringLiteral("max_user_connections")),
+                         qPrintable(s.connectError));
+                s.client.Close();
+                QTRY_VERIFY(!s.client.Connected());
+                s.connected = false;
+                for (int attempt = 0; attempt < 50 && !s.connected; ++attempt) {
+                    s.connectError.clear();
+                    s.client.Connect();
+                    QTRY_VERIFY(s.connected || !s.connectError.isEmpty());
+                    if (!s.connected) QTest::qWait(100);
+                }
+                QVERIFY2(s.connected, qPrintable(s.connectError));
+            }
             s.stream("SELECT 'on the new connection'");
             QVERIFY(s.waitEnd());
             QCOMPARE(s.error, QString());
