@@ -241,21 +241,31 @@ bool TCustom_mySQLClient::StopReading()
     const TmySQLConnectArgs server = *FConnectedWith;
     const std::uint64_t id = FUtility->ConnectionId();
     auto done = std::make_shared<std::atomic<bool>>(false);
-    // Made here, on the window thread; queued only if the stop has to cut the connection. A
-    // shared pointer, as std::function needs a copyable closure.
+    // Made here, on the window thread; queued only if the stop has to cut the connection. Its
+    // end says why the connection was cut: the reason is written into the shared string before
+    // the task is queued, and read on the window thread after the task has run (both ordered by
+    // the queue's and the mailbox's locks). Shared pointers, as std::function needs copies.
+    auto reason = std::make_shared<QString>();
+    auto report = [this, reason](const QString &connectError) {
+        if (!connectError.isEmpty()) {
+            if (const TmySQLClientTask_OnError onError = OnConnectError)
+                onError(this, connectError);
+        }
+        stopFellBack(*reason);
+    };
     auto reconnect = std::make_shared<std::unique_ptr<TmySQLClientTaskData>>(FUtility->ConnectTask(
         server.Host, server.User, server.Password, utf8(FDatabase), static_cast<int>(server.Port),
-        FClientFlag, "[Reconnect]", nullptr, OnConnectError));
+        FClientFlag, "[Reconnect]", [report](QObject *) { report(QString()); },
+        [report](QObject *, const QString &msg) { report(msg); }));
     // The thread may use this object: the destructor joins it first.
-    std::thread stopper([this, thread, server, id, serial, done, reconnect] {
-        const std::string refused = id ? KillQuery(server, id) : std::string("no connection id");
+    std::thread stopper([thread, server, id, serial, done, reconnect, reason] {
+        const std::string refused =
+            id ? KillQueryCall(server, id) : std::string("no connection id");
         if (!refused.empty()) {
             // The server could not be asked: the stream ends with its connection cut, and the
             // connection is made again before anything queued behind it runs.
+            *reason = QString::fromStdString(refused);
             thread->CutOffAndReconnect(serial, std::move(*reconnect));
-            const QString reason = QString::fromStdString(refused);
-            QMetaObject::invokeMethod(
-                this, [this, reason] { stopFellBack(reason); }, Qt::QueuedConnection);
         }
         reconnect->reset();
         thread->StopDone();
@@ -267,7 +277,6 @@ bool TCustom_mySQLClient::StopReading()
 
 void TCustom_mySQLClient::stopFellBack(const QString &reason)
 {
-    if (FConnected) ExecuteTasks(); // the reconnect queued by the stop, and what follows it
     if (const TmySQLClientTask_OnError report = OnQueryError)
         report(this, QStringLiteral("Stop: the server could not be asked to end the statement (") +
                          reason + QStringLiteral("); the connection was cut and is made again."));

@@ -323,6 +323,8 @@ TmySQLOutcome RunLibraryCalls(TmySQLClientTaskData *task, TmySQLConnection *conn
     }
 }
 
+std::string (*KillQueryCall)(const TmySQLConnectArgs &, std::uint64_t) = KillQuery;
+
 std::string KillQuery(const TmySQLConnectArgs &server, std::uint64_t connectionId)
 {
     if (!MySQLLibHandle || !mysql_init || !mysql_real_connect || !mysql_real_query || !mysql_close)

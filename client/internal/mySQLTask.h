@@ -183,3 +183,5 @@ struct TmySQLConnectArgs
 // here (bounded by the connect and read time-outs). The library's error, or empty when the server
 // took it.
 std::string KillQuery(const TmySQLConnectArgs &server, std::uint64_t connectionId);
+// What a stop calls to ask the server: KillQuery, unless a test puts a refusal in its place.
+extern std::string (*KillQueryCall)(const TmySQLConnectArgs &server, std::uint64_t connectionId);
