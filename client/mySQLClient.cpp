@@ -257,17 +257,25 @@ bool TCustom_mySQLClient::StopReading()
         server.Host, server.User, server.Password, utf8(FDatabase), static_cast<int>(server.Port),
         FClientFlag, "[Reconnect]", [report](QObject *) { report(QString()); },
         [report](QObject *, const QString &msg) { report(msg); }));
+    // The server goes on with a statement whose connection was cut until it next fails to write
+    // to it: the new connection ends the old one for certain. Quietly: it may be gone already.
+    auto endOld = std::make_shared<std::unique_ptr<TmySQLClientTaskData>>(
+        std::make_unique<TmySQLClientTaskData>());
+    (*endOld)->TaskKind = TmySQLTaskKind::Modify;
+    (*endOld)->TaskName = "[End the cut connection]";
+    (*endOld)->SQL = "KILL CONNECTION " + std::to_string(id);
     // The thread may use this object: the destructor joins it first.
-    std::thread stopper([thread, server, id, serial, done, reconnect, reason] {
+    std::thread stopper([thread, server, id, serial, done, reconnect, endOld, reason] {
         const std::string refused =
             id ? KillQueryCall(server, id) : std::string("no connection id");
         if (!refused.empty()) {
             // The server could not be asked: the stream ends with its connection cut, and the
             // connection is made again before anything queued behind it runs.
             *reason = QString::fromStdString(refused);
-            thread->CutOffAndReconnect(serial, std::move(*reconnect));
+            thread->CutOffAndReconnect(serial, std::move(*reconnect), std::move(*endOld));
         }
         reconnect->reset();
+        endOld->reset();
         thread->StopDone();
         *done = true;
     });

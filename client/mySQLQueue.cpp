@@ -277,14 +277,17 @@ void TmySQLClientThread::CutOff(std::uint64_t serial)
 }
 
 void TmySQLClientThread::CutOffAndReconnect(std::uint64_t serial,
-                                            std::unique_ptr<TmySQLClientTaskData> connect)
+                                            std::unique_ptr<TmySQLClientTaskData> connect,
+                                            std::unique_ptr<TmySQLClientTaskData> first)
 {
     std::lock_guard<std::mutex> lock(m_lock);
     if (serial == 0 || m_holder != Holder::Task || m_runningSerial != serial) return;
     interruptLocked();
     for (const auto &task : m_queue)
         if (task->TaskKind == TmySQLTaskKind::Close) return;
-    if (connect) m_queue.push_front(std::move(connect));
+    if (!connect) return;
+    if (first) m_queue.push_front(std::move(first));
+    m_queue.push_front(std::move(connect));
     // A connect not queued is freed when the caller's copy goes, outside this lock.
 }
 

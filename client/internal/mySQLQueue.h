@@ -82,7 +82,9 @@ public:
     // The same, with the connect that makes the connection again put first in the queue, so
     // that nothing queued behind meets the cut connection. Neither when the statement has ended
     // already, nor the connect when a close waits (the close ends the session anyway).
-    void CutOffAndReconnect(std::uint64_t serial, std::unique_ptr<TmySQLClientTaskData> connect);
+    // A task to run on the new connection first goes right behind the connect.
+    void CutOffAndReconnect(std::uint64_t serial, std::unique_ptr<TmySQLClientTaskData> connect,
+                            std::unique_ptr<TmySQLClientTaskData> first);
     // Wakes the worker (threaded mode).
     void Wake();
     // Frees every waiting task.
