@@ -264,7 +264,7 @@ bool TCustom_mySQLClient::StopReading()
     (*endOld)->TaskKind = TmySQLTaskKind::Modify;
     (*endOld)->TaskName = "[End the cut connection]";
     (*endOld)->SQL = "KILL CONNECTION " + std::to_string(id);
-    // The thread may use this object: the destructor joins it first.
+    // Joined by the destructor, as it uses the queue.
     std::thread stopper([thread, server, id, serial, done, reconnect, endOld, reason] {
         const std::string refused =
             id ? KillQueryCall(server, id) : std::string("no connection id");
