@@ -10,13 +10,15 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 
 void Ttolvar::AutolTimer()
 {
     // Stopped first: the boxes below run event loops of their own, which must not see it again.
     Autol.stop();
+    std::optional<TServerSettings> settings;
     try {
-        const std::optional<TServerSettings> settings = settings_ini::read();
+        settings = settings_ini::read();
         if (settings && m_login) {
             m_login->Host_edit->setText(settings->Host);
             m_login->User_edit->setText(settings->User);
@@ -27,10 +29,20 @@ void Ttolvar::AutolTimer()
         ui::showAppError(this, QString::fromStdString(error.what()));
         return; // no automatic connect without the file
     }
-    if (m_login && m_arguments.value(1) == QLatin1String("-autol")) {
-        m_login->show();
-        m_login->login_connectClick();
+    if (!m_login) return;
+    const bool autol = m_arguments.value(1) == QLatin1String("-autol");
+    QPointer<Ttolvar> self(this);
+    auto connectNow = [self, autol] {
+        if (!self || !self->m_login || !autol) return;
+        self->m_login->show();
+        self->m_login->login_connectClick();
+    };
+    // An empty password line: the keyring holds it (a file with one is used as written).
+    if (settings && settings->Password.isEmpty()) {
+        m_login->fillPasswordFromKeyring(connectNow);
+        return;
     }
+    connectNow();
 }
 
 void Ttolvar::Disconnect1Click()
@@ -48,11 +60,21 @@ void Ttolvar::mysqlConnect(QObject *)
     appendLog(QStringLiteral("Connected to: ") + mysql->Utility()->ConnectedHost());
     // Read on the worker with the connect: the window thread never waits on the network.
     appendLog(mysql->Utility()->StatAtConnect());
+    appendLog(QStringLiteral("Encryption: ") + encryptionText());
     if (m_login) m_login->hide();
     mysql->Query()->SubmitStatement(TmySQLStatement("Show Databases;").OnlyReads(), "List Data");
     mysql->ExecuteTasks();
     Server_info->setText(mysql->Utility()->ServerInfo());
     Host_info->setText(mysql->Utility()->HostInfo());
+    Tls_info->setText(encryptionText());
+}
+
+QString Ttolvar::encryptionText() const
+{
+    const QString cipher = mysql->Utility()->TlsCipher();
+    if (cipher.isEmpty()) return QStringLiteral("Not encrypted");
+    const QString version = mysql->Utility()->TlsVersion();
+    return version.isEmpty() ? cipher : version + QStringLiteral(", ") + cipher;
 }
 
 void Ttolvar::mysqlClose(QObject *)

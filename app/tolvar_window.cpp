@@ -631,6 +631,10 @@ void Ttolvar::buildPages()
         Host_info = new QLabel(w);
         Host_info->setObjectName(QStringLiteral("Host_info"));
         info->addWidget(Host_info, 1, 1);
+        info->addWidget(new QLabel(QStringLiteral("Encryption:"), w), 2, 0, Qt::AlignRight);
+        Tls_info = new QLabel(w);
+        Tls_info->setObjectName(QStringLiteral("Tls_info"));
+        info->addWidget(Tls_info, 2, 1);
         info->setColumnStretch(1, 1);
         info->setColumnMinimumWidth(1, 200);
         auto *centre = new QHBoxLayout;

@@ -108,6 +108,7 @@ public:
     QLineEdit *TC_F_SIZE = nullptr;
     QLabel *Server_info = nullptr;
     QLabel *Host_info = nullptr;
+    QLabel *Tls_info = nullptr; // the protocol and cipher negotiated, or "Not encrypted"
     TCaptionPanel *Panel6 = nullptr;
     QLabel *Label2 = nullptr;
     TListWidget *Table_list = nullptr;
@@ -162,6 +163,8 @@ public:
     // One line of "log.ini", on disk when this returns. A log that cannot be written is reported
     // once and never stops the caller.
     void appendLog(const QString &line);
+    // What the connection made says of its encryption, for the Welcome page and the log.
+    QString encryptionText() const;
 
     // Browsing and the result dispatch (tolvar_browse.cpp).
     void Refreshlist1Click();

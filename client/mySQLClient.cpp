@@ -1,6 +1,8 @@
 #include "mySQLClient.h"
 #include "mySQLQueue.h"
 
+#include <QFile>
+
 using namespace mysqlapi;
 
 const char *const TCustom_mySQLClient::DllNotFound =
@@ -58,8 +60,9 @@ void TCustom_mySQLClient::setOnStatus(TmySQLClientTask_OnStatus value)
 
 void TCustom_mySQLClient::queueConnect(TmySQLClientTask_OnComplete onComplete)
 {
-    FConnectedWith = std::make_unique<TmySQLConnectArgs>(TmySQLConnectArgs{
-        utf8(FHostname), utf8(FUsername), utf8(FPassword), static_cast<std::uint32_t>(FPort)});
+    FConnectedWith = std::make_unique<TmySQLConnectArgs>(
+        TmySQLConnectArgs{utf8(FHostname), utf8(FUsername), utf8(FPassword),
+                          static_cast<std::uint32_t>(FPort), FUtility->Tls});
     FUtility->Connect(utf8(FHostname), utf8(FUsername), utf8(FPassword), utf8(FDatabase), FPort,
                       FClientFlag, "Connect to mySQL Server", std::move(onComplete),
                       OnConnectError);
@@ -84,6 +87,7 @@ void TCustom_mySQLClient::Connect()
         if (!self) return;
     }
     FClientFlag = ClientFlagOf(FCapabilities);
+    FUtility->Tls = TmySQLTls{FTlsMode, QFile::encodeName(FTlsCaFile).toStdString()};
     FUtility->Events = static_cast<const TmySQLClientKindEvents &>(*this);
     queueConnect([this](QObject *sender) { ConnectComplete(sender); });
     ExecuteTasks();

@@ -42,6 +42,11 @@ public:
     void setConnectedTimer(QTimer *value) { FConnectedTimer = value; }
     bool BlockOnClose() const { return FBlockOnClose; }
     void setBlockOnClose(bool value) { FBlockOnClose = value; }
+    // Protection in transit; takes effect at the next Connect (a reconnect keeps the last one's).
+    TmySQLTlsMode TlsMode() const { return FTlsMode; }
+    void setTlsMode(TmySQLTlsMode value) { FTlsMode = value; }
+    QString TlsCaFile() const { return FTlsCaFile; }
+    void setTlsCaFile(const QString &value) { FTlsCaFile = value; }
 
     // Events (empty = unassigned). The request objects take their copies at connect time.
     TmySQLClientTask_OnComplete OnConnect;
@@ -105,6 +110,8 @@ private:
     std::int32_t FPort = 3306;
     TSetClientCapabilities FCapabilities =
         TClientCapabilities::CLIENT_LONG_PASSWORD | TClientCapabilities::CLIENT_CONNECT_WITH_DB;
+    TmySQLTlsMode FTlsMode = TmySQLTlsMode::Preferred;
+    QString FTlsCaFile;
     TmySQLClientTask_OnStatus FOnStatus;
     // Where the last connect went, for the second connection a stop makes.
     std::unique_ptr<TmySQLConnectArgs> FConnectedWith;

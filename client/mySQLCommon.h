@@ -49,6 +49,25 @@ Q_DECLARE_OPERATORS_FOR_FLAGS(TSetClientCapabilities)
 std::uint32_t ClientFlagOf(TSetClientCapabilities set);
 
 // ---------------------------------------------------------------------------------------------
+// Protection of the connection in transit
+
+enum class TmySQLTlsMode
+{
+    Preferred,      // encrypted when the server offers it, in clear otherwise
+    Required,       // encrypted, or no connection
+    VerifyCA,       // and the server's certificate signed by the CA given (or a system CA)
+    VerifyIdentity, // and the certificate names the host connected to
+    Off             // never encrypted
+};
+struct TmySQLTls
+{
+    TmySQLTlsMode Mode = TmySQLTlsMode::Preferred;
+    // A CA certificate file, or a folder of hashed ones; only the verifying modes use it. Empty:
+    // the system's trusted CAs.
+    std::string CaFile;
+};
+
+// ---------------------------------------------------------------------------------------------
 // Events and status
 
 enum TmySQLClientTask_StatusType
@@ -310,6 +329,8 @@ public:
 
     TmySQLClientTaskHandler *FTaskHandler = nullptr;
     TmySQLClientKindEvents Events;
+    // What the connect tasks made here ask of the connection's protection.
+    TmySQLTls Tls;
 
     void Connect(const std::string &Host, const std::string &User, const std::string &Password,
                  const std::string &Database, int Port, std::uint32_t ClientFlag,
@@ -341,6 +362,10 @@ public:
     QString StatAtConnect() const { return FStatAtConnect; }
     // The server's number for the connection made (its CONNECTION_ID()), 0 while not connected.
     std::uint64_t ConnectionId() const { return FConnectionId; }
+    // The protocol ("TLSv1.3") and cipher the connection made negotiated; both empty when it is
+    // not encrypted.
+    QString TlsVersion() const { return FTlsVersion; }
+    QString TlsCipher() const { return FTlsCipher; }
 
 private:
     void TaskComplete(QObject *Sender, TmySQLClientTaskData *Task);
@@ -350,4 +375,6 @@ private:
     QString FConnectedHost;
     QString FStatAtConnect;
     std::uint64_t FConnectionId = 0;
+    QString FTlsVersion;
+    QString FTlsCipher;
 };

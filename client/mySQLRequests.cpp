@@ -411,11 +411,13 @@ std::unique_ptr<TmySQLClientTaskData> TmySQLClientUtility::ConnectTask(
     const std::string &Database, int Port, std::uint32_t ClientFlag, const std::string &TaskName,
     TmySQLClientTask_OnComplete OnComplete, TmySQLClientTask_OnError OnError)
 {
-    return FTaskHandler->Thread()->NewConnectTask(
+    auto task = FTaskHandler->Thread()->NewConnectTask(
         Host, User, Password, Database, static_cast<std::uint32_t>(Port), nullptr, ClientFlag,
         TaskName, [this](QObject *s, TmySQLClientTaskData *t) { TaskComplete(s, t); },
         [this](QObject *s, TmySQLClientTaskData *t, const QString &m) { TaskError(s, t, m); },
         std::move(OnComplete), std::move(OnError));
+    task->Tls = Tls;
+    return task;
 }
 
 void TmySQLClientUtility::Connect(const std::string &Host, const std::string &User,
@@ -465,12 +467,16 @@ void TmySQLClientUtility::TaskComplete(QObject *, TmySQLClientTaskData *Task)
         FConnectedHost = QString::fromStdString(Task->Host);
         FStatAtConnect = QString::fromStdString(Task->StatText);
         FConnectionId = Task->ConnectionId;
+        FTlsVersion = QString::fromStdString(Task->TlsVersion);
+        FTlsCipher = QString::fromStdString(Task->TlsCipher);
     } else if (Task->TaskKind == TmySQLTaskKind::Close) {
         FServerInfo.clear();
         FHostInfo.clear();
         FConnectedHost.clear();
         FStatAtConnect.clear();
         FConnectionId = 0;
+        FTlsVersion.clear();
+        FTlsCipher.clear();
     }
     const TmySQLClientTask_OnComplete event = std::move(Task->OnComplete);
     delete Task;

@@ -3,6 +3,7 @@
 #include "mySQLTask.h"
 
 #include <cstring>
+#include <filesystem>
 
 using namespace mysqlapi;
 
@@ -68,6 +69,53 @@ Outcome fail(TmySQLClientTaskData *task, MYSQL *connection)
     task->ErrorNumber = (connection && mysql_errno) ? mysql_errno(connection) : 0;
     return Outcome::Failed;
 }
+
+// Where the system keeps its trusted CAs, hashed for OpenSSL's lookup (Debian's place).
+constexpr const char *SystemCaFolder = "/etc/ssl/certs";
+
+// Asks for the protection chosen; set before the connection is made.
+void setTlsOptions(MYSQL *mysql, const TmySQLTls &tls)
+{
+    if (!mysql_options) return;
+    using M = TmySQLTlsMode;
+    const my_bool yes = 1;
+    const my_bool no = 0;
+    if (tls.Mode == M::Off) {
+        mysql_options(mysql, MYSQL_OPT_SSL_ENFORCE, &no);
+        return;
+    }
+    // With this library the option asks for TLS yet goes on in clear when the server offers
+    // none: that is Preferred, and the reason the stricter modes check the connection made.
+    mysql_options(mysql, MYSQL_OPT_SSL_ENFORCE, &yes);
+    if (tls.Mode != M::VerifyCA && tls.Mode != M::VerifyIdentity) return;
+    // A CA makes the library verify the server's chain; the host name is a check of its own.
+    if (tls.CaFile.empty()) {
+        mysql_options(mysql, MYSQL_OPT_SSL_CAPATH, SystemCaFolder);
+    } else {
+        std::error_code error;
+        const bool folder = std::filesystem::is_directory(tls.CaFile, error);
+        mysql_options(mysql, folder ? MYSQL_OPT_SSL_CAPATH : MYSQL_OPT_SSL_CA, tls.CaFile.c_str());
+    }
+    if (tls.Mode == M::VerifyIdentity) mysql_options(mysql, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &yes);
+}
+
+// What the connection made negotiated, and why it may not be kept: empty when the mode is met.
+std::string checkTls(MYSQL *mysql, const TmySQLTls &tls, std::string &version, std::string &cipher)
+{
+    cipher = mysql_get_ssl_cipher ? stringOf(mysql_get_ssl_cipher(mysql)) : std::string();
+    version.clear();
+    if (!cipher.empty() && mariadb_get_infov) {
+        const char *name = nullptr;
+        if (mariadb_get_infov(mysql, MARIADB_CONNECTION_TLS_VERSION, &name) == 0)
+            version = stringOf(name);
+    }
+    if (tls.Mode == TmySQLTlsMode::Preferred || tls.Mode == TmySQLTlsMode::Off) return {};
+    if (!cipher.empty()) return {};
+    return "The connection is not encrypted: the server did not agree to TLS, which the "
+           "connection's settings require.";
+}
+// The library's number for a failed TLS set-up, given to our own refusal too.
+constexpr unsigned int TlsConnectionError = 2026;
 
 Outcome missing(TmySQLClientTaskData *task, const char *entry)
 {
@@ -211,6 +259,7 @@ Outcome runLibraryCalls(TmySQLClientTaskData *task, TmySQLConnection *connection
             mysql_options(connection->Handle, MYSQL_OPT_READ_TIMEOUT, &ReadTimeoutSeconds);
             mysql_options(connection->Handle, MYSQL_OPT_WRITE_TIMEOUT, &WriteTimeoutSeconds);
         }
+        setTlsOptions(connection->Handle, task->Tls);
         if (kind == K::Connect)
             task->ConnectResult = mysql_connect(connection->Handle, task->Host.c_str(),
                                                 task->User.c_str(), task->Passwd.c_str());
@@ -219,6 +268,17 @@ Outcome runLibraryCalls(TmySQLClientTaskData *task, TmySQLConnection *connection
                 connection->Handle, task->Host.c_str(), task->User.c_str(), task->Passwd.c_str(),
                 task->Db.c_str(), task->Port, task->UnixSocket, task->ClientFlag);
         if (!task->ConnectResult) return fail(task, connection->Handle);
+        const std::string refusal =
+            checkTls(connection->Handle, task->Tls, task->TlsVersion, task->TlsCipher);
+        if (!refusal.empty()) {
+            // Never used in clear: closed before anything but the handshake crossed it.
+            if (mysql_close) mysql_close(connection->Handle);
+            connection->Handle = nullptr;
+            task->ConnectResult = nullptr;
+            task->ErrorText = refusal;
+            task->ErrorNumber = TlsConnectionError;
+            return Outcome::Failed;
+        }
         connection->Socket = mysql_get_socket ? mysql_get_socket(connection->Handle) : -1;
         if (mysql_get_server_info)
             task->ServerInfo = stringOf(mysql_get_server_info(connection->Handle));
@@ -342,10 +402,15 @@ std::string KillQuery(const TmySQLConnectArgs &server, std::uint64_t connectionI
             mysql_options(mysql, MYSQL_OPT_READ_TIMEOUT, &seconds);
             mysql_options(mysql, MYSQL_OPT_WRITE_TIMEOUT, &seconds);
         }
+        setTlsOptions(mysql, server.Tls);
+        std::string version;
+        std::string cipher;
         if (!mysql_real_connect(mysql, server.Host.c_str(), server.User.c_str(),
                                 server.Password.c_str(), nullptr, server.Port, nullptr, 0)) {
             error = stringOf(mysql_error(mysql));
             if (error.empty()) error = "No second connection could be made.";
+        } else if (error = checkTls(mysql, server.Tls, version, cipher); !error.empty()) {
+            // Not used in clear when the first connection may not be.
         } else {
             const std::string sql = "KILL QUERY " + std::to_string(connectionId);
             if (mysql_real_query(mysql, sql.data(), sql.size()) != 0)

@@ -2,19 +2,30 @@
 # A private MariaDB server for tests, benchmarks and the demo: its own data directory, socket,
 # pid file and a free loopback port. It never touches a system-wide server.
 #
-#   scripts/sandbox.sh start DIR        initialise DIR if needed, start, load the demo data
-#   scripts/sandbox.sh stop DIR         stop the server started in DIR
-#   scripts/sandbox.sh run DIR -- CMD   start, run CMD with the connection values in the
-#                                       environment, stop when CMD ends (whatever its outcome)
+#   scripts/sandbox.sh start DIR [--tls]        initialise DIR if needed, start, load the demo data
+#   scripts/sandbox.sh stop DIR                 stop the server started in DIR
+#   scripts/sandbox.sh run DIR [--tls] -- CMD   start, run CMD with the connection values in the
+#                                               environment, stop when CMD ends (whatever its
+#                                               outcome)
 #
 # Connection values are printed and written to DIR/env as QUORVANE_TEST_HOST, _PORT, _USER,
 # _PASSWORD and _SOCKET.
+#
+# --tls: a throw-away CA and a server certificate for "localhost" (no address in it) are made
+# with openssl in DIR/tls, and the server requires secure transport on TCP. Its values are
+# QUORVANE_TLS_HOST, _PORT, _USER, _PASSWORD, _SOCKET, plus _CA (the CA that signed the
+# server's certificate) and _OTHER_CA (a CA that signed nothing), so that both servers can run
+# side by side.
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 cmd="${1:-}"
 dir="${2:-}"
-[ -n "$cmd" ] && [ -n "$dir" ] || { sed -n '2,12p' "$0"; exit 2; }
+[ -n "$cmd" ] && [ -n "$dir" ] || { sed -n '2,18p' "$0"; exit 2; }
+tls=""
+if [ "${3:-}" = "--tls" ]; then tls=1; fi
+prefix="QUORVANE_TEST"
+[ -n "$tls" ] && prefix="QUORVANE_TLS"
 mkdir -p "$dir"
 dir="$(cd "$dir" && pwd)"
 data="$dir/data"
@@ -36,6 +47,25 @@ free_port() {
         fi
     done
     return 1
+}
+
+# A CA, a server certificate it signed for "localhost" only, and a second CA that signed nothing.
+make_certificates() {
+    local t="$dir/tls"
+    [ -f "$t/server-cert.pem" ] && return 0
+    mkdir -p "$t"
+    (
+        cd "$t"
+        openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj "/CN=Quorvane test CA" \
+            -keyout ca-key.pem -out ca.pem
+        openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj "/CN=Quorvane other CA" \
+            -keyout other-ca-key.pem -out other-ca.pem
+        openssl req -newkey rsa:2048 -nodes -subj "/CN=localhost" \
+            -keyout server-key.pem -out server.csr
+        printf 'subjectAltName=DNS:localhost\nbasicConstraints=CA:FALSE\n' >server.ext
+        openssl x509 -req -in server.csr -CA ca.pem -CAkey ca-key.pem -CAcreateserial -days 30 \
+            -extfile server.ext -out server-cert.pem
+    ) >"$dir/openssl.log" 2>&1 || { cat "$dir/openssl.log"; exit 1; }
 }
 
 # A server killed outright may linger as a zombie until its new parent reaps it: not running.
@@ -63,11 +93,17 @@ start() {
     local port attempt pid i
     local as_user=()
     [ "$(id -u)" -eq 0 ] && as_user=(--user=root)
+    local secure=()
+    if [ -n "$tls" ]; then
+        make_certificates
+        secure=(--ssl-ca="$dir/tls/ca.pem" --ssl-cert="$dir/tls/server-cert.pem"
+            --ssl-key="$dir/tls/server-key.pem" --require-secure-transport=ON)
+    fi
     for attempt in 1 2 3 4 5; do
         port="$(free_port)"
         : >"$dir/error.log"
         "$mariadbd_bin" --no-defaults --datadir="$data" --socket="$sock" --pid-file="$pidfile" \
-            --port="$port" --bind-address=127.0.0.1 --skip-name-resolve "${as_user[@]}" \
+            --port="$port" --bind-address=127.0.0.1 --skip-name-resolve "${as_user[@]}" "${secure[@]}" \
             --log-error="$dir/error.log" --innodb-buffer-pool-size=64M --max-connections=200 \
             --character-set-server=utf8mb4 --collation-server=utf8mb4_general_ci \
             >"$dir/stderr.log" 2>&1 &
@@ -94,13 +130,17 @@ FLUSH PRIVILEGES;
 SQL
     mariadb --no-defaults --socket="$sock" -uroot <"$here/demo.sql"
     cat >"$dir/env" <<ENV
-export QUORVANE_TEST_HOST=127.0.0.1
-export QUORVANE_TEST_PORT=$port
-export QUORVANE_TEST_USER=$user
-export QUORVANE_TEST_PASSWORD=$password
-export QUORVANE_TEST_SOCKET=$sock
+export ${prefix}_HOST=127.0.0.1
+export ${prefix}_PORT=$port
+export ${prefix}_USER=$user
+export ${prefix}_PASSWORD=$password
+export ${prefix}_SOCKET=$sock
 ENV
-    echo "sandbox: host 127.0.0.1 port $port user $user password $password (data in $data)"
+    if [ -n "$tls" ]; then
+        echo "export ${prefix}_CA=$dir/tls/ca.pem" >>"$dir/env"
+        echo "export ${prefix}_OTHER_CA=$dir/tls/other-ca.pem" >>"$dir/env"
+    fi
+    echo "sandbox: host 127.0.0.1 port $port user $user password $password${tls:+ TLS required} (data in $data)"
 }
 
 stop() {
@@ -121,6 +161,7 @@ start) start ;;
 stop) stop ;;
 run)
     shift 2
+    [ "${1:-}" = "--tls" ] && shift
     [ "${1:-}" = "--" ] && shift
     trap stop EXIT
     start
@@ -128,5 +169,5 @@ run)
     source "$dir/env"
     "$@"
     ;;
-*) sed -n '2,12p' "$0"; exit 2 ;;
+*) sed -n '2,18p' "$0"; exit 2 ;;
 esac

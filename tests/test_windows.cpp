@@ -116,7 +116,8 @@ private Q_SLOTS:
     {
         TProgram program;
         QCOMPARE(program.login->windowTitle(), QStringLiteral("login"));
-        QCOMPARE(program.login->size(), QSize(379, 180));
+        // Grown below the buttons for the connection's protection.
+        QCOMPARE(program.login->size(), QSize(379, 268));
         QCOMPARE(program.settings_form->windowTitle(), QStringLiteral("Settings"));
         QCOMPARE(program.settings_form->size(), QSize(537, 318));
         QCOMPARE(program.console->windowTitle(), QStringLiteral("Mysql Console"));
@@ -136,6 +137,20 @@ private Q_SLOTS:
         QCOMPARE(program.login->Host_edit->nextInFocusChain(), program.login->User_edit);
         QCOMPARE(program.login->User_edit->nextInFocusChain(), program.login->Port_edit);
         QCOMPARE(program.login->Port_edit->nextInFocusChain(), program.login->Password_edit);
+        // The specified controls keep their places; the new rows lie below the buttons.
+        QCOMPARE(program.login->Host_edit->geometry(), QRect(248, 8, 121, 21));
+        QCOMPARE(program.login->Password_edit->geometry(), QRect(248, 72, 121, 21));
+        QCOMPARE(program.login->Port_edit->geometry(), QRect(248, 104, 121, 21));
+        QCOMPARE(program.login->login_connect->geometry(), QRect(248, 144, 121, 33));
+        for (QWidget *added : {static_cast<QWidget *>(program.login->Tls_combo),
+                               static_cast<QWidget *>(program.login->Ca_file_edit),
+                               static_cast<QWidget *>(program.login->Ca_file_browse)}) {
+            QVERIFY(added->geometry().top() > 177);
+            QVERIFY(QRect(QPoint(), program.login->size()).contains(added->geometry()));
+        }
+        // Then the protection, after the password.
+        QCOMPARE(program.login->Password_edit->nextInFocusChain(),
+                 static_cast<QWidget *>(program.login->Tls_combo));
     }
 
     void pagesSwitchFromTheirCommands()

@@ -47,6 +47,17 @@ QString defaultSaveDialog(QWidget *parent, const SaveDialogOptions &options)
 }
 SaveDialog g_saveDialog = defaultSaveDialog;
 
+QString defaultOpenDialog(QWidget *parent, const SaveDialogOptions &options)
+{
+    QFileDialog dialog(parent, options.caption, options.directory, options.filter);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.selectFile(options.fileName);
+    if (dialog.exec() != QDialog::Accepted) return {};
+    return dialog.selectedFiles().value(0);
+}
+OpenDialog g_openDialog = defaultOpenDialog;
+
 QSet<const QObject *> &dialogs()
 {
     static QSet<const QObject *> set;
@@ -179,6 +190,18 @@ SaveDialog setSaveDialog(SaveDialog dialog)
 {
     SaveDialog old = g_saveDialog;
     g_saveDialog = dialog ? dialog : defaultSaveDialog;
+    return old;
+}
+
+QString getOpenFileName(QWidget *parent, const SaveDialogOptions &options)
+{
+    return g_openDialog(parent, options);
+}
+
+OpenDialog setOpenDialog(OpenDialog dialog)
+{
+    OpenDialog old = g_openDialog;
+    g_openDialog = dialog ? dialog : defaultOpenDialog;
     return old;
 }
 

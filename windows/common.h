@@ -58,6 +58,10 @@ struct SaveDialogOptions
 QString getSaveFileName(QWidget *parent, const SaveDialogOptions &options);
 using SaveDialog = QString (*)(QWidget *parent, const SaveDialogOptions &options);
 SaveDialog setSaveDialog(SaveDialog dialog);
+// The open-file dialog (an existing file), with the same options; replaceable like the save one.
+QString getOpenFileName(QWidget *parent, const SaveDialogOptions &options);
+using OpenDialog = QString (*)(QWidget *parent, const SaveDialogOptions &options);
+OpenDialog setOpenDialog(OpenDialog dialog);
 // Screen readers announce these windows as dialogs, not as plain fillers.
 void announceAsDialog(QWidget *window);
 } // namespace ui

@@ -3,19 +3,49 @@
 #include "common.h"
 #include "convert.h"
 #include "files.h"
+#include "keyring.h"
 #include "mySQLClient.h"
 #include "settings_ini.h"
 
 #include <QAbstractButton>
+#include <QComboBox>
+#include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
+#include <QSettings>
 #include <algorithm>
 #include <limits>
 
+namespace {
+// The modes as the drop-down lists them, with the names kept in the preferences.
+struct TlsChoice
+{
+    TmySQLTlsMode mode;
+    const char *caption;
+    const char *stored;
+};
+constexpr TlsChoice TlsChoices[] = {
+    {TmySQLTlsMode::Preferred, "Preferred", "preferred"},
+    {TmySQLTlsMode::Required, "Required", "required"},
+    {TmySQLTlsMode::VerifyCA, "Verify CA", "verify-ca"},
+    {TmySQLTlsMode::VerifyIdentity, "Verify identity", "verify-identity"},
+    {TmySQLTlsMode::Off, "Off", "off"},
+};
+const QString TlsModeKey = QStringLiteral("connection/tls");
+const QString CaFileKey = QStringLiteral("connection/ca-file");
+
+bool verifies(TmySQLTlsMode mode)
+{
+    return mode == TmySQLTlsMode::VerifyCA || mode == TmySQLTlsMode::VerifyIdentity;
+}
+} // namespace
+
 Tlogin::Tlogin(TmySQLClient *mysql, QWidget *parent) : QWidget(parent, Qt::Tool), m_mysql(mysql)
 {
-    ui::setUpToolWindow(this, QStringLiteral("login"), QStringLiteral("login"), QSize(379, 180),
+    // The four rows and the buttons keep their places; the protection's rows come below them.
+    ui::setUpToolWindow(this, QStringLiteral("login"), QStringLiteral("login"), QSize(379, 268),
                         QPoint(226, 190));
 
     Logo_grx = new QLabel(this);
@@ -78,7 +108,103 @@ Tlogin::Tlogin(TmySQLClient *mysql, QWidget *parent) : QWidget(parent, Qt::Tool)
     login_connect->setIconSize(QSize(22, 22));
     connect(login_cancel, &QAbstractButton::clicked, this, &Tlogin::login_cancelClick);
     connect(login_connect, &QAbstractButton::clicked, this, &Tlogin::login_connectClick);
+
+    auto *bevel2 = new QFrame(this);
+    bevel2->setObjectName(QStringLiteral("Bevel2"));
+    bevel2->setFrameStyle(QFrame::HLine | QFrame::Sunken);
+    bevel2->setGeometry(8, 184, 361, 2);
+    Tls_combo = new QComboBox(this);
+    Tls_combo->setObjectName(QStringLiteral("Tls_combo"));
+    for (const TlsChoice &choice : TlsChoices)
+        Tls_combo->addItem(QString::fromLatin1(choice.caption));
+    Tls_combo->setGeometry(72, 194, 140, 21);
+    Ca_file_edit = edit("Ca_file_edit", "", 222);
+    Ca_file_edit->setGeometry(72, 222, 269, 21);
+    Ca_file_edit->setPlaceholderText(QStringLiteral("the system's trusted CAs"));
+    Ca_file_browse =
+        ui::flatButton(this, QStringLiteral("Ca_file_browse"), QString(), QStringLiteral("browse"),
+                       QStringLiteral("Browse for a CA file"));
+    Ca_file_browse->setGeometry(345, 222, 24, 21);
+    auto leftLabel = [this](const char *name, const char *text, int top, QWidget *buddy) {
+        auto *l = new QLabel(QString::fromLatin1(text), this);
+        l->setObjectName(QString::fromLatin1(name));
+        l->setBuddy(buddy);
+        l->adjustSize();
+        l->move(std::max(8, 68 - l->width()), top);
+        return l;
+    };
+    leftLabel("Label6", "&TLS:", 197, Tls_combo);
+    leftLabel("Label7", "C&A file:", 225, Ca_file_edit);
+    Keyring_note = new QLabel(this);
+    Keyring_note->setObjectName(QStringLiteral("Keyring_note"));
+    Keyring_note->setText(QStringLiteral("No system keyring answered: the password is kept in "
+                                         "settings.ini, readable by you only."));
+    Keyring_note->setWordWrap(true);
+    Keyring_note->setGeometry(8, 248, 361, 18);
+    Keyring_note->hide();
+    setTabOrder(Password_edit, Tls_combo);
+    setTabOrder(Tls_combo, Ca_file_edit);
+    setTabOrder(Ca_file_edit, Ca_file_browse);
+    setTabOrder(Ca_file_browse, login_cancel);
+    setTabOrder(login_cancel, login_connect);
+    connect(Tls_combo, &QComboBox::currentIndexChanged, this, &Tlogin::updateCaFile);
+    connect(Ca_file_browse, &QAbstractButton::clicked, this, &Tlogin::Ca_file_browseClick);
+    loadTlsChoices();
+    updateCaFile();
     ui::announceAsDialog(this);
+}
+
+TmySQLTlsMode Tlogin::TlsMode() const
+{
+    const int index = std::clamp(Tls_combo->currentIndex(), 0, int(std::size(TlsChoices)) - 1);
+    return TlsChoices[index].mode;
+}
+
+void Tlogin::setTlsMode(TmySQLTlsMode mode)
+{
+    for (int i = 0; i < int(std::size(TlsChoices)); ++i)
+        if (TlsChoices[i].mode == mode) Tls_combo->setCurrentIndex(i);
+}
+
+void Tlogin::updateCaFile()
+{
+    const bool on = verifies(TlsMode());
+    Ca_file_edit->setEnabled(on);
+    Ca_file_browse->setEnabled(on);
+}
+
+void Tlogin::Ca_file_browseClick()
+{
+    ui::SaveDialogOptions options;
+    options.caption = QStringLiteral("CA file");
+    options.fileName = Ca_file_edit->text();
+    options.directory = QFileInfo(Ca_file_edit->text()).absolutePath();
+    options.filter = QStringLiteral("Certificates (*.pem *.crt *.cer);;All files (*)");
+    const QString chosen = ui::getOpenFileName(this, options);
+    if (!chosen.isEmpty()) Ca_file_edit->setText(chosen);
+}
+
+void Tlogin::loadTlsChoices()
+{
+    QSettings preferences;
+    const QString stored = preferences.value(TlsModeKey).toString();
+    for (const TlsChoice &choice : TlsChoices)
+        if (stored == QLatin1String(choice.stored)) setTlsMode(choice.mode);
+    Ca_file_edit->setText(preferences.value(CaFileKey).toString());
+}
+
+void Tlogin::saveTlsChoices() const
+{
+    QSettings preferences;
+    for (const TlsChoice &choice : TlsChoices)
+        if (choice.mode == TlsMode())
+            preferences.setValue(TlsModeKey, QString::fromLatin1(choice.stored));
+    preferences.setValue(CaFileKey, Ca_file_edit->text());
+}
+
+void Tlogin::showKeyringNote(bool shown)
+{
+    Keyring_note->setVisible(shown);
 }
 
 void Tlogin::login_connectClick()
@@ -87,13 +213,61 @@ void Tlogin::login_connectClick()
         m_mysql->setHostname(Host_edit->text());
         m_mysql->setUsername(User_edit->text());
         m_mysql->setPassword(Password_edit->text());
-        m_mysql->setPort(convert::StrToInt(Port_edit->text()));
+        const int port = convert::StrToInt(Port_edit->text());
+        m_mysql->setPort(port);
+        m_mysql->setTlsMode(TlsMode());
+        m_mysql->setTlsCaFile(Ca_file_edit->text());
         m_mysql->Connect();
-        settings_ini::write(TServerSettings{Host_edit->text(), User_edit->text(),
-                                            Password_edit->text(), Port_edit->text()});
+        saveTlsChoices();
+        saveSettings(port);
     } catch (const std::exception &error) {
         ui::showAppError(this, QString::fromStdString(error.what()));
     }
+}
+
+void Tlogin::saveSettings(int port)
+{
+    const TServerSettings settings{Host_edit->text(), User_edit->text(), Password_edit->text(),
+                                   Port_edit->text()};
+    const int generation = ++m_saveGeneration;
+    // The file is written once the keyring has answered: with line 4 empty when it took the
+    // password, with the password when it did not, so that the password is never lost and never
+    // kept in both places. Without a keyring the answer comes at once.
+    keyring::storePassword(this, keyring::keyFor(settings.User, settings.Host, port),
+                           settings.Password,
+                           [this, settings, generation](const keyring::Answer &answer) {
+                               if (generation != m_saveGeneration)
+                                   return; // a later Connect writes its own
+                               TServerSettings written = settings;
+                               const bool kept = answer.kind == keyring::Answer::Stored;
+                               if (kept) written.Password.clear();
+                               showKeyringNote(!kept);
+                               try {
+                                   settings_ini::write(written);
+                               } catch (const std::exception &error) {
+                                   ui::showAppError(this, QString::fromStdString(error.what()));
+                               }
+                           });
+}
+
+void Tlogin::fillPasswordFromKeyring(std::function<void()> then)
+{
+    int port = 0;
+    try {
+        port = convert::StrToInt(Port_edit->text());
+    } catch (const std::exception &) {
+        then(); // no entry can be named; the connect reports the port as before
+        return;
+    }
+    keyring::readPassword(this, keyring::keyFor(User_edit->text(), Host_edit->text(), port),
+                          [this, then = std::move(then)](const keyring::Answer &answer) {
+                              if (answer.kind == keyring::Answer::Found &&
+                                  Password_edit->text().isEmpty())
+                                  Password_edit->setText(answer.Password);
+                              if (answer.kind == keyring::Answer::Unavailable)
+                                  showKeyringNote(true);
+                              then();
+                          });
 }
 
 void Tlogin::login_cancelClick()

@@ -2,10 +2,14 @@
 
 #include <QWidget>
 
+#include <functional>
+
 class QLabel;
 class QLineEdit;
+class QComboBox;
 class QAbstractButton;
 class TmySQLClient;
+enum class TmySQLTlsMode;
 
 // The login dialog: host, user, password and port for the main window's client component.
 class Tlogin : public QWidget
@@ -21,13 +25,35 @@ public:
     QLineEdit *Port_edit = nullptr;
     QAbstractButton *login_cancel = nullptr;
     QAbstractButton *login_connect = nullptr;
+    // The connection's protection: the mode, and the CA the verifying modes check against.
+    QComboBox *Tls_combo = nullptr;
+    QLineEdit *Ca_file_edit = nullptr;
+    QAbstractButton *Ca_file_browse = nullptr;
+    // Shown when no keyring took the password, so it is kept in "settings.ini".
+    QLabel *Keyring_note = nullptr;
 
     void login_cancelClick();
-    // Hands the four values to the client, starts the connect and records them in
-    // "settings.ini". A port that is no number stops it before the connect, through the
-    // application's error box.
+    // Hands the four values and the protection to the client, starts the connect and records
+    // them: host, user and port (and the password when no keyring holds it) in "settings.ini",
+    // the password in the system keyring, the protection in the program's preferences. A port
+    // that is no number stops it before the connect, through the application's error box.
     void login_connectClick();
+    // Asks the keyring for the password of the host, user and port the edits hold; fills the
+    // password edit when it is found and still empty, then calls then (always, once).
+    void fillPasswordFromKeyring(std::function<void()> then);
+
+    TmySQLTlsMode TlsMode() const;
+    void setTlsMode(TmySQLTlsMode mode);
 
 protected:
+    void Ca_file_browseClick();
+    void showKeyringNote(bool shown);
+    void updateCaFile();
+    void saveTlsChoices() const;
+    void loadTlsChoices();
+    void saveSettings(int port);
+
     TmySQLClient *m_mysql;
+    // Each Connect's settings write waits for the keyring; only the latest one writes the file.
+    int m_saveGeneration = 0;
 };

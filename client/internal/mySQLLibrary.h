@@ -56,6 +56,12 @@ constexpr int MYSQL_OPT_CONNECT_TIMEOUT = 0;
 constexpr int MYSQL_SET_CHARSET_NAME = 7;
 constexpr int MYSQL_OPT_READ_TIMEOUT = 11;
 constexpr int MYSQL_OPT_WRITE_TIMEOUT = 12;
+constexpr int MYSQL_OPT_SSL_VERIFY_SERVER_CERT = 21; // my_bool: the certificate names the host
+constexpr int MYSQL_OPT_SSL_CA = 27;                 // a CA file: the chain is verified
+constexpr int MYSQL_OPT_SSL_CAPATH = 28;             // a folder of hashed CA files, the same
+constexpr int MYSQL_OPT_SSL_ENFORCE = 38;            // my_bool: ask for TLS (no refusal without)
+// mariadb_get_infov: the negotiated protocol's name (const char *).
+constexpr int MARIADB_CONNECTION_TLS_VERSION = 23;
 // ---------------------------------------------------------------------------------------------
 // Library binding
 
@@ -114,7 +120,9 @@ constexpr int MYSQL_OPT_WRITE_TIMEOUT = 12;
     X(mysql_thread_init, my_bool, ())                                                              \
     X(mysql_thread_end, void, ())                                                                  \
     X(mysql_get_socket, int, (MYSQL *))                                                            \
-    X(mysql_thread_id, unsigned long, (MYSQL *))
+    X(mysql_thread_id, unsigned long, (MYSQL *))                                                   \
+    X(mysql_get_ssl_cipher, const char *, (MYSQL *))                                               \
+    X(mariadb_get_infov, my_bool, (MYSQL *, int, void *, ...))
 
 namespace mysqlapi {
 // File name of the client library; the system's library search order decides which file is found.

@@ -142,6 +142,10 @@ struct TmySQLClientTaskData
     std::string HostInfo;
     std::string StatText;
     std::uint64_t ConnectionId = 0;
+    // Connect: the protection asked for, and what was negotiated (empty: not encrypted).
+    TmySQLTls Tls;
+    std::string TlsVersion;
+    std::string TlsCipher;
 };
 
 // A task that changes nothing on the server: a close may drop it unrun or cut it off.
@@ -178,6 +182,7 @@ struct TmySQLConnectArgs
     std::string User;
     std::string Password;
     std::uint32_t Port = 0;
+    TmySQLTls Tls;
 };
 // Sends KILL QUERY for the connection with that id over a connection of its own, made and closed
 // here (bounded by the connect and read time-outs). The library's error, or empty when the server

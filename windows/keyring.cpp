@@ -1,0 +1,131 @@
+#include "keyring.h"
+
+#include <QPointer>
+#include <QTimer>
+#include <QUrl>
+#include <qt6keychain/keychain.h>
+
+#include <memory>
+
+namespace keyring {
+namespace {
+int g_timeout = 4000;
+
+Answer unavailable(const QString &reason)
+{
+    return Answer{Answer::Unavailable, QString(), reason};
+}
+
+// QtKeychain's jobs, which delete themselves when done. Never its "insecure fallback", which
+// would keep the password in a plain settings file.
+class SystemBackend : public Backend
+{
+public:
+    void read(const QString &key, Callback done) override
+    {
+        if (!sessionBus(done)) return;
+        auto *job = new QKeychain::ReadPasswordJob(Service);
+        prepare(job, key);
+        QObject::connect(job, &QKeychain::Job::finished, job, [job, done] {
+            if (job->error() == QKeychain::NoError)
+                done(Answer{Answer::Found, job->textData(), QString()});
+            else if (job->error() == QKeychain::EntryNotFound)
+                done(Answer{Answer::NotFound, QString(), QString()});
+            else
+                done(unavailable(job->errorString()));
+        });
+        job->start();
+    }
+    void write(const QString &key, const QString &password, Callback done) override
+    {
+        if (!sessionBus(done)) return;
+        auto *job = new QKeychain::WritePasswordJob(Service);
+        prepare(job, key);
+        job->setTextData(password);
+        QObject::connect(job, &QKeychain::Job::finished, job, [job, done] {
+            if (job->error() == QKeychain::NoError)
+                done(Answer{Answer::Stored, QString(), QString()});
+            else
+                done(unavailable(job->errorString()));
+        });
+        job->start();
+    }
+
+private:
+    // Without a session bus there is no Secret Service to ask; the library would otherwise try
+    // to start a bus of its own.
+    static bool sessionBus(const Callback &done)
+    {
+        if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) return true;
+        done(unavailable(QStringLiteral("no session bus")));
+        return false;
+    }
+    static void prepare(QKeychain::Job *job, const QString &key)
+    {
+        job->setAutoDelete(true);
+        job->setInsecureFallback(false);
+        job->setKey(key);
+    }
+};
+
+SystemBackend g_system;
+Backend *g_backend = &g_system;
+
+// Hands the request to the backend and answers once: its answer or the time-out's, whichever
+// comes first.
+void ask(QObject *context, const std::function<void(Callback)> &start, Callback done)
+{
+    auto answered = std::make_shared<bool>(false);
+    QPointer<QObject> guard(context);
+    auto once = [answered, guard, done = std::move(done)](const Answer &answer) {
+        if (*answered) return;
+        *answered = true;
+        if (guard) done(answer);
+    };
+    QTimer::singleShot(g_timeout, context, [once] {
+        once(unavailable(QStringLiteral("the keyring did not answer in time")));
+    });
+    start(once);
+}
+} // namespace
+
+QString keyFor(const QString &user, const QString &host, int port)
+{
+    // Encoded, so that an "@" or ":" in a user or host name cannot make two entries one.
+    return QStringLiteral("mysql://%1@%2:%3")
+        .arg(QString::fromLatin1(QUrl::toPercentEncoding(user)),
+             QString::fromLatin1(QUrl::toPercentEncoding(host)), QString::number(port));
+}
+
+void readPassword(QObject *context, const QString &key, Callback done)
+{
+    ask(
+        context, [key](Callback answer) { g_backend->read(key, std::move(answer)); },
+        std::move(done));
+}
+
+void storePassword(QObject *context, const QString &key, const QString &password, Callback done)
+{
+    ask(
+        context,
+        [key, password](Callback answer) { g_backend->write(key, password, std::move(answer)); },
+        std::move(done));
+}
+
+Backend *setBackend(Backend *backend)
+{
+    Backend *old = g_backend;
+    g_backend = backend ? backend : &g_system;
+    return old;
+}
+
+int timeout()
+{
+    return g_timeout;
+}
+
+void setTimeout(int milliseconds)
+{
+    g_timeout = milliseconds;
+}
+} // namespace keyring

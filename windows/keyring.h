@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+// The system keyring (the Secret Service on Linux, through QtKeychain), asked without ever
+// waiting on it: every request is answered exactly once, on the window thread, and within the
+// time-out at the latest. A locked keyring may wait for a prompt nobody sees; that is an answer
+// of "unavailable" here, never a frozen window.
+namespace keyring {
+struct Answer
+{
+    enum Kind
+    {
+        Stored,     // a write was taken
+        Found,      // a read found the entry: Password holds it
+        NotFound,   // a read found no entry
+        Unavailable // no keyring, it refused, or it did not answer in time: Reason says which
+    };
+    Kind kind = Unavailable;
+    QString Password;
+    QString Reason;
+};
+using Callback = std::function<void(const Answer &)>;
+
+// The entry of a connection: user, host and port, told apart whatever characters they hold.
+QString keyFor(const QString &user, const QString &host, int port);
+
+// The answer comes through done, unless context is gone by then.
+void readPassword(QObject *context, const QString &key, Callback done);
+void storePassword(QObject *context, const QString &key, const QString &password, Callback done);
+
+// What talks to a keyring. It may answer at once, later on the window thread, or never.
+class Backend
+{
+public:
+    virtual ~Backend() = default;
+    virtual void read(const QString &key, Callback done) = 0;
+    virtual void write(const QString &key, const QString &password, Callback done) = 0;
+};
+// Puts another backend in place (not owned; nullptr: the system's); returns the one before.
+Backend *setBackend(Backend *backend);
+// Milliseconds a request waits for its answer.
+int timeout();
+void setTimeout(int milliseconds);
+
+// The name the program's entries are kept under.
+inline const QString Service = QStringLiteral("MySQL Quorvane");
+} // namespace keyring
