@@ -51,6 +51,8 @@ private Q_SLOTS:
     }
     void cleanupTestCase()
     {
+        // No password in any file the program wrote, but where it is kept without a keyring.
+        QCOMPARE(m_folder->passwordTraces(), QStringList());
         m_folder.reset();
         if (!Server().ok()) return;
         Session s;

@@ -252,6 +252,8 @@ private Q_SLOTS:
     }
     void cleanupTestCase()
     {
+        // No password in any file the program wrote, but where it is kept without a keyring.
+        QCOMPARE(m_folder->passwordTraces(), QStringList());
         m_folder.reset();
         if (Server().ok()) {
             m_server.signal(SIGCONT);

@@ -5,6 +5,7 @@
 // "-autol", and waits on what the windows show.
 #include "Cologrid.h"
 #include "common.h"
+#include "keyring.h"
 #include "konsola.h"
 #include "login_window.h"
 #include "program.h"
@@ -14,11 +15,15 @@
 
 #include <QAbstractButton>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 
@@ -48,6 +53,61 @@ inline QString answerSave(QWidget *, const ui::SaveDialogOptions &options)
     g_saveOptions = options;
     return g_savePath;
 }
+
+// The open dialog: answered with g_openPath (empty: cancelled).
+inline QString g_openPath;
+inline int g_openAsked = 0;
+inline QString answerOpen(QWidget *, const ui::SaveDialogOptions &)
+{
+    ++g_openAsked;
+    return g_openPath;
+}
+// No keyring at all, answered at once: the suites never touch the user's keyring, and the
+// password stays in "settings.ini" as before. The keyring's own cases put the system's back.
+class NoKeyring : public keyring::Backend
+{
+public:
+    void read(const QString &, keyring::Callback done) override { done(none()); }
+    void write(const QString &, const QString &, keyring::Callback done) override { done(none()); }
+
+private:
+    static keyring::Answer none()
+    {
+        return keyring::Answer{keyring::Answer::Unavailable, QString(), QStringLiteral("tests")};
+    }
+};
+inline NoKeyring g_noKeyring;
+
+// Every line of every file under folder, and of the program's preferences, that holds one of the
+// sandboxes' passwords or of the others given, as "file:line". Line 4 of "settings.ini" is where
+// the password is kept when no keyring took it: allowed unless the keyring holds it.
+inline QStringList passwordsIn(const QString &folder, QStringList passwords = {},
+                               bool keyringHoldsIt = false)
+{
+    passwords << qEnvironmentVariable("QUORVANE_TEST_PASSWORD")
+              << qEnvironmentVariable("QUORVANE_TLS_PASSWORD");
+    passwords.removeAll(QString());
+    QStringList files{QSettings().fileName()};
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << it.next();
+    QStringList traces;
+    for (const QString &path : files) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) continue;
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        const bool settings = QFileInfo(path).fileName() == QLatin1String("settings.ini");
+        for (int i = 0; i < lines.size(); ++i) {
+            if (settings && i == 3 && !keyringHoldsIt) continue;
+            for (const QString &password : passwords)
+                if (lines[i].contains(password.toUtf8()))
+                    traces << QStringLiteral("%1:%2").arg(path).arg(i + 1);
+        }
+    }
+    return traces;
+}
+// What the scans before each test's files were removed found.
+inline QStringList g_traces;
 
 inline QByteArray settingsFor(const QString &password = Server().password)
 {
@@ -185,6 +245,11 @@ inline void answerEverything()
     ui::setBoxShower(recordBox);
     ui::setBeeper(recordBeep);
     ui::setSaveDialog(answerSave);
+    ui::setOpenDialog(answerOpen);
+    keyring::setBackend(&g_noKeyring);
+    // The program's preferences go to a test folder, emptied for each suite.
+    QStandardPaths::setTestModeEnabled(true);
+    QSettings().clear();
 }
 inline void forgetAnswers()
 {
@@ -192,6 +257,9 @@ inline void forgetAnswers()
     g_beeps = 0;
     g_saveAsked = 0;
     g_savePath.clear();
+    g_openAsked = 0;
+    g_openPath.clear();
+    g_traces << passwordsIn(QDir::currentPath());
     QFile::remove(QStringLiteral("settings.ini"));
 }
 // A data column "mode" with the SQL modes quoting and escaping must survive.
@@ -213,6 +281,8 @@ public:
     }
     ~ProgramFolder() { QDir::setCurrent(m_old); }
     bool ok() const { return m_dir.isValid(); }
+    // What passwordsIn found in this folder over the suite, and finds in it now.
+    QStringList passwordTraces() const { return g_traces + passwordsIn(m_dir.path()); }
 
 private:
     QTemporaryDir m_dir;
