@@ -117,7 +117,7 @@ private Q_SLOTS:
         TProgram program;
         QCOMPARE(program.login->windowTitle(), QStringLiteral("login"));
         // Grown below the buttons for the connection's protection.
-        QCOMPARE(program.login->size(), QSize(379, 268));
+        QCOMPARE(program.login->size(), QSize(379, 282));
         QCOMPARE(program.settings_form->windowTitle(), QStringLiteral("Settings"));
         QCOMPARE(program.settings_form->size(), QSize(537, 318));
         QCOMPARE(program.console->windowTitle(), QStringLiteral("Mysql Console"));

@@ -45,7 +45,7 @@ bool verifies(TmySQLTlsMode mode)
 Tlogin::Tlogin(TmySQLClient *mysql, QWidget *parent) : QWidget(parent, Qt::Tool), m_mysql(mysql)
 {
     // The four rows and the buttons keep their places; the protection's rows come below them.
-    ui::setUpToolWindow(this, QStringLiteral("login"), QStringLiteral("login"), QSize(379, 268),
+    ui::setUpToolWindow(this, QStringLiteral("login"), QStringLiteral("login"), QSize(379, 282),
                         QPoint(226, 190));
 
     Logo_grx = new QLabel(this);
@@ -137,10 +137,11 @@ Tlogin::Tlogin(TmySQLClient *mysql, QWidget *parent) : QWidget(parent, Qt::Tool)
     leftLabel("Label7", "C&A file:", 225, Ca_file_edit);
     Keyring_note = new QLabel(this);
     Keyring_note->setObjectName(QStringLiteral("Keyring_note"));
-    Keyring_note->setText(QStringLiteral("No system keyring answered: the password is kept in "
-                                         "settings.ini, readable by you only."));
+    Keyring_note->setText(
+        QStringLiteral("No keyring answered: the password is kept in settings.ini, readable by "
+                       "you only."));
     Keyring_note->setWordWrap(true);
-    Keyring_note->setGeometry(8, 248, 361, 18);
+    Keyring_note->setGeometry(8, 250, 361, 28); // room for two lines in a wider font
     Keyring_note->hide();
     setTabOrder(Password_edit, Tls_combo);
     setTabOrder(Tls_combo, Ca_file_edit);
