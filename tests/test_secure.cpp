@@ -294,20 +294,37 @@ private Q_SLOTS:
 
     // Through the real dialog: the mode chosen, the Welcome page and the log naming the cipher,
     // and the choices kept in the preferences (never in "settings.ini").
+    void dialogConnectsInTls_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("Preferred") << "Preferred"
+                                   << "preferred";
+        QTest::newRow("Required") << "Required"
+                                  << "required";
+        QTest::newRow("Verify CA") << "Verify CA"
+                                   << "verify-ca";
+    }
     void dialogConnectsInTls()
     {
+        QFETCH(QString, mode);
+        QFETCH(QString, stored);
         REQUIRE_TLS_SERVER();
+        const bool verifying = mode == QLatin1String("Verify CA");
         {
             Program p;
             p.fillLogin(true);
+            QCOMPARE(p.login->Tls_combo->currentText(), QStringLiteral("Preferred"));
             QVERIFY(!p.login->Ca_file_edit->isEnabled()); // Preferred verifies nothing
-            p.login->Tls_combo->setCurrentText(QStringLiteral("Verify CA"));
-            QVERIFY(p.login->Ca_file_edit->isEnabled());
-            QVERIFY(p.login->Ca_file_browse->isEnabled());
-            g_openPath = TlsServer().ca;
-            p.login->Ca_file_browse->click();
-            QCOMPARE(g_openAsked, 1);
-            QCOMPARE(p.login->Ca_file_edit->text(), TlsServer().ca);
+            p.login->Tls_combo->setCurrentText(mode);
+            QCOMPARE(p.login->Ca_file_edit->isEnabled(), verifying);
+            QCOMPARE(p.login->Ca_file_browse->isEnabled(), verifying);
+            if (verifying) {
+                g_openPath = TlsServer().ca;
+                p.login->Ca_file_browse->click();
+                QCOMPARE(g_openAsked, 1);
+                QCOMPARE(p.login->Ca_file_edit->text(), TlsServer().ca);
+            }
             QVERIFY2(p.connect(), qPrintable(g_boxes.join('|')));
             const QString shown = p.w->Tls_info->text();
             QVERIFY2(shown.startsWith(QStringLiteral("TLSv1.")) && shown.contains(QLatin1Char(',')),
@@ -321,10 +338,9 @@ private Q_SLOTS:
         }
         // The next start offers the same choices.
         Program again;
-        QCOMPARE(again.login->Tls_combo->currentText(), QStringLiteral("Verify CA"));
-        QCOMPARE(again.login->Ca_file_edit->text(), TlsServer().ca);
-        QCOMPARE(QSettings().value(QStringLiteral("connection/tls")).toString(),
-                 QStringLiteral("verify-ca"));
+        QCOMPARE(again.login->Tls_combo->currentText(), mode);
+        QCOMPARE(again.login->Ca_file_edit->text(), verifying ? TlsServer().ca : QString());
+        QCOMPARE(QSettings().value(QStringLiteral("connection/tls")).toString(), stored);
     }
 
     void dialogReportsRefusals_data()
