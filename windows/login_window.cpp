@@ -13,7 +13,6 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPointer>
 #include <QSettings>
 #include <algorithm>
 #include <limits>
