@@ -20,6 +20,7 @@ struct TlsServer
     int port = qEnvironmentVariableIntValue("QUORVANE_TLS_PORT");
     QString ca = qEnvironmentVariable("QUORVANE_TLS_CA");
     QString otherCa = qEnvironmentVariable("QUORVANE_TLS_OTHER_CA");
+    QString socket = qEnvironmentVariable("QUORVANE_TLS_SOCKET");
     bool ok() const { return !host.isEmpty() && port > 0 && !ca.isEmpty(); }
 };
 
@@ -41,11 +42,12 @@ struct TlsServer
 // One connect of a component, as the window makes it, with the outcome.
 struct Attempt
 {
-    Attempt(bool tlsServer, TmySQLTlsMode mode, const QString &ca, bool threaded = false)
+    Attempt(bool tlsServer, TmySQLTlsMode mode, const QString &ca, bool threaded = false,
+            const QString &host = QString())
     {
         const TlsServer t;
         const Server s;
-        client.setHostname(tlsServer ? t.host : s.host);
+        client.setHostname(!host.isEmpty() ? host : tlsServer ? t.host : s.host);
         client.setUsername(tlsServer ? t.user : s.user);
         client.setPassword(tlsServer ? t.password : s.password);
         client.setPort(tlsServer ? t.port : s.port);
@@ -166,6 +168,9 @@ private Q_SLOTS:
         m_folder = std::make_unique<ProgramFolder>();
         QVERIFY(m_folder->ok());
         if (TlsServer().ok()) {
+            // "localhost" is the library's local socket: the TLS sandbox's, read once when the
+            // library starts, before any connect here.
+            qputenv("MYSQL_UNIX_PORT", TlsServer().socket.toLocal8Bit());
             QVERIFY(QFile::copy(TlsServer().ca, m_caFolder.filePath(QStringLiteral("ca.pem"))));
             QCOMPARE(QProcess::execute(QStringLiteral("openssl"),
                                        {QStringLiteral("rehash"), m_caFolder.path()}),
@@ -197,40 +202,49 @@ private Q_SLOTS:
         QTest::addColumn<TmySQLTlsMode>("mode");
         QTest::addColumn<QString>("ca");
         QTest::addColumn<QString>("expected"); // "encrypted", "clear", or a part of the error
+        QTest::addColumn<QString>("host");     // empty: the sandbox's address
         const QString right = TlsServer().ca;
         const QString other = TlsServer().otherCa;
         using M = TmySQLTlsMode;
         QTest::newRow("TLS server, Preferred") << true << M::Preferred << ""
-                                               << "encrypted";
+                                               << "encrypted" << QString();
         QTest::newRow("TLS server, Required") << true << M::Required << ""
-                                              << "encrypted";
+                                              << "encrypted" << QString();
         QTest::newRow("TLS server, Off") << true << M::Off << ""
-                                         << "Access denied";
-        QTest::newRow("TLS server, Verify CA") << true << M::VerifyCA << right << "encrypted";
+                                         << "Access denied" << QString();
+        QTest::newRow("TLS server, Verify CA")
+            << true << M::VerifyCA << right << "encrypted" << QString();
         // A folder of hashed CAs holding only the right one.
         QTest::newRow("TLS server, Verify CA, folder")
-            << true << M::VerifyCA << m_caFolder.path() << "encrypted";
+            << true << M::VerifyCA << m_caFolder.path() << "encrypted" << QString();
         QTest::newRow("TLS server, Verify CA, another CA")
-            << true << M::VerifyCA << other << "TLS/SSL error";
+            << true << M::VerifyCA << other << "TLS/SSL error" << QString();
         QTest::newRow("TLS server, Verify CA, system CAs") << true << M::VerifyCA << ""
-                                                           << "TLS/SSL error";
+                                                           << "TLS/SSL error" << QString();
         QTest::newRow("TLS server, Verify CA, no such file")
             << true << M::VerifyCA << "/nonexistent/ca.pem"
-            << "TLS/SSL error";
+            << "TLS/SSL error" << QString();
         // The certificate names localhost, not the address connected to.
         QTest::newRow("TLS server, Verify identity, 127.0.0.1")
-            << true << M::VerifyIdentity << right << "TLS/SSL error";
+            << true << M::VerifyIdentity << right << "TLS/SSL error" << QString();
+        // The name it was made for (over the local socket, encrypted as well).
+        QTest::newRow("TLS server, Verify identity, localhost")
+            << true << M::VerifyIdentity << right << "encrypted"
+            << "localhost";
+        QTest::newRow("TLS server, Verify identity, localhost, another CA")
+            << true << M::VerifyIdentity << other << "TLS/SSL error"
+            << "localhost";
         QTest::newRow("plain server, Preferred") << false << M::Preferred << ""
-                                                 << "clear";
+                                                 << "clear" << QString();
         QTest::newRow("plain server, Off") << false << M::Off << ""
-                                           << "clear";
+                                           << "clear" << QString();
         QTest::newRow("plain server, Required") << false << M::Required << ""
-                                                << "not encrypted";
+                                                << "not encrypted" << QString();
         // The library itself connects in clear here, a CA given or not.
         QTest::newRow("plain server, Verify CA")
-            << false << M::VerifyCA << right << "not encrypted";
+            << false << M::VerifyCA << right << "not encrypted" << QString();
         QTest::newRow("plain server, Verify identity")
-            << false << M::VerifyIdentity << right << "TLS/SSL error";
+            << false << M::VerifyIdentity << right << "TLS/SSL error" << QString();
     }
     void modes()
     {
@@ -238,9 +252,10 @@ private Q_SLOTS:
         QFETCH(TmySQLTlsMode, mode);
         QFETCH(QString, ca);
         QFETCH(QString, expected);
+        QFETCH(QString, host);
         REQUIRE_SERVER();
         REQUIRE_TLS_SERVER();
-        Attempt a(tlsServer, mode, ca);
+        Attempt a(tlsServer, mode, ca, false, host);
         if (expected == QLatin1String("encrypted") || expected == QLatin1String("clear")) {
             QVERIFY2(a.connected, qPrintable(a.error));
             const QString cipher = a.client.Utility()->TlsCipher();
