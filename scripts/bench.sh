@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Builds and runs the benchmarks: the grid fill against QTableWidget, the client's per-task
 # overhead against a plain library loop, and a million-row table shown whole against the library
-# alone, QSqlQueryModel and the mariadb client, the last two on the sandbox.
+# alone, QSqlQueryModel and the mariadb client, the last two on the sandbox; and what TLS costs a
+# connect and a stream, on a second sandbox that requires it.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
 scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target bench_grid bench_tasks \
-    bench_bigtable bench_ui
+    bench_bigtable bench_ui bench_tls
 # The program under test writes "log.ini" in its working directory: not in the source tree.
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
@@ -16,3 +17,5 @@ bench="$root/build/bench"
 (cd "$work" && "$bench/bench_grid")
 scripts/sandbox.sh run build/sandbox -- bash -c "cd '$work' && '$bench/bench_tasks' &&
     '$bench/bench_bigtable' && '$bench/bench_ui'"
+scripts/sandbox.sh run build/sandbox -- scripts/sandbox.sh run build/sandbox-tls --tls -- \
+    bash -c "cd '$work' && '$bench/bench_tls'"
