@@ -529,6 +529,33 @@ private Q_SLOTS:
                  keyring::Answer::NotFound);
     }
 
+    // A locked keyring whose unlock prompt waits on a display nobody looks at: the real stack
+    // never answers, and neither the connect nor the start waits longer than the time-out.
+    void lockedKeyringHoldsNothingUp()
+    {
+        REQUIRE_KEYRING("locked");
+        REQUIRE_SERVER();
+        keyring::setBackend(nullptr);
+        keyring::setTimeout(1500);
+        {
+            Program p;
+            p.fillLogin(false);
+            QVERIFY2(p.connect(), qPrintable(g_boxes.join('|')));
+            QTRY_COMPARE_WITH_TIMEOUT(fileLines(QStringLiteral("settings.ini")).value(3),
+                                      Server().password, 10000);
+            QVERIFY(!p.login->Keyring_note->isHidden());
+        }
+        writeFile(QStringLiteral("settings.ini"), settingsFor(QString()));
+        const int before = g_boxes.size();
+        Program p;
+        p.w->setArguments({QStringLiteral("quorvane"), QStringLiteral("-autol")});
+        p.w->show();
+        QTRY_VERIFY_WITH_TIMEOUT(!p.login->Keyring_note->isHidden(), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(g_boxes.size(), before + 1, 10000); // the connect went on
+        QVERIFY2(g_boxes.last().contains(QStringLiteral("Access denied")),
+                 qPrintable(g_boxes.last()));
+    }
+
     // No Secret Service on the bus: the password stays in line 4, the dialog says so once, and
     // a start with an empty line 4 is not held up.
     void noSecretService()
