@@ -99,18 +99,28 @@ void setTlsOptions(MYSQL *mysql, const TmySQLTls &tls)
     if (tls.Mode == M::VerifyIdentity) mysql_options(mysql, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &yes);
 }
 
-// What the connection made negotiated, and why it may not be kept: empty when the mode is met.
-std::string checkTls(MYSQL *mysql, const TmySQLTls &tls, std::string &version, std::string &cipher)
+// What the connection made negotiated; both empty when it is not encrypted.
+struct TlsState
 {
-    cipher = mysql_get_ssl_cipher ? stringOf(mysql_get_ssl_cipher(mysql)) : std::string();
-    version.clear();
-    if (!cipher.empty() && mariadb_get_infov) {
-        const char *name = nullptr;
-        if (mariadb_get_infov(mysql, MARIADB_CONNECTION_TLS_VERSION, &name) == 0)
-            version = stringOf(name);
-    }
+    std::string Version;
+    std::string Cipher;
+};
+TlsState negotiatedTls(MYSQL *mysql)
+{
+    TlsState state;
+    if (mysql_get_ssl_cipher) state.Cipher = stringOf(mysql_get_ssl_cipher(mysql));
+    const char *name = nullptr;
+    if (!state.Cipher.empty() && mariadb_get_infov &&
+        mariadb_get_infov(mysql, MARIADB_CONNECTION_TLS_VERSION, &name) == 0)
+        state.Version = stringOf(name);
+    return state;
+}
+
+// Why a connection may not be kept under the mode asked for: empty when it may.
+std::string tlsRefusal(const TmySQLTls &tls, const TlsState &state)
+{
     if (tls.Mode == TmySQLTlsMode::Preferred || tls.Mode == TmySQLTlsMode::Off) return {};
-    if (!cipher.empty()) return {};
+    if (!state.Cipher.empty()) return {};
     return "The connection is not encrypted: the server did not agree to TLS, which the "
            "connection's settings require.";
 }
@@ -268,8 +278,10 @@ Outcome runLibraryCalls(TmySQLClientTaskData *task, TmySQLConnection *connection
                 connection->Handle, task->Host.c_str(), task->User.c_str(), task->Passwd.c_str(),
                 task->Db.c_str(), task->Port, task->UnixSocket, task->ClientFlag);
         if (!task->ConnectResult) return fail(task, connection->Handle);
-        const std::string refusal =
-            checkTls(connection->Handle, task->Tls, task->TlsVersion, task->TlsCipher);
+        const TlsState tls = negotiatedTls(connection->Handle);
+        task->TlsVersion = tls.Version;
+        task->TlsCipher = tls.Cipher;
+        const std::string refusal = tlsRefusal(task->Tls, tls);
         if (!refusal.empty()) {
             // Never used in clear: closed before anything but the handshake crossed it.
             if (mysql_close) mysql_close(connection->Handle);
@@ -403,17 +415,15 @@ std::string KillQuery(const TmySQLConnectArgs &server, std::uint64_t connectionI
             mysql_options(mysql, MYSQL_OPT_WRITE_TIMEOUT, &seconds);
         }
         setTlsOptions(mysql, server.Tls);
-        std::string version;
-        std::string cipher;
         if (!mysql_real_connect(mysql, server.Host.c_str(), server.User.c_str(),
                                 server.Password.c_str(), nullptr, server.Port, nullptr, 0)) {
             error = stringOf(mysql_error(mysql));
             if (error.empty()) error = "No second connection could be made.";
-        } else if (error = checkTls(mysql, server.Tls, version, cipher); !error.empty()) {
-            // Not used in clear when the first connection may not be.
         } else {
+            // Never used in clear when the first connection may not be.
+            error = tlsRefusal(server.Tls, negotiatedTls(mysql));
             const std::string sql = "KILL QUERY " + std::to_string(connectionId);
-            if (mysql_real_query(mysql, sql.data(), sql.size()) != 0)
+            if (error.empty() && mysql_real_query(mysql, sql.data(), sql.size()) != 0)
                 error = stringOf(mysql_error(mysql));
         }
         mysql_close(mysql);

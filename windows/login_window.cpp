@@ -35,6 +35,12 @@ constexpr TlsChoice TlsChoices[] = {
 const QString TlsModeKey = QStringLiteral("connection/tls");
 const QString CaFileKey = QStringLiteral("connection/ca-file");
 
+// The drop-down's entry at index, in range whatever the index.
+const TlsChoice &choiceAt(int index)
+{
+    return TlsChoices[std::clamp(index, 0, int(std::size(TlsChoices)) - 1)];
+}
+
 bool verifies(TmySQLTlsMode mode)
 {
     return mode == TmySQLTlsMode::VerifyCA || mode == TmySQLTlsMode::VerifyIdentity;
@@ -156,8 +162,7 @@ Tlogin::Tlogin(TmySQLClient *mysql, QWidget *parent) : QWidget(parent, Qt::Tool)
 
 TmySQLTlsMode Tlogin::TlsMode() const
 {
-    const int index = std::clamp(Tls_combo->currentIndex(), 0, int(std::size(TlsChoices)) - 1);
-    return TlsChoices[index].mode;
+    return choiceAt(Tls_combo->currentIndex()).mode;
 }
 
 void Tlogin::setTlsMode(TmySQLTlsMode mode)
@@ -196,9 +201,8 @@ void Tlogin::loadTlsChoices()
 void Tlogin::saveTlsChoices() const
 {
     QSettings preferences;
-    for (const TlsChoice &choice : TlsChoices)
-        if (choice.mode == TlsMode())
-            preferences.setValue(TlsModeKey, QString::fromLatin1(choice.stored));
+    preferences.setValue(TlsModeKey,
+                         QString::fromLatin1(choiceAt(Tls_combo->currentIndex()).stored));
     preferences.setValue(CaFileKey, Ca_file_edit->text());
 }
 
