@@ -18,12 +18,13 @@
 void Ttolvar::Refreshlist1Click()
 {
     if (!requireConnection()) return;
-    // The filter is a LIKE pattern inside a literal the library escapes: % and _ stay
-    // wildcards, quotes and backslashes are taken as they are, whatever the server's SQL mode.
+    // The filter is a LIKE pattern in a hexadecimal literal: % and _ stay wildcards, quotes and
+    // backslashes are taken as they are, whatever the session's SQL mode and character set (the
+    // WHERE form, since LIKE alone takes only a quoted string).
     std::string pattern(1, '%');
     pattern += Edit1->text().toStdString();
     pattern += '%';
-    TmySQLStatement statement("Show Databases like ");
+    TmySQLStatement statement("Show Databases where `Database` like ");
     statement.Value(std::move(pattern)).Text(";").OnlyReads();
     mysql->Query()->SubmitStatement(statement, "List Data");
     mysql->ExecuteTasks();

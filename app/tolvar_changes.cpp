@@ -149,7 +149,7 @@ void Ttolvar::SpeedButton17Click()
         return;
     }
     // The caption shows the statement's start: a value may be megabytes long.
-    setWindowTitle(QString::fromStdString(rowdelete::Shortened(statement->Preview())));
+    setWindowTitle(QString::fromStdString(rowdelete::Shortened(statement->Preview(1200))));
     mysql->Query()->SubmitStatementWithHandlers(
         *statement, "Delete Record", false, [this](QObject *sender) { mysqlQuery(sender); },
         [this](QObject *sender, const QString &msg) {

@@ -32,17 +32,19 @@ void Ttolvar::AutolTimer()
     if (!m_login) return;
     const bool autol = m_arguments.value(1) == QLatin1String("-autol");
     QPointer<Ttolvar> self(this);
-    auto connectNow = [self, autol] {
+    // A keyring that has not answered yet leaves the password unknown: the dialog waits with
+    // its note instead of connecting without one, and connects when the answer comes.
+    auto connectNow = [self, autol](bool known) {
         if (!self || !self->m_login || !autol) return;
         self->m_login->show();
-        self->m_login->login_connectClick();
+        if (known && !self->mysql->Connected()) self->m_login->login_connectClick();
     };
     // An empty password line: the keyring holds it (a file with one is used as written).
     if (settings && settings->Password.isEmpty()) {
         m_login->fillPasswordFromKeyring(connectNow);
         return;
     }
-    connectNow();
+    connectNow(true);
 }
 
 void Ttolvar::Disconnect1Click()

@@ -62,7 +62,7 @@ void TCustom_mySQLClient::queueConnect(TmySQLClientTask_OnComplete onComplete)
 {
     FConnectedWith = std::make_unique<TmySQLConnectArgs>(
         TmySQLConnectArgs{utf8(FHostname), utf8(FUsername), utf8(FPassword),
-                          static_cast<std::uint32_t>(FPort), FUtility->Tls});
+                          static_cast<std::uint32_t>(FPort), FUtility->Tls, std::string()});
     FUtility->Connect(utf8(FHostname), utf8(FUsername), utf8(FPassword), utf8(FDatabase), FPort,
                       FClientFlag, "Connect to mySQL Server", std::move(onComplete),
                       OnConnectError);
@@ -87,7 +87,8 @@ void TCustom_mySQLClient::Connect()
         if (!self) return;
     }
     FClientFlag = ClientFlagOf(FCapabilities);
-    FUtility->Tls = TmySQLTls{FTlsMode, QFile::encodeName(FTlsCaFile).toStdString()};
+    FUtility->Tls = TmySQLTls{FTlsMode, QFile::encodeName(FTlsCaFile).toStdString(),
+                              FTlsPeerFingerprint.toStdString()};
     FUtility->Events = static_cast<const TmySQLClientKindEvents &>(*this);
     queueConnect([this](QObject *sender) { ConnectComplete(sender); });
     ExecuteTasks();

@@ -47,6 +47,10 @@ public:
     void setTlsMode(TmySQLTlsMode value) { FTlsMode = value; }
     QString TlsCaFile() const { return FTlsCaFile; }
     void setTlsCaFile(const QString &value) { FTlsCaFile = value; }
+    // Verify fingerprint: the SHA-256 fingerprint of the one certificate trusted (hexadecimal,
+    // with or without colons).
+    QString TlsPeerFingerprint() const { return FTlsPeerFingerprint; }
+    void setTlsPeerFingerprint(const QString &value) { FTlsPeerFingerprint = value; }
 
     // Events (empty = unassigned). The request objects take their copies at connect time.
     TmySQLClientTask_OnComplete OnConnect;
@@ -112,6 +116,7 @@ private:
         TClientCapabilities::CLIENT_LONG_PASSWORD | TClientCapabilities::CLIENT_CONNECT_WITH_DB;
     TmySQLTlsMode FTlsMode = TmySQLTlsMode::Preferred;
     QString FTlsCaFile;
+    QString FTlsPeerFingerprint;
     TmySQLClientTask_OnStatus FOnStatus;
     // Where the last connect went, for the second connection a stop makes.
     std::unique_ptr<TmySQLConnectArgs> FConnectedWith;

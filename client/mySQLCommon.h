@@ -57,7 +57,10 @@ enum class TmySQLTlsMode
     Required,       // encrypted, or no connection
     VerifyCA,       // and the server's certificate signed by the CA given (or a system CA)
     VerifyIdentity, // and the certificate names the host connected to
-    Off             // never encrypted
+    Off,            // never encrypted
+    // encrypted with the one certificate the user trusted (its SHA-256 fingerprint pinned): for
+    // servers with self-signed certificates
+    VerifyFingerprint
 };
 struct TmySQLTls
 {
@@ -65,6 +68,8 @@ struct TmySQLTls
     // A CA certificate file, or a folder of hashed ones; only the verifying modes use it. Empty:
     // the system's trusted CAs.
     std::string CaFile;
+    // Verify fingerprint: the trusted certificate's SHA-256 fingerprint, in hexadecimal.
+    std::string PeerFingerprint;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -99,10 +104,12 @@ inline QString TextOf(const char *text)
 // An identifier for a statement: in backticks, embedded backticks doubled.
 std::string QuoteIdentifier(std::string_view name);
 
-// A statement built from text and values. Text goes in as it stands; each value becomes a
-// single-quoted literal escaped by the library's mysql_real_escape_string when the statement runs
-// on the worker, so the escaping follows the connection's character set and its current SQL mode
-// (NO_BACKSLASH_ESCAPES included). A missing value is NULL.
+// A statement built from text and values. Text goes in as it stands; every value becomes a
+// hexadecimal literal, so that no value can leave its literal whatever character set or SQL mode
+// the session is in (a library that escapes by the character set it believes in is wrong once
+// the session's was changed behind its back). Text values carry the utf8mb4 introducer and
+// compare like quoted strings; bytes are plain binary literals. A missing value is NULL. The
+// literals are made when the statement is built, on the worker: a value may be megabytes long.
 class TmySQLStatement
 {
 public:
@@ -110,10 +117,14 @@ public:
     TmySQLStatement(std::string text) { FParts.back() = std::move(text); } // NOLINT: implicit
 
     TmySQLStatement &Text(std::string_view text);
-    TmySQLStatement &Identifier(std::string_view name) { return Text(QuoteIdentifier(name)); }
+    TmySQLStatement &Identifier(std::string_view name)
+    {
+        FNamesObjects = true;
+        return Text(QuoteIdentifier(name));
+    }
+    // UTF-8 text as _utf8mb4 X'...'.
     TmySQLStatement &Value(std::optional<std::string> value);
-    // Bytes as a hexadecimal literal, X'...': exact for binary values under every SQL mode and
-    // character set.
+    // Bytes as X'...': exact for binary values under every SQL mode and character set.
     TmySQLStatement &HexValue(std::string_view bytes);
 
     // The caller's word that the statement changes nothing (a SELECT, a SHOW): a close may cut
@@ -126,15 +137,28 @@ public:
     bool ReadsOnly() const { return FReadsOnly; }
 
     bool HasValues() const { return !FValues.empty(); }
-    // The statement with every value given by the escape function (the worker's is the
-    // library's). Without values it is the text alone.
-    std::string Build(const std::function<std::string(const std::string &)> &escape) const;
-    // For display: values shown as escaped by the plain doubling of quotes and backslashes.
-    std::string Preview() const;
+    // True when it holds an identifier or a value: its text is UTF-8 and must be read so.
+    bool NeedsUtf8() const { return FNamesObjects || !FValues.empty(); }
+    // The statement as sent.
+    std::string Build() const;
+    // For display: text values quoted (quotes doubled), bytes in hexadecimal, cut after about
+    // maxBytes bytes (whole values are never built for it).
+    std::string Preview(std::size_t maxBytes = std::string::npos) const;
 
 private:
+    struct Piece
+    {
+        enum Kind : std::uint8_t
+        {
+            Null,
+            Text,
+            Bytes
+        } Kind = Null;
+        std::string Data;
+    };
     std::vector<std::string> FParts{std::string()}; // one more than values
-    std::vector<std::optional<std::string>> FValues;
+    std::vector<Piece> FValues;
+    bool FNamesObjects = false;
     bool FReadsOnly = false;
 };
 
@@ -186,11 +210,14 @@ public:
     TmySQLClientTask_OnComplete FOnQuery;
     TmySQLClientTask_OnError FOnQueryError;
 
+    // SQL text as the user wrote it: it may change the session (SET NAMES), so the next built
+    // statement that holds names or text values sets utf8mb4 again first.
     void Submit(const std::string &SQL, const std::string &TaskName);
     void SubmitWithHandlers(const std::string &SQL, const std::string &TaskName,
                             TmySQLClientTask_OnComplete OnComplete,
                             TmySQLClientTask_OnError OnError);
-    // A statement with escaped values; with Pack the result also comes as a compact block.
+    // A statement the program built (its text is the program's own, never the user's); with
+    // Pack the result also comes as a compact block.
     void SubmitStatement(const TmySQLStatement &Statement, const std::string &TaskName,
                          bool Pack = false);
     void SubmitStatementWithHandlers(const TmySQLStatement &Statement, const std::string &TaskName,

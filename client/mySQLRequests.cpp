@@ -34,53 +34,85 @@ TmySQLStatement &TmySQLStatement::Text(std::string_view text)
 
 TmySQLStatement &TmySQLStatement::Value(std::optional<std::string> value)
 {
-    FValues.push_back(std::move(value));
+    Piece piece;
+    if (value) {
+        piece.Kind = Piece::Text;
+        piece.Data = std::move(*value);
+    }
+    FValues.push_back(std::move(piece));
     FParts.emplace_back();
     return *this;
 }
 
 TmySQLStatement &TmySQLStatement::HexValue(std::string_view bytes)
 {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string literal = "X'";
-    literal.reserve(bytes.size() * 2 + 3);
-    for (const char c : bytes) {
-        const auto b = static_cast<unsigned char>(c);
-        literal += digits[b >> 4];
-        literal += digits[b & 15];
-    }
-    literal += '\'';
-    return Text(literal);
+    FValues.push_back(Piece{Piece::Bytes, std::string(bytes)});
+    FParts.emplace_back();
+    return *this;
 }
 
-std::string
-TmySQLStatement::Build(const std::function<std::string(const std::string &)> &escape) const
+namespace {
+void appendHex(std::string &out, std::string_view bytes)
 {
-    std::string sql = FParts[0];
+    static const char digits[] = "0123456789ABCDEF";
+    out += "X'";
+    const std::size_t at = out.size();
+    out.resize(at + bytes.size() * 2);
+    char *d = out.data() + at;
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        *d++ = digits[b >> 4];
+        *d++ = digits[b & 15];
+    }
+    out += '\'';
+}
+} // namespace
+
+std::string TmySQLStatement::Build() const
+{
+    std::size_t size = 0;
+    for (const std::string &part : FParts)
+        size += part.size();
+    for (const Piece &value : FValues)
+        size += value.Data.size() * 2 + 12;
+    std::string sql;
+    sql.reserve(size);
+    sql += FParts[0];
     for (std::size_t i = 0; i < FValues.size(); ++i) {
-        if (FValues[i])
-            sql += '\'' + escape(*FValues[i]) + '\'';
-        else
+        const Piece &value = FValues[i];
+        if (value.Kind == Piece::Null) {
             sql += "NULL";
+        } else {
+            if (value.Kind == Piece::Text) sql += "_utf8mb4 ";
+            appendHex(sql, value.Data);
+        }
         sql += FParts[i + 1];
     }
     return sql;
 }
 
-std::string TmySQLStatement::Preview() const
+std::string TmySQLStatement::Preview(std::size_t maxBytes) const
 {
-    return Build([](const std::string &value) {
-        std::string out;
-        for (const char c : value) {
-            if (c == '\'' || c == '\\') out += c;
-            if (c == '\0') {
-                out += "\\0";
-                continue;
+    std::string out = FParts[0];
+    for (std::size_t i = 0; i < FValues.size() && out.size() < maxBytes; ++i) {
+        const Piece &value = FValues[i];
+        const std::size_t room = maxBytes - std::min(maxBytes, out.size());
+        const std::string_view shown = std::string_view(value.Data).substr(0, room);
+        if (value.Kind == Piece::Null) {
+            out += "NULL";
+        } else if (value.Kind == Piece::Bytes) {
+            appendHex(out, shown);
+        } else {
+            out += '\'';
+            for (const char c : shown) {
+                if (c == '\'') out += c;
+                out += c;
             }
-            out += c;
+            out += '\'';
         }
-        return out;
-    });
+        out += FParts[i + 1];
+    }
+    return out;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -130,10 +162,11 @@ void TmySQLClientQuery::SubmitStatementWithHandlers(const TmySQLStatement &State
                                                     TmySQLClientTask_OnError OnError)
 {
     auto task = std::make_unique<TmySQLClientTaskData>();
-    if (Statement.HasValues())
-        task->Statement = Statement;
+    if (Statement.NeedsUtf8())
+        task->Statement = Statement; // built on the worker
     else
-        task->SQL = Statement.Build({});
+        task->SQL = Statement.Build();
+    task->FromStatement = true;
     task->ReadsOnly = Statement.ReadsOnly();
     task->Pack = Pack;
     task->TaskName = CutTaskName(TaskName);
@@ -147,10 +180,11 @@ void TmySQLClientQuery::SubmitStream(const TmySQLStatement &Statement, const std
 {
     if (!FTaskHandler) return;
     auto task = std::make_unique<TmySQLClientTaskData>();
-    if (Statement.HasValues())
-        task->Statement = Statement;
+    if (Statement.NeedsUtf8())
+        task->Statement = Statement; // built on the worker
     else
-        task->SQL = Statement.Build({});
+        task->SQL = Statement.Build();
+    task->FromStatement = true;
     task->TaskKind = TmySQLTaskKind::Stream;
     task->ReadsOnly = true;
     task->TaskName = CutTaskName(TaskName);

@@ -1,4 +1,5 @@
 // The task record, and running one task's library calls on the connection.
+#include "mySQLGuard.h"
 #include "mySQLPacking.h"
 #include "mySQLTask.h"
 
@@ -70,6 +71,12 @@ Outcome fail(TmySQLClientTaskData *task, MYSQL *connection)
     return Outcome::Failed;
 }
 
+// The library's number for a failed TLS set-up, given to our own refusal too.
+constexpr unsigned int TlsConnectionError = 2026;
+constexpr const char *NotEncryptedText =
+    "The connection is not encrypted: the server did not agree to TLS, which the connection's "
+    "settings require.";
+
 // Where the system keeps its trusted CAs, hashed for OpenSSL's lookup (Debian's place).
 constexpr const char *SystemCaFolder = "/etc/ssl/certs";
 
@@ -87,6 +94,12 @@ void setTlsOptions(MYSQL *mysql, const TmySQLTls &tls)
     // With this library the option asks for TLS yet goes on in clear when the server offers
     // none: that is Preferred, and the reason the stricter modes check the connection made.
     mysql_options(mysql, MYSQL_OPT_SSL_ENFORCE, &yes);
+    if (tls.Mode == M::VerifyFingerprint) {
+        // The one certificate trusted, whoever signed it; the library refuses any other, and a
+        // server without TLS, before authenticating.
+        mysql_options(mysql, MARIADB_OPT_TLS_PEER_FP, tls.PeerFingerprint.c_str());
+        return;
+    }
     if (tls.Mode != M::VerifyCA && tls.Mode != M::VerifyIdentity) return;
     // A CA makes the library verify the server's chain; the host name is a check of its own.
     if (tls.CaFile.empty()) {
@@ -121,11 +134,115 @@ std::string tlsRefusal(const TmySQLTls &tls, const TlsState &state)
 {
     if (tls.Mode == TmySQLTlsMode::Preferred || tls.Mode == TmySQLTlsMode::Off) return {};
     if (!state.Cipher.empty()) return {};
-    return "The connection is not encrypted: the server did not agree to TLS, which the "
-           "connection's settings require.";
+    return NotEncryptedText;
 }
-// The library's number for a failed TLS set-up, given to our own refusal too.
-constexpr unsigned int TlsConnectionError = 2026;
+
+// The authentication plugins that may answer a server, by what protects the connection. A
+// verified server, or one on a local socket, may have the password itself (PAM, LDAP); an
+// unverified TLS peer gets only what it cannot turn into the password (caching_sha2_password's
+// full exchange runs inside the TLS then); a connection in clear, not even that, since
+// caching_sha2_password and sha256_password would encrypt the password with a key the peer hands
+// out. Empty: no restriction.
+std::string allowedPlugins(bool verified, bool local, bool encrypted)
+{
+    if (verified || local) return {};
+    std::string plugins = "mysql_native_password,client_ed25519,auth_gssapi_client,parsec";
+    if (encrypted) plugins += ",caching_sha2_password";
+    return plugins;
+}
+
+// What a user who needs a plugin kept from this server is told, in place of the library's word
+// (which names no plugin it can be sure of).
+std::string pluginRefusal(const std::string &libraryError, const std::string &allowed)
+{
+    if (allowed.empty() || libraryError.find("restricted_auth") == std::string::npos) return {};
+    return "The server asks for an authentication plugin that could give it the password "
+           "(mysql_clear_password or dialog, as PAM and LDAP use; sha256_password; or "
+           "caching_sha2_password without TLS). Such a plugin answers only a verified server: "
+           "choose \"Verify CA\", \"Verify identity\" or \"Verify fingerprint\" "
+           "(caching_sha2_password: any mode that encrypts), or connect over the local socket. (" +
+           libraryError + ")";
+}
+
+struct ConnectTarget
+{
+    TmySQLEndpoint Endpoint;
+    std::string User;
+    std::string Password;
+    std::string Db;
+    std::uint32_t ClientFlag = 0;
+    TmySQLTls Tls;
+    int TimeoutSeconds = 4;
+};
+struct ConnectFailure
+{
+    std::string Text;
+    unsigned int Number = 0;
+};
+
+// Connects the handle so that no credential crosses an unprotected connection: in the modes
+// whose TLS the library would give up in silence, the greeting is read first (TmySQLRelay) and a
+// server without TLS refused before anything is sent; in every mode the plugins that could hand
+// the password to a server that is not verified are refused. Null with the reason on failure.
+MYSQL *connectGuarded(MYSQL *mysql, const ConnectTarget &target, ConnectFailure *failure,
+                      std::string *hostInfo)
+{
+    using M = TmySQLTlsMode;
+    const M mode = target.Tls.Mode;
+    const bool local = IsLocalSocket(target.Endpoint);
+    // The library refuses before authenticating when the certificate must name the host or
+    // match a pinned fingerprint; it gives TLS up in silence in the others.
+    const bool libraryRefuses = mode == M::VerifyIdentity || mode == M::VerifyFingerprint;
+    const bool verified = libraryRefuses || mode == M::VerifyCA;
+    setTlsOptions(mysql, target.Tls);
+    bool encrypted = libraryRefuses;
+    std::unique_ptr<TmySQLRelay> relay;
+    if (mode != M::Off && !libraryRefuses) {
+        std::string error;
+        relay = TmySQLRelay::Open(target.Endpoint, target.TimeoutSeconds, &error);
+        if (!relay) {
+            failure->Text = error;
+            failure->Number = local ? 2002 : 2003;
+            return nullptr;
+        }
+        const TmySQLGreeting &greeting = relay->Greeting();
+        if (!greeting.ServerError && !greeting.OffersTls && mode != M::Preferred) {
+            failure->Text = NotEncryptedText;
+            failure->Number = TlsConnectionError;
+            return nullptr; // nothing but the server's greeting has crossed the connection
+        }
+        encrypted = greeting.OffersTls;
+        if (!relay->Start(&error)) {
+            failure->Text = error;
+            failure->Number = local ? 2002 : 2003;
+            return nullptr;
+        }
+    }
+    const std::string allowed = allowedPlugins(verified, local, encrypted);
+    if (!allowed.empty() && mysql_options)
+        mysql_options(mysql, MARIADB_OPT_RESTRICTED_AUTH, allowed.c_str());
+    const char *db = target.Db.empty() ? nullptr : target.Db.c_str();
+    MYSQL *result = nullptr;
+    if (relay) {
+        result =
+            mysql_real_connect(mysql, "localhost", target.User.c_str(), target.Password.c_str(), db,
+                               0, relay->SocketPath().c_str(), target.ClientFlag);
+        *hostInfo = local ? "Localhost via UNIX socket" : target.Endpoint.Host + " via TCP/IP";
+    } else {
+        const std::string &socket = target.Endpoint.UnixSocket;
+        result = mysql_real_connect(mysql, target.Endpoint.Host.c_str(), target.User.c_str(),
+                                    target.Password.c_str(), db, target.Endpoint.Port,
+                                    socket.empty() ? nullptr : socket.c_str(), target.ClientFlag);
+        if (result && mysql_get_host_info) *hostInfo = stringOf(mysql_get_host_info(mysql));
+    }
+    if (!result) {
+        failure->Text = stringOf(mysql_error ? mysql_error(mysql) : nullptr);
+        failure->Number = mysql_errno ? mysql_errno(mysql) : 0;
+        const std::string plugin = pluginRefusal(failure->Text, allowed);
+        if (!plugin.empty()) failure->Text = plugin;
+    }
+    return result;
+}
 
 Outcome missing(TmySQLClientTaskData *task, const char *entry)
 {
@@ -160,25 +277,22 @@ bool drainResults(MYSQL *mysql)
     return true;
 }
 
-std::string escapeFor(MYSQL *mysql, const std::string &value)
+Outcome runStatement(TmySQLClientTaskData *task, TmySQLConnection *connection,
+                     const TmySQLRowSink &rows)
 {
-    std::string out(value.size() * 2 + 1, '\0');
-    const unsigned long n = mysql_real_escape_string(mysql, out.data(), value.data(), value.size());
-    out.resize(n == static_cast<unsigned long>(-1) ? 0 : n);
-    return out;
-}
-
-Outcome runStatement(TmySQLClientTaskData *task, MYSQL *mysql, const TmySQLRowSink &rows)
-{
+    MYSQL *mysql = connection->Handle;
     if (task->TaskKind == TmySQLTaskKind::Stream && task->StopRequested.load()) {
         task->Stopped = true; // stopped before its turn: never sent
         return Outcome::Done;
     }
-    if (task->Statement && task->Statement->HasValues()) {
-        if (!mysql_real_escape_string) return missing(task, "mysql_real_escape_string");
-        task->SQL = task->Statement->Build(
-            [mysql](const std::string &value) { return escapeFor(mysql, value); });
+    if (task->Statement && task->Statement->NeedsUtf8() && connection->CharsetUnsure) {
+        // Names and text values are UTF-8 and must be read so, whatever the user set since.
+        if (!mysql_set_character_set) return missing(task, "mysql_set_character_set");
+        if (mysql_set_character_set(mysql, "utf8mb4") != 0) return fail(task, mysql);
+        connection->CharsetUnsure = false;
     }
+    if (!task->FromStatement) connection->CharsetUnsure = true;
+    if (task->Statement) task->SQL = task->Statement->Build();
     // Sent by length, so a statement holding a NUL byte reaches the server whole.
     if (mysql_real_query)
         task->ReturnCode = mysql_real_query(mysql, task->SQL.data(), task->SQL.size());
@@ -269,21 +383,32 @@ Outcome runLibraryCalls(TmySQLClientTaskData *task, TmySQLConnection *connection
             mysql_options(connection->Handle, MYSQL_OPT_READ_TIMEOUT, &ReadTimeoutSeconds);
             mysql_options(connection->Handle, MYSQL_OPT_WRITE_TIMEOUT, &WriteTimeoutSeconds);
         }
-        setTlsOptions(connection->Handle, task->Tls);
-        if (kind == K::Connect)
-            task->ConnectResult = mysql_connect(connection->Handle, task->Host.c_str(),
-                                                task->User.c_str(), task->Passwd.c_str());
-        else
-            task->ConnectResult = mysql_real_connect(
-                connection->Handle, task->Host.c_str(), task->User.c_str(), task->Passwd.c_str(),
-                task->Db.c_str(), task->Port, task->UnixSocket, task->ClientFlag);
-        if (!task->ConnectResult) return fail(task, connection->Handle);
+        ConnectTarget target;
+        target.Endpoint.Host = task->Host;
+        // The old call knows no port, database, socket or flags.
+        if (kind == K::RealConnect) {
+            target.Endpoint.Port = task->Port;
+            if (task->UnixSocket) target.Endpoint.UnixSocket = task->UnixSocket;
+            target.Db = task->Db;
+            target.ClientFlag = task->ClientFlag;
+        }
+        target.User = task->User;
+        target.Password = task->Passwd;
+        target.Tls = task->Tls;
+        target.TimeoutSeconds = static_cast<int>(ConnectTimeoutSeconds);
+        ConnectFailure failure;
+        task->ConnectResult = connectGuarded(connection->Handle, target, &failure, &task->HostInfo);
+        if (!task->ConnectResult) {
+            task->ErrorText = failure.Text;
+            task->ErrorNumber = failure.Number;
+            return Outcome::Failed;
+        }
         const TlsState tls = negotiatedTls(connection->Handle);
         task->TlsVersion = tls.Version;
         task->TlsCipher = tls.Cipher;
         const std::string refusal = tlsRefusal(task->Tls, tls);
         if (!refusal.empty()) {
-            // Never used in clear: closed before anything but the handshake crossed it.
+            // Never used in clear (the guard refused such a server before it could be).
             if (mysql_close) mysql_close(connection->Handle);
             connection->Handle = nullptr;
             task->ConnectResult = nullptr;
@@ -292,9 +417,9 @@ Outcome runLibraryCalls(TmySQLClientTaskData *task, TmySQLConnection *connection
             return Outcome::Failed;
         }
         connection->Socket = mysql_get_socket ? mysql_get_socket(connection->Handle) : -1;
+        connection->CharsetUnsure = false; // utf8mb4, asked for above
         if (mysql_get_server_info)
             task->ServerInfo = stringOf(mysql_get_server_info(connection->Handle));
-        if (mysql_get_host_info) task->HostInfo = stringOf(mysql_get_host_info(connection->Handle));
         if (mysql_stat) task->StatText = stringOf(mysql_stat(connection->Handle));
         if (mysql_thread_id) task->ConnectionId = mysql_thread_id(connection->Handle);
         return Outcome::Done;
@@ -326,7 +451,7 @@ Outcome runLibraryCalls(TmySQLClientTaskData *task, TmySQLConnection *connection
     case K::Modify:
     case K::Query:
     case K::Stream:
-        return runStatement(task, mysql, rows);
+        return runStatement(task, connection, rows);
     case K::ListDatabases:
     case K::ListTables:
     case K::ListProcesses:
@@ -414,10 +539,18 @@ std::string KillQuery(const TmySQLConnectArgs &server, std::uint64_t connectionI
             mysql_options(mysql, MYSQL_OPT_READ_TIMEOUT, &seconds);
             mysql_options(mysql, MYSQL_OPT_WRITE_TIMEOUT, &seconds);
         }
-        setTlsOptions(mysql, server.Tls);
-        if (!mysql_real_connect(mysql, server.Host.c_str(), server.User.c_str(),
-                                server.Password.c_str(), nullptr, server.Port, nullptr, 0)) {
-            error = stringOf(mysql_error(mysql));
+        ConnectTarget target;
+        target.Endpoint.Host = server.Host;
+        target.Endpoint.Port = server.Port;
+        target.Endpoint.UnixSocket = server.UnixSocket;
+        target.User = server.User;
+        target.Password = server.Password;
+        target.Tls = server.Tls;
+        target.TimeoutSeconds = static_cast<int>(seconds);
+        ConnectFailure failure;
+        std::string hostInfo;
+        if (!connectGuarded(mysql, target, &failure, &hostInfo)) {
+            error = failure.Text;
             if (error.empty()) error = "No second connection could be made.";
         } else {
             // Never used in clear when the first connection may not be.

@@ -84,6 +84,49 @@ private Q_SLOTS:
         QCOMPARE(QByteArray(s.q()->Value(0, 0)), QByteArray("1"));
     }
 
+    // The session switched to a character set whose second bytes may be a backslash or a
+    // backtick, behind the library's back (tracking off, SET NAMES as the user's own SQL): a
+    // value still matches only itself and a name still names only its object.
+    void valuesAndNamesHoldInAnotherCharacterSet()
+    {
+        REQUIRE_SERVER();
+        Session s;
+        const QString setUp =
+            s.RunEach({"SET SESSION session_track_system_variables = ''",
+                       "DROP DATABASE IF EXISTS quorvane_sjis", "CREATE DATABASE quorvane_sjis",
+                       "CREATE TABLE quorvane_sjis.t (secret VARCHAR(40)) CHARACTER SET utf8mb4",
+                       "INSERT INTO quorvane_sjis.t VALUES ('one'), ('two')"});
+        QVERIFY2(setUp.isEmpty(), qPrintable(setUp));
+        // SQL of the user's, as the console sends it.
+        auto setNamesSjis = [&s] {
+            s.client.Query()->Submit("SET NAMES sjis", "user");
+            s.client.ExecuteTasks();
+            return s.error;
+        };
+        QCOMPARE(setNamesSjis(), QString());
+        // 95 5C is one sjis character: an escaping backslash after 0x95 vanishes into it.
+        const std::string breakout = "\x95' OR 1=1 -- ";
+        // Not UTF-8, so the server refuses the literal; it never matches a row.
+        const bool matched =
+            s.Run(TmySQLStatement("SELECT COUNT(*) FROM quorvane_sjis.t WHERE secret = ")
+                      .Value(breakout)) &&
+            QByteArray(s.q()->Value(0, 0)) != "0";
+        QVERIFY(!matched);
+        QCOMPARE(setNamesSjis(), QString());
+        // U+0155 is C5 95 in UTF-8: read as sjis, 95 60 swallows the first of two backticks.
+        const std::string name = "t\xC5\x95`x";
+        s.Run(TmySQLStatement("CREATE TABLE ")
+                  .Identifier("quorvane_sjis")
+                  .Text(".")
+                  .Identifier(name)
+                  .Text(" (a INT)"));
+        QVERIFY2(s.error.isEmpty(), qPrintable(s.error));
+        QCOMPARE(s.Column(TmySQLStatement("SELECT TABLE_NAME FROM information_schema.TABLES "
+                                          "WHERE TABLE_SCHEMA = 'quorvane_sjis' ORDER BY 1")),
+                 QStringList({QStringLiteral("t"), QString::fromUtf8(name.c_str())}));
+        s.Run(std::string("DROP DATABASE quorvane_sjis"));
+    }
+
     void affectedRowsOfAStatementWithoutResult()
     {
         REQUIRE_SERVER();

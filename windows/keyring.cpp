@@ -72,20 +72,25 @@ SystemBackend g_system;
 Backend *g_backend = &g_system;
 
 // Hands the request to the backend and answers once: its answer or the time-out's, whichever
-// comes first.
-void ask(QObject *context, const std::function<void(Callback)> &start, Callback done)
+// comes first; the backend's answer after the time-out goes to late.
+void ask(QObject *context, const std::function<void(Callback)> &start, Callback done, Callback late)
 {
     auto answered = std::make_shared<bool>(false);
     QPointer<QObject> guard(context);
     auto once = [answered, guard, done = std::move(done)](const Answer &answer) {
-        if (*answered) return;
+        if (*answered) return false;
         *answered = true;
         if (guard) done(answer);
+        return true;
     };
     QTimer::singleShot(g_timeout, context, [once] {
-        once(unavailable(QStringLiteral("the keyring did not answer in time")));
+        Answer timedOut = unavailable(QStringLiteral("the keyring did not answer in time"));
+        timedOut.TimedOut = true;
+        once(timedOut);
     });
-    start(once);
+    start([once, guard, late = std::move(late)](const Answer &answer) {
+        if (!once(answer) && guard && late) late(answer);
+    });
 }
 } // namespace
 
@@ -97,19 +102,20 @@ QString keyFor(const QString &user, const QString &host, int port)
              QString::fromLatin1(QUrl::toPercentEncoding(host)), QString::number(port));
 }
 
-void readPassword(QObject *context, const QString &key, Callback done)
+void readPassword(QObject *context, const QString &key, Callback done, Callback late)
 {
     ask(
         context, [key](Callback answer) { g_backend->read(key, std::move(answer)); },
-        std::move(done));
+        std::move(done), std::move(late));
 }
 
-void storePassword(QObject *context, const QString &key, const QString &password, Callback done)
+void storePassword(QObject *context, const QString &key, const QString &password, Callback done,
+                   Callback late)
 {
     ask(
         context,
         [key, password](Callback answer) { g_backend->write(key, password, std::move(answer)); },
-        std::move(done));
+        std::move(done), std::move(late));
 }
 
 Backend *setBackend(Backend *backend)

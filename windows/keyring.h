@@ -22,15 +22,20 @@ struct Answer
     Kind kind = Unavailable;
     QString Password;
     QString Reason;
+    // Unavailable because the time-out came first: the keyring may still answer (see late).
+    bool TimedOut = false;
 };
 using Callback = std::function<void(const Answer &)>;
 
 // The entry of a connection: user, host and port, told apart whatever characters they hold.
 QString keyFor(const QString &user, const QString &host, int port);
 
-// The answer comes through done, unless context is gone by then.
-void readPassword(QObject *context, const QString &key, Callback done);
-void storePassword(QObject *context, const QString &key, const QString &password, Callback done);
+// The answer comes through done, unless context is gone by then. When the time-out answered
+// first, the keyring's own answer, if it ever comes, goes to late: a read still has the
+// password, and a write may have been taken after all.
+void readPassword(QObject *context, const QString &key, Callback done, Callback late = {});
+void storePassword(QObject *context, const QString &key, const QString &password, Callback done,
+                   Callback late = {});
 
 // What talks to a keyring. It may answer at once, later on the window thread, or never.
 class Backend

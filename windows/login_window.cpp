@@ -234,44 +234,68 @@ void Tlogin::saveSettings(int port)
     const TServerSettings settings{Host_edit->text(), User_edit->text(), Password_edit->text(),
                                    Port_edit->text()};
     const int generation = ++m_saveGeneration;
+    auto write = [this](TServerSettings written) {
+        try {
+            settings_ini::write(written);
+        } catch (const std::exception &error) {
+            ui::showAppError(this, QString::fromStdString(error.what()));
+        }
+    };
+    // No password (none typed, or the keyring's not read in time) is never written over the
+    // one the keyring keeps.
+    if (settings.Password.isEmpty()) {
+        write(settings);
+        return;
+    }
     // The file is written once the keyring has answered: with line 4 empty when it took the
     // password, with the password when it did not, so that the password is never lost and never
-    // kept in both places. Without a keyring the answer comes at once.
-    keyring::storePassword(this, keyring::keyFor(settings.User, settings.Host, port),
-                           settings.Password,
-                           [this, settings, generation](const keyring::Answer &answer) {
-                               if (generation != m_saveGeneration)
-                                   return; // a later Connect writes its own
-                               TServerSettings written = settings;
-                               const bool kept = answer.kind == keyring::Answer::Stored;
-                               if (kept) written.Password.clear();
-                               showKeyringNote(!kept);
-                               try {
-                                   settings_ini::write(written);
-                               } catch (const std::exception &error) {
-                                   ui::showAppError(this, QString::fromStdString(error.what()));
-                               }
-                           });
+    // kept in both places. Without a keyring the answer comes at once. A write the keyring takes
+    // after the time-out empties line 4 then.
+    keyring::storePassword(
+        this, keyring::keyFor(settings.User, settings.Host, port), settings.Password,
+        [this, settings, generation, write](const keyring::Answer &answer) {
+            if (generation != m_saveGeneration) return; // a later Connect writes its own
+            TServerSettings written = settings;
+            const bool kept = answer.kind == keyring::Answer::Stored;
+            if (kept) written.Password.clear();
+            showKeyringNote(!kept);
+            write(written);
+        },
+        [this, settings, generation, write](const keyring::Answer &answer) {
+            if (generation != m_saveGeneration || answer.kind != keyring::Answer::Stored) return;
+            TServerSettings written = settings;
+            written.Password.clear();
+            showKeyringNote(false);
+            write(written);
+        });
 }
 
-void Tlogin::fillPasswordFromKeyring(std::function<void()> then)
+void Tlogin::fillPasswordFromKeyring(std::function<void(bool)> then)
 {
     int port = 0;
     try {
         port = convert::StrToInt(Port_edit->text());
     } catch (const std::exception &) {
-        then(); // no entry can be named; the connect reports the port as before
+        then(true); // no entry can be named; the connect reports the port as before
         return;
     }
-    keyring::readPassword(this, keyring::keyFor(User_edit->text(), Host_edit->text(), port),
-                          [this, then = std::move(then)](const keyring::Answer &answer) {
-                              if (answer.kind == keyring::Answer::Found &&
-                                  Password_edit->text().isEmpty())
-                                  Password_edit->setText(answer.Password);
-                              if (answer.kind == keyring::Answer::Unavailable)
-                                  showKeyringNote(true);
-                              then();
-                          });
+    auto fill = [this](const keyring::Answer &answer) {
+        if (answer.kind != keyring::Answer::Found || !Password_edit->text().isEmpty()) return false;
+        Password_edit->setText(answer.Password);
+        return true;
+    };
+    keyring::readPassword(
+        this, keyring::keyFor(User_edit->text(), Host_edit->text(), port),
+        [this, then, fill](const keyring::Answer &answer) {
+            fill(answer);
+            if (answer.kind == keyring::Answer::Unavailable) showKeyringNote(true);
+            then(!answer.TimedOut);
+        },
+        [this, then, fill](const keyring::Answer &answer) {
+            if (!fill(answer)) return;
+            showKeyringNote(false);
+            then(true);
+        });
 }
 
 void Tlogin::login_cancelClick()

@@ -39,8 +39,10 @@ public:
     // that is no number stops it before the connect, through the application's error box.
     void login_connectClick();
     // Asks the keyring for the password of the host, user and port the edits hold; fills the
-    // password edit when it is found and still empty, then calls then (always, once).
-    void fillPasswordFromKeyring(std::function<void()> then);
+    // password edit when it is found and still empty, then calls then(true). When the keyring
+    // did not answer in time, then(false): the password is not known yet; should the answer
+    // come later and fill the still-empty edit, then(true) follows.
+    void fillPasswordFromKeyring(std::function<void(bool known)> then);
 
     TmySQLTlsMode TlsMode() const;
     void setTlsMode(TmySQLTlsMode mode);

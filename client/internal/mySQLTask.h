@@ -20,6 +20,9 @@ struct TmySQLConnection
     // The connection's socket, kept by the thread that connects, so that a close or an exit can
     // shut it down under a call stuck on a server that stopped answering. -1 when none.
     std::atomic<int> Socket{-1};
+    // A statement of the user's own has run since the character set was last set: the session's
+    // may no longer be utf8mb4 (SET NAMES), and the statements the program builds are UTF-8.
+    bool CharsetUnsure = false;
 };
 
 // How long a connect may take, a read may wait (a statement may run long: the user can always
@@ -113,6 +116,9 @@ struct TmySQLClientTaskData
     // A statement with values to escape on the worker (modify and query); SQL holds the text
     // sent.
     std::optional<TmySQLStatement> Statement;
+    // Made by the program's statement builder, not SQL text of the user's (which may change the
+    // session's character set).
+    bool FromStatement = false;
     // The requester's word that the statement changes nothing (see TmySQLStatement::OnlyReads).
     bool ReadsOnly = false;
     // A stream: where its batches go (shared with every batch on its way, which may outlive the
@@ -183,6 +189,7 @@ struct TmySQLConnectArgs
     std::string Password;
     std::uint32_t Port = 0;
     TmySQLTls Tls;
+    std::string UnixSocket; // empty: the library's default, when Host is the local one
 };
 // Sends KILL QUERY for the connection with that id over a connection of its own, made and closed
 // here (bounded by the connect and read time-outs). The library's error, or empty when the server

@@ -1,0 +1,146 @@
+// A hostile server on the path, which offers no TLS and asks the client to switch to a plugin
+// that would hand it the password: what each mode lets it have, through the component, through
+// the login dialog, and through the second connection Stop makes.
+#include "hostile_server.h"
+#include "windows_driver.h"
+
+#include <QTest>
+
+namespace {
+const QString Secret = QStringLiteral("hostile-test-secret-9f3a");
+
+struct Attempt
+{
+    Attempt(int port, TmySQLTlsMode mode, const QString &fingerprint = QString())
+    {
+        client.setHostname(QStringLiteral("127.0.0.1"));
+        client.setUsername(QStringLiteral("victim"));
+        client.setPassword(Secret);
+        client.setPort(port);
+        client.setTlsMode(mode);
+        client.setTlsPeerFingerprint(fingerprint);
+        client.setThreaded(false);
+        client.OnConnect = [this](QObject *) { connected = true; };
+        client.OnConnectError = [this](QObject *, const QString &msg) { error = msg; };
+        client.Connect();
+        (void)QTest::qWaitFor([this] { return connected || !error.isEmpty(); }, 15000);
+    }
+    TmySQLClient client;
+    bool connected = false;
+    QString error;
+};
+
+bool holdsSecret(const std::string &bytes)
+{
+    return bytes.find(Secret.toStdString()) != std::string::npos;
+}
+} // namespace
+
+class TestHostile : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    // In Required and the Verify modes nothing at all follows the greeting; in Preferred and Off
+    // the server gets the user name and a scramble of its nonce (what a connection in clear is),
+    // and never an answer to a switch to a plugin that would give it the password.
+    void modesAgainstAHostileServer_data()
+    {
+        QTest::addColumn<TmySQLTlsMode>("mode");
+        QTest::addColumn<QString>("plugin");
+        QTest::addColumn<bool>("answersSwitch");
+        using M = TmySQLTlsMode;
+        const struct
+        {
+            M mode;
+            const char *name;
+        } modes[] = {{M::Preferred, "Preferred"},
+                     {M::Required, "Required"},
+                     {M::VerifyCA, "Verify CA"},
+                     {M::VerifyIdentity, "Verify identity"},
+                     {M::Off, "Off"},
+                     {M::VerifyFingerprint, "Verify fingerprint"}};
+        const char *plugins[] = {"mysql_clear_password", "dialog", "sha256_password",
+                                 "caching_sha2_password", "mysql_native_password"};
+        for (const auto &m : modes)
+            for (const char *plugin : plugins)
+                QTest::newRow(qPrintable(QStringLiteral("%1, %2").arg(m.name, plugin)))
+                    << m.mode << QString::fromLatin1(plugin)
+                    << (QByteArray(plugin) == "mysql_native_password");
+    }
+    void modesAgainstAHostileServer()
+    {
+        QFETCH(TmySQLTlsMode, mode);
+        QFETCH(QString, plugin);
+        QFETCH(bool, answersSwitch);
+        HostileServer hostile(plugin.toStdString());
+        const QString fingerprint = QString(64, QLatin1Char('a'));
+        Attempt a(hostile.port(), mode, fingerprint);
+        QVERIFY(!a.connected);
+        QVERIFY(!a.error.isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(hostile.visits().size(), std::size_t(1), 5000);
+        const HostileServer::Visit visit = hostile.visits().front();
+        QVERIFY(!holdsSecret(visit.Response + visit.AfterSwitch));
+        using M = TmySQLTlsMode;
+        if (mode == M::Preferred || mode == M::Off) {
+            QVERIFY(!visit.Response.empty());
+            QCOMPARE(!visit.AfterSwitch.empty(), answersSwitch);
+            if (!answersSwitch)
+                QVERIFY2(a.error.contains(QStringLiteral("Verify fingerprint")),
+                         qPrintable(a.error));
+        } else {
+            QCOMPARE(visit.Response, std::string());
+            QCOMPARE(visit.AfterSwitch, std::string());
+        }
+    }
+
+    // The main connection verified, over a path that hands every later connection to the
+    // hostile server: Stop's second connection and the reconnect of its fallback give it nothing
+    // after its greeting.
+    void laterConnectionsMeetTheSameRules()
+    {
+        const QString host = qEnvironmentVariable("QUORVANE_TLS_HOST");
+        const int tlsPort = qEnvironmentVariableIntValue("QUORVANE_TLS_PORT");
+        if (host.isEmpty() || tlsPort == 0) {
+            if (qEnvironmentVariableIsSet("CI")) QFAIL("the TLS sandbox is not running");
+            QSKIP("no TLS sandbox: run the tests through scripts/test.sh");
+        }
+        const QString password = qEnvironmentVariable("QUORVANE_TLS_PASSWORD");
+        HostileServer path("mysql_clear_password", 1, tlsPort);
+        TmySQLClient client;
+        client.setHostname(QStringLiteral("127.0.0.1"));
+        client.setUsername(qEnvironmentVariable("QUORVANE_TLS_USER"));
+        client.setPassword(password);
+        client.setPort(path.port());
+        client.setTlsMode(TmySQLTlsMode::VerifyCA);
+        client.setTlsCaFile(qEnvironmentVariable("QUORVANE_TLS_CA"));
+        client.setThreaded(true);
+        bool connected = false;
+        QStringList errors;
+        client.OnConnect = [&](QObject *) { connected = true; };
+        client.OnConnectError = [&](QObject *, const QString &msg) { errors << msg; };
+        client.OnQueryError = [&](QObject *, const QString &msg) { errors << msg; };
+        client.Connect();
+        QTRY_VERIFY_WITH_TIMEOUT(connected, 10000);
+        bool ended = false;
+        int batches = 0;
+        client.Query()->SubmitStream(
+            TmySQLStatement("SELECT seq FROM mysql.seq_1_to_10000000000"), "stream",
+            [&](QObject *, TmySQLRowBatch &) { ++batches; }, [&](QObject *) { ended = true; },
+            [&](QObject *, const QString &) { ended = true; });
+        client.ExecuteTasks();
+        QTRY_VERIFY_WITH_TIMEOUT(batches >= 2, 10000);
+        QVERIFY2(!ended, qPrintable(errors.join(QLatin1Char('|'))));
+        QVERIFY(client.StopReading());
+        QTRY_VERIFY_WITH_TIMEOUT(ended, 20000);
+        // The kill's connection, then the reconnect's.
+        QTRY_VERIFY_WITH_TIMEOUT(path.visits().size() >= 2, 20000);
+        for (const HostileServer::Visit &visit : path.visits()) {
+            QCOMPARE(visit.Response, std::string());
+            QCOMPARE(visit.AfterSwitch, std::string());
+        }
+        QVERIFY(path.everything().find(password.toStdString()) == std::string::npos);
+    }
+};
+
+QTEST_MAIN(TestHostile)
+#include "test_hostile.moc"
