@@ -1,4 +1,5 @@
 #include "mySQLClient.h"
+#include "mySQLGuard.h"
 #include "mySQLQueue.h"
 
 #include <QFile>
@@ -14,6 +15,19 @@ std::string utf8(const QString &text)
     return text.toStdString();
 }
 } // namespace
+
+int OpenForTlsHandshake(const QString &host, int port, QString *error)
+{
+    TmySQLEndpoint endpoint;
+    endpoint.Host = host.toStdString();
+    endpoint.Port = static_cast<std::uint32_t>(port);
+    std::string reason;
+    std::unique_ptr<TmySQLRelay> relay =
+        TmySQLRelay::Open(endpoint, static_cast<int>(ConnectTimeoutSeconds), &reason);
+    const int fd = relay ? relay->TakeForTlsHandshake(&reason) : -1;
+    if (fd < 0 && error) *error = QString::fromStdString(reason);
+    return fd;
+}
 
 TCustom_mySQLClient::TCustom_mySQLClient(QObject *owner)
     : QObject(owner), FMySQL(std::make_unique<TmySQLConnection>())

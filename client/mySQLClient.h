@@ -15,6 +15,13 @@
 struct TmySQLConnection;
 struct TmySQLConnectArgs;
 
+// For reading a server's certificate before it is trusted: a connection to the server (over the
+// local socket for "localhost", as the library would), its greeting read and TLS asked for, so
+// that the caller makes the TLS handshake on the socket returned, which is then its own. Nothing
+// of the user's is sent. Blocks for up to the connect time-out; -1 with the reason when the
+// server cannot be reached or offers no TLS.
+int OpenForTlsHandshake(const QString &host, int port, QString *error);
+
 class TCustom_mySQLClient : public QObject, public TmySQLClientKindEvents
 {
 public:
@@ -47,8 +54,8 @@ public:
     void setTlsMode(TmySQLTlsMode value) { FTlsMode = value; }
     QString TlsCaFile() const { return FTlsCaFile; }
     void setTlsCaFile(const QString &value) { FTlsCaFile = value; }
-    // Verify fingerprint: the SHA-256 fingerprint of the one certificate trusted (hexadecimal,
-    // with or without colons).
+    // Verify fingerprint: the fingerprint of the one certificate trusted, hexadecimal without
+    // colons, of the kind the library pins (SHA-1 in Connector/C 3.3).
     QString TlsPeerFingerprint() const { return FTlsPeerFingerprint; }
     void setTlsPeerFingerprint(const QString &value) { FTlsPeerFingerprint = value; }
 

@@ -68,7 +68,8 @@ struct TmySQLTls
     // A CA certificate file, or a folder of hashed ones; only the verifying modes use it. Empty:
     // the system's trusted CAs.
     std::string CaFile;
-    // Verify fingerprint: the trusted certificate's SHA-256 fingerprint, in hexadecimal.
+    // Verify fingerprint: the trusted certificate's fingerprint in hexadecimal, as the library
+    // pins it (SHA-1 in Connector/C 3.3; the caller compares the SHA-256 one first).
     std::string PeerFingerprint;
 };
 

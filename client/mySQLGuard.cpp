@@ -345,6 +345,31 @@ bool TmySQLRelay::Start(std::string *error)
     return true;
 }
 
+int TmySQLRelay::TakeForTlsHandshake(std::string *error)
+{
+    if (!FGreeting.OffersTls) {
+        *error = FGreeting.ServerError ? "The server refused the connection."
+                                       : "The server offers no TLS.";
+        return -1;
+    }
+    // The SSL request: capabilities (4.1, secure connection, plugin auth, TLS), the largest
+    // packet, utf8mb4, and 23 bytes of nothing; the greeting's sequence number plus one.
+    const std::uint32_t capabilities = 0x1 | 0x200 | ClientSsl | 0x2000 | 0x8000 | 0x80000;
+    std::string packet = {32, 0, 0, 1};
+    for (int i = 0; i < 4; ++i)
+        packet += static_cast<char>((capabilities >> (8 * i)) & 0xFF);
+    packet += std::string("\x00\x00\x00\x01", 4); // 16 MiB
+    packet += static_cast<char>(45);
+    packet += std::string(23, '\0');
+    if (!writeAll(FServer, packet.data(), packet.size())) {
+        *error = std::string("The server closed the connection: ") + std::strerror(errno);
+        return -1;
+    }
+    const int fd = FServer;
+    FServer = -1;
+    return fd;
+}
+
 TmySQLRelay::~TmySQLRelay()
 {
     closeFd(FServer);

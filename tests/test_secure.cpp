@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTest>
 
 namespace {
@@ -405,6 +406,78 @@ private Q_SLOTS:
                  QStringLiteral("Encryption: Not encrypted"));
     }
 
+    // Verify fingerprint: the certificate shown before anything is sent, trusted once, then
+    // pinned; a server showing another one is refused with both fingerprints; the library
+    // refuses a pin that does not match.
+    void dialogTrustsAFingerprint()
+    {
+        REQUIRE_TLS_SERVER();
+        QProcess openssl;
+        openssl.start(
+            QStringLiteral("openssl"),
+            {QStringLiteral("x509"), QStringLiteral("-noout"), QStringLiteral("-fingerprint"),
+             QStringLiteral("-sha256"), QStringLiteral("-in"),
+             QFileInfo(TlsServer().ca).dir().filePath(QStringLiteral("server-cert.pem"))});
+        QVERIFY(openssl.waitForFinished());
+        const QString expected =
+            QString::fromLatin1(openssl.readAllStandardOutput()).trimmed().section('=', 1);
+        QCOMPARE(expected.size(), 95);
+        Program p;
+        p.fillLogin(true);
+        p.login->Tls_combo->setCurrentText(QStringLiteral("Verify fingerprint"));
+        QVERIFY(!p.login->Ca_file_edit->isEnabled());
+        g_answer = QStringLiteral("Cancel");
+        p.login->login_connect->click();
+        QTRY_COMPARE(g_questions.size(), 1);
+        QVERIFY2(g_questions.first().contains(expected), qPrintable(g_questions.first()));
+        QTest::qWait(300);
+        QVERIFY(!p.w->mysql->Connected());
+        g_answer = QStringLiteral("Trust");
+        QVERIFY2(p.connect(), qPrintable(g_boxes.join('|')));
+        QCOMPARE(g_questions.size(), 2);
+        QVERIFY(p.w->Tls_info->text().startsWith(QStringLiteral("TLSv1.")));
+        p.w->mysql->Close();
+        QTRY_VERIFY(!p.w->mysql->Connected());
+        QVERIFY2(p.connect(), qPrintable(g_boxes.join('|'))); // trusted: no question
+        QCOMPARE(g_questions.size(), 2);
+        p.w->mysql->Close();
+        QTRY_VERIFY(!p.w->mysql->Connected());
+        // Another certificate than the one trusted.
+        QSettings preferences;
+        QStringList keys = preferences.allKeys().filter(QStringLiteral("fingerprints"));
+        QCOMPARE(keys.size(), 1);
+        QCOMPARE(preferences.value(keys.first()).toString(), expected);
+        const QString other = QString(expected).replace(QRegularExpression("[0-9A-F]"), "0");
+        preferences.setValue(keys.first(), other);
+        QVERIFY(!p.connect());
+        QVERIFY(g_boxes.last().contains(expected) && g_boxes.last().contains(other));
+        // The library's own check of the pin (SHA-1, the only kind it takes).
+        openssl.start(
+            QStringLiteral("openssl"),
+            {QStringLiteral("x509"), QStringLiteral("-noout"), QStringLiteral("-fingerprint"),
+             QStringLiteral("-sha1"), QStringLiteral("-in"),
+             QFileInfo(TlsServer().ca).dir().filePath(QStringLiteral("server-cert.pem"))});
+        QVERIFY(openssl.waitForFinished());
+        const QString sha1 =
+            QString::fromLatin1(openssl.readAllStandardOutput()).trimmed().section('=', 1);
+        const QString otherSha1 = QString(sha1).replace(QRegularExpression("[0-9A-F]"), "0");
+        for (const QString &pin : {otherSha1, sha1}) {
+            TmySQLClient client;
+            client.setHostname(TlsServer().host);
+            client.setUsername(TlsServer().user);
+            client.setPassword(TlsServer().password);
+            client.setPort(TlsServer().port);
+            client.setTlsMode(TmySQLTlsMode::VerifyFingerprint);
+            client.setTlsPeerFingerprint(QString(pin).remove(':'));
+            client.setThreaded(false);
+            QString error;
+            client.OnConnectError = [&](QObject *, const QString &msg) { error = msg; };
+            client.Connect();
+            QCOMPARE(client.Connected(), pin == sha1);
+            QCOMPARE(error.isEmpty(), pin == sha1);
+        }
+    }
+
     // A keyring that never answers holds up neither the connect nor the start: the file is
     // written with the password once the wait is over, and the dialog says where it is kept.
     void silentKeyringHoldsNothingUp()
@@ -422,8 +495,8 @@ private Q_SLOTS:
             QVERIFY(!p.login->Keyring_note->isHidden());
             QCOMPARE(silent.asked, 1);
         }
-        // A start whose file has no password asks, waits no longer than the time-out, and goes
-        // on with what it has.
+        // A start whose file has no password asks and waits no longer than the time-out; with
+        // no answer it does not connect without the password, but shows the dialog and its note.
         writeFile(QStringLiteral("settings.ini"), settingsFor(QString()));
         const int before = g_boxes.size();
         Program p;
@@ -431,9 +504,48 @@ private Q_SLOTS:
         p.w->show();
         QTRY_COMPARE(silent.asked, 2);
         QTRY_VERIFY(!p.login->Keyring_note->isHidden());
-        QTRY_COMPARE(g_boxes.size(), before + 1); // the connect ran, with no password
-        QVERIFY2(g_boxes.last().contains(QStringLiteral("Access denied")),
-                 qPrintable(g_boxes.last()));
+        QVERIFY(p.login->isVisible());
+        QTest::qWait(500);
+        QCOMPARE(g_boxes.size(), before);
+        QVERIFY(!p.w->mysql->Connected());
+        QCOMPARE(fileLines(QStringLiteral("settings.ini")).value(3), QString());
+    }
+
+    // Answers after the time-out: a read still fills the password and -autol connects then; a
+    // write taken late empties line 4 as one in time would; an empty password is never written
+    // over the keyring's.
+    void lateKeyringAnswers()
+    {
+        REQUIRE_SERVER();
+        ManualKeyring manual;
+        keyring::setBackend(&manual);
+        keyring::setTimeout(200);
+        writeFile(QStringLiteral("settings.ini"), settingsFor(QString()));
+        Program p;
+        p.w->setArguments({QStringLiteral("quorvane"), QStringLiteral("-autol")});
+        p.w->show();
+        QTRY_COMPARE(manual.pending.size(), 1);
+        QTRY_VERIFY(!p.login->Keyring_note->isHidden());
+        QTest::qWait(300);
+        QVERIFY(!p.w->mysql->Connected());
+        manual.pending[0](keyring::Answer{keyring::Answer::Found, Server().password, {}});
+        QCOMPARE(p.login->Password_edit->text(), Server().password);
+        QTRY_COMPARE_WITH_TIMEOUT(p.w->PanelText(1), QStringLiteral("Connected"), 10000);
+        // The connect's write, unanswered past the time-out: the password goes to line 4...
+        QTRY_COMPARE(manual.pending.size(), 2);
+        QTRY_COMPARE(fileLines(QStringLiteral("settings.ini")).value(3), Server().password);
+        // ...until the keyring takes it after all: one place, never both.
+        manual.pending[1](keyring::Answer{keyring::Answer::Stored, {}, {}});
+        QCOMPARE(fileLines(QStringLiteral("settings.ini")).value(3), QString());
+        QVERIFY(p.login->Keyring_note->isHidden());
+        // No password typed: nothing is asked of the keyring, nothing written over its entry.
+        p.w->mysql->Close();
+        QTRY_VERIFY(!p.w->mysql->Connected());
+        p.login->Password_edit->clear();
+        p.login->login_connectClick();
+        QTRY_VERIFY(!g_boxes.isEmpty());
+        QCOMPARE(manual.pending.size(), 2);
+        QCOMPARE(fileLines(QStringLiteral("settings.ini")).value(3), QString());
     }
 
     // Two Connects whose keyring answers come in the other order: only the later Connect's

@@ -39,6 +39,15 @@ inline void recordBox(QWidget *, const QString &caption, const QString &text)
 {
     g_boxes << caption + QLatin1Char('|') + text;
 }
+// Questions: each asked one is kept as "caption|text", and answered with g_answer.
+inline QStringList g_questions;
+inline QString g_answer;
+inline QString answerQuestion(QWidget *, const QString &caption, const QString &text,
+                              const QStringList &)
+{
+    g_questions << caption + QLatin1Char('|') + text;
+    return g_answer;
+}
 inline void recordBeep()
 {
     ++g_beeps;
@@ -244,6 +253,7 @@ inline void answerEverything()
     ui::setErrorShower(recordAppError);
     ui::setBoxShower(recordBox);
     ui::setBeeper(recordBeep);
+    ui::setAsker(answerQuestion);
     ui::setSaveDialog(answerSave);
     ui::setOpenDialog(answerOpen);
     keyring::setBackend(&g_noKeyring);
@@ -254,6 +264,8 @@ inline void answerEverything()
 inline void forgetAnswers()
 {
     g_boxes.clear();
+    g_questions.clear();
+    g_answer.clear();
     g_beeps = 0;
     g_saveAsked = 0;
     g_savePath.clear();

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSet>
 #include <QToolButton>
 #include <QWidget>
@@ -27,6 +28,22 @@ void defaultShower(QWidget *parent, const QString &text)
     g_boxShower(parent, QStringLiteral("MySQL Quorvane"), text);
 }
 ErrorShower g_shower = defaultShower;
+
+QString defaultAsker(QWidget *parent, const QString &caption, const QString &text,
+                     const QStringList &buttons)
+{
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::NoButton, parent);
+    box.setTextFormat(Qt::PlainText);
+    QList<QAbstractButton *> made;
+    for (const QString &b : buttons)
+        made << box.addButton(b,
+                              made.isEmpty() ? QMessageBox::AcceptRole : QMessageBox::RejectRole);
+    if (!made.isEmpty()) box.setDefaultButton(static_cast<QPushButton *>(made.first()));
+    box.exec();
+    const int chosen = made.indexOf(box.clickedButton());
+    return chosen >= 0 ? buttons.value(chosen) : QString();
+}
+Asker g_asker = defaultAsker;
 
 void defaultBeeper()
 {
@@ -166,6 +183,19 @@ BoxShower setBoxShower(BoxShower shower)
 {
     BoxShower old = g_boxShower;
     g_boxShower = shower ? shower : defaultBoxShower;
+    return old;
+}
+
+QString askQuestion(QWidget *parent, const QString &caption, const QString &text,
+                    const QStringList &buttons)
+{
+    return g_asker(parent, caption, text, buttons);
+}
+
+Asker setAsker(Asker asker)
+{
+    Asker old = g_asker;
+    g_asker = asker ? asker : defaultAsker;
     return old;
 }
 

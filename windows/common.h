@@ -42,6 +42,13 @@ ErrorShower setErrorShower(ErrorShower shower);
 void showErrorBox(QWidget *parent, const QString &caption, const QString &text);
 using BoxShower = void (*)(QWidget *parent, const QString &caption, const QString &text);
 BoxShower setBoxShower(BoxShower shower);
+// A question with buttons of the given texts, the first the default: the text of the one chosen,
+// or empty when the box was closed. Plain text, replaceable like the error box.
+QString askQuestion(QWidget *parent, const QString &caption, const QString &text,
+                    const QStringList &buttons);
+using Asker = QString (*)(QWidget *parent, const QString &caption, const QString &text,
+                          const QStringList &buttons);
+Asker setAsker(Asker asker);
 // The system's default beep, replaceable for tests.
 void beep();
 using Beeper = void (*)();

@@ -6,6 +6,7 @@
 #include "keyring.h"
 #include "mySQLClient.h"
 #include "settings_ini.h"
+#include "tls_probe.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -14,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSettings>
+#include <QUrl>
 #include <algorithm>
 #include <limits>
 
@@ -30,10 +32,18 @@ constexpr TlsChoice TlsChoices[] = {
     {TmySQLTlsMode::Required, "Required", "required"},
     {TmySQLTlsMode::VerifyCA, "Verify CA", "verify-ca"},
     {TmySQLTlsMode::VerifyIdentity, "Verify identity", "verify-identity"},
+    {TmySQLTlsMode::VerifyFingerprint, "Verify fingerprint", "verify-fingerprint"},
     {TmySQLTlsMode::Off, "Off", "off"},
 };
 const QString TlsModeKey = QStringLiteral("connection/tls");
 const QString CaFileKey = QStringLiteral("connection/ca-file");
+// The fingerprints the user trusted, one per host and port.
+QString fingerprintKey(const QString &host, int port)
+{
+    return QStringLiteral("connection/fingerprints/") +
+           QString::fromLatin1(
+               QUrl::toPercentEncoding(host + QLatin1Char(':') + QString::number(port)));
+}
 
 // The drop-down's entry at index, in range whatever the index.
 const TlsChoice &choiceAt(int index)
@@ -213,6 +223,15 @@ void Tlogin::showKeyringNote(bool shown)
 
 void Tlogin::login_connectClick()
 {
+    if (TlsMode() == TmySQLTlsMode::VerifyFingerprint) {
+        connectByFingerprint();
+        return;
+    }
+    startConnect(QString());
+}
+
+void Tlogin::startConnect(const QString &fingerprint)
+{
     try {
         m_mysql->setHostname(Host_edit->text());
         m_mysql->setUsername(User_edit->text());
@@ -221,12 +240,64 @@ void Tlogin::login_connectClick()
         m_mysql->setPort(port);
         m_mysql->setTlsMode(TlsMode());
         m_mysql->setTlsCaFile(Ca_file_edit->text());
+        m_mysql->setTlsPeerFingerprint(tlsprobe::pinnedForm(fingerprint));
         m_mysql->Connect();
         saveTlsChoices();
         saveSettings(port);
     } catch (const std::exception &error) {
         ui::showAppError(this, QString::fromStdString(error.what()));
     }
+}
+
+void Tlogin::connectByFingerprint()
+{
+    int port = 0;
+    try {
+        port = convert::StrToInt(Port_edit->text());
+    } catch (const std::exception &error) {
+        ui::showAppError(this, QString::fromStdString(error.what()));
+        return;
+    }
+    const QString host = Host_edit->text();
+    // The certificate is read first, before anything of the user's is sent; the connect then
+    // pins it, so a server that shows another one in between is refused by the library.
+    login_connect->setEnabled(false);
+    tlsprobe::readFingerprint(
+        this, host, port,
+        [this, host, port](const tlsprobe::Fingerprints &certificate, const QString &error) {
+            login_connect->setEnabled(true);
+            const QString &shown = certificate.Sha256;
+            if (shown.isEmpty()) {
+                ui::showAppError(
+                    this, QStringLiteral("The server's certificate could not be read: ") + error);
+                return;
+            }
+            QSettings preferences;
+            const QString key = fingerprintKey(host, port);
+            const QString trusted = preferences.value(key).toString();
+            if (!trusted.isEmpty() && trusted != shown) {
+                ui::showAppError(
+                    this, QStringLiteral("The server's certificate is not the one trusted, so the "
+                                         "connection was refused.\nTrusted: SHA256 %1\nShown now: "
+                                         "SHA256 %2")
+                              .arg(trusted, shown));
+                return;
+            }
+            if (trusted.isEmpty()) {
+                const QString question =
+                    QStringLiteral(
+                        "%1, port %2, shows a certificate with the SHA-256 fingerprint\n\n"
+                        "%3\n\nTrust this certificate? The connection is then made only "
+                        "to a server that shows it.")
+                        .arg(host, QString::number(port), shown);
+                if (ui::askQuestion(this, QStringLiteral("Trust Certificate"), question,
+                                    {QStringLiteral("Trust"), QStringLiteral("Cancel")}) !=
+                    QLatin1String("Trust"))
+                    return;
+                preferences.setValue(key, shown);
+            }
+            startConnect(certificate.Sha1);
+        });
 }
 
 void Tlogin::saveSettings(int port)

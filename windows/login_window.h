@@ -54,6 +54,10 @@ protected:
     void saveTlsChoices() const;
     void loadTlsChoices();
     void saveSettings(int port);
+    // The connect with the choices of the dialog; fingerprint: the certificate pinned.
+    void startConnect(const QString &fingerprint);
+    // Verify fingerprint: the certificate read first, trusted by the user once, then pinned.
+    void connectByFingerprint();
 
     TmySQLClient *m_mysql;
     // Each Connect's settings write waits for the keyring; only the latest one writes the file.

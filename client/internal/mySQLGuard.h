@@ -51,6 +51,9 @@ public:
     // the reason, when no socket could be made.
     bool Start(std::string *error);
     const std::string &SocketPath() const { return FSocketPath; }
+    // Instead of Start: asks the server for TLS (nothing else is sent) and hands the socket
+    // over for a TLS handshake of the caller's. -1 with the reason when the server offers none.
+    int TakeForTlsHandshake(std::string *error);
 
 private:
     TmySQLRelay() = default;
