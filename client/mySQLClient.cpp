@@ -16,6 +16,15 @@ std::string utf8(const QString &text)
 }
 } // namespace
 
+struct TCustom_mySQLClient::StopLink
+{
+    std::mutex Lock;
+    TmySQLClientThread *Queue = nullptr;
+};
+
+// How long the fallback's reconnect keeps trying.
+constexpr int ReconnectRetryMilliseconds = 3000;
+
 int OpenForTlsHandshake(const QString &host, int port, QString *error)
 {
     TmySQLEndpoint endpoint;
@@ -34,6 +43,8 @@ TCustom_mySQLClient::TCustom_mySQLClient(QObject *owner)
 {
     FTaskHandler = std::make_unique<TmySQLClientTaskHandler>(false);
     FTaskHandler->setMySQL(FMySQL.get());
+    FStopLink = std::make_shared<StopLink>();
+    FStopLink->Queue = FTaskHandler->Thread();
     FTaskHandler->FOnTaskDone = [this](QObject *sender) { TaskFinished(sender); };
     FUtility = std::make_unique<TmySQLClientUtility>();
     FUtility->FTaskHandler = FTaskHandler.get();
@@ -41,9 +52,11 @@ TCustom_mySQLClient::TCustom_mySQLClient(QObject *owner)
 
 TCustom_mySQLClient::~TCustom_mySQLClient()
 {
-    // A stop still asking the server ends within its own time-outs; it uses the queue.
-    for (Stopper &stopper : FStoppers)
-        stopper.Thread.join();
+    // A stop still asking the server goes on alone and no longer reaches the queue.
+    {
+        std::lock_guard<std::mutex> lock(FStopLink->Lock);
+        FStopLink->Queue = nullptr;
+    }
     CloseSilently();
     if (FTaskHandler->InUse()) {
         // Destroyed from inside one of our own events: the handler's frames are still on the
@@ -248,15 +261,6 @@ bool TCustom_mySQLClient::StopReading()
     bool waitingStopped = false;
     const std::uint64_t serial = thread->StopStream(&waitingStopped);
     if (serial == 0) return waitingStopped;
-    // Stops that have finished leave their threads to be joined.
-    for (auto it = FStoppers.begin(); it != FStoppers.end();) {
-        if (!it->Done->load()) {
-            ++it;
-            continue;
-        }
-        it->Thread.join();
-        it = FStoppers.erase(it);
-    }
     const TmySQLConnectArgs server = *FConnectedWith;
     const std::uint64_t id = FUtility->ConnectionId();
     auto done = std::make_shared<std::atomic<bool>>(false);
@@ -266,16 +270,16 @@ bool TCustom_mySQLClient::StopReading()
     // the queue's and the mailbox's locks). Shared pointers, as std::function needs copies.
     auto reason = std::make_shared<QString>();
     auto report = [this, reason](const QString &connectError) {
-        if (!connectError.isEmpty()) {
-            if (const TmySQLClientTask_OnError onError = OnConnectError)
-                onError(this, connectError);
-        }
+        QPointer<TCustom_mySQLClient> self(this);
         stopFellBack(*reason);
+        if (self && !connectError.isEmpty()) reconnectFailed(connectError);
     };
     auto reconnect = std::make_shared<std::unique_ptr<TmySQLClientTaskData>>(FUtility->ConnectTask(
         server.Host, server.User, server.Password, utf8(FDatabase), static_cast<int>(server.Port),
         FClientFlag, "[Reconnect]", [report](QObject *) { report(QString()); },
         [report](QObject *, const QString &msg) { report(msg); }));
+    // The server may still count the cut connection against a user's limit for a moment.
+    (*reconnect)->RetryMilliseconds = ReconnectRetryMilliseconds;
     // The server goes on with a statement whose connection was cut until it next fails to write
     // to it: the new connection ends the old one for certain. Quietly: it may be gone already.
     auto endOld = std::make_shared<std::unique_ptr<TmySQLClientTaskData>>(
@@ -283,23 +287,36 @@ bool TCustom_mySQLClient::StopReading()
     (*endOld)->TaskKind = TmySQLTaskKind::Modify;
     (*endOld)->TaskName = "[End the cut connection]";
     (*endOld)->SQL = "KILL CONNECTION " + std::to_string(id);
-    // Joined by the destructor, as it uses the queue.
-    std::thread stopper([thread, server, id, serial, done, reconnect, endOld, reason] {
+    std::shared_ptr<StopLink> link = FStopLink;
+    StopperStarted();
+    std::thread([link, server, id, serial, reconnect, endOld, reason] {
         const std::string refused =
             id ? KillQueryCall(server, id) : std::string("no connection id");
-        if (!refused.empty()) {
-            // The server could not be asked: the stream ends with its connection cut, and the
-            // connection is made again before anything queued behind it runs.
-            *reason = QString::fromStdString(refused);
-            thread->CutOffAndReconnect(serial, std::move(*reconnect), std::move(*endOld));
+        {
+            std::lock_guard<std::mutex> lock(link->Lock);
+            if (link->Queue && !refused.empty()) {
+                // The server could not be asked: the stream ends with its connection cut, and
+                // the connection is made again before anything queued behind it runs.
+                *reason = QString::fromStdString(refused);
+                link->Queue->CutOffAndReconnect(serial, std::move(*reconnect), std::move(*endOld));
+            }
+            if (link->Queue) link->Queue->StopDone();
         }
         reconnect->reset();
         endOld->reset();
-        thread->StopDone();
-        *done = true;
-    });
-    FStoppers.push_back({std::move(stopper), std::move(done)});
+        StopperEnded();
+    }).detach();
     return true;
+}
+
+void TCustom_mySQLClient::reconnectFailed(const QString &message)
+{
+    // Not connected any more: every later request would meet a dead connection. Said through
+    // the close and the connect error, as any lost connection is.
+    QPointer<TCustom_mySQLClient> self(this);
+    CloseComplete(this);
+    if (!self) return;
+    if (const TmySQLClientTask_OnError onError = OnConnectError) onError(this, message);
 }
 
 void TCustom_mySQLClient::stopFellBack(const QString &reason)

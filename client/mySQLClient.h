@@ -127,13 +127,12 @@ private:
     TmySQLClientTask_OnStatus FOnStatus;
     // Where the last connect went, for the second connection a stop makes.
     std::unique_ptr<TmySQLConnectArgs> FConnectedWith;
-    // Stops under way on threads of their own (each makes a connection): joined before we go.
-    struct Stopper
-    {
-        std::thread Thread;
-        std::shared_ptr<std::atomic<bool>> Done;
-    };
-    std::vector<Stopper> FStoppers;
+    // Stops under way on threads of their own (each makes a connection). They reach the queue
+    // through this link, cut when we go: nobody waits for them on the window thread.
+    struct StopLink;
+    std::shared_ptr<StopLink> FStopLink;
+    // The fallback's reconnect failed: the connection is lost, and said so.
+    void reconnectFailed(const QString &message);
 };
 
 class TmySQLClient : public TCustom_mySQLClient

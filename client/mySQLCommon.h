@@ -194,9 +194,11 @@ struct TmySQLRowBatch
 };
 using TmySQLClientTask_OnRows = std::function<void(QObject *Sender, TmySQLRowBatch &Batch)>;
 
-// How many rows, or how long, a batch of a streamed result collects before it is handed over.
+// How many rows, how many bytes, or how long after its first row a batch of a streamed result
+// collects before it is handed over.
 constexpr int StreamBatchRows = 2000;
 constexpr int StreamBatchMilliseconds = 50;
+constexpr std::size_t StreamBatchBytes = 4 * 1024 * 1024;
 
 // ---------------------------------------------------------------------------------------------
 // Request objects

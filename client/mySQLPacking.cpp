@@ -2,9 +2,13 @@
 #include "mySQLPacking.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <thread>
+
+#include <poll.h>
 
 using namespace mysqlapi;
 
@@ -185,6 +189,47 @@ private:
 };
 } // namespace
 
+namespace {
+// The stream being read on this thread, for the library's waits inside a fetch.
+struct StreamWaiter
+{
+    std::chrono::steady_clock::time_point Due;
+    bool Pending = false; // rows read and not handed over
+    std::function<void()> HandOver;
+};
+thread_local StreamWaiter *t_waiter = nullptr;
+
+int pollFor(int socket, bool read, int timeout)
+{
+    pollfd p{socket, static_cast<short>(read ? POLLIN : POLLOUT), 0};
+    int rc = 0;
+    do {
+        rc = poll(&p, 1, timeout);
+    } while (rc < 0 && errno == EINTR);
+    if (rc == 0) errno = ETIMEDOUT;
+    return rc;
+}
+} // namespace
+
+int WaitForSocket(int socket, my_bool isRead, int timeout)
+{
+    StreamWaiter *waiter = t_waiter;
+    if (isRead && waiter && waiter->Pending) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              waiter->Due - std::chrono::steady_clock::now())
+                              .count();
+        const int due = static_cast<int>(std::max<long long>(left, 0));
+        if (timeout < 0 || due < timeout) {
+            const int rc = pollFor(socket, true, due);
+            if (rc != 0) return rc;
+            // Between rows: what the batch holds is whole.
+            waiter->HandOver();
+            if (timeout >= 0) timeout -= due;
+        }
+    }
+    return pollFor(socket, isRead, timeout);
+}
+
 bool streamResult(TmySQLClientTaskData *task, MYSQL *mysql, const TmySQLRowSink &rows)
 {
     MYSQL_RES *result = mysql_use_result(mysql);
@@ -203,25 +248,39 @@ bool streamResult(TmySQLClientTaskData *task, MYSQL *mysql, const TmySQLRowSink 
     const auto interval = std::chrono::milliseconds(StreamBatchMilliseconds);
     auto batch = std::make_unique<BatchPacker>(*task, true, 64 * 1024);
     bool firstSent = false;
-    auto lastSent = Clock::now();
-    while (!task->StopRequested.load(std::memory_order_relaxed)) {
-        const MYSQL_ROW row = mysql_fetch_row(result);
-        if (!row) break;
-        const unsigned long *lengths = mysql_fetch_lengths(result);
-        if (!batch->add(row, lengths)) {
-            sink(*batch, !firstSent);
-            firstSent = true;
-            batch = std::make_unique<BatchPacker>(*task, false, 0);
-            batch->add(row, lengths); // a row of 4 GiB does not fit anywhere: it is dropped
-        }
-        ++task->StreamedRows;
-        if (batch->rows() >= StreamBatchRows ||
-            ((task->StreamedRows & 63) == 0 && Clock::now() - lastSent >= interval)) {
-            const std::size_t bytes = batch->bytes();
-            sink(*batch, !firstSent);
-            firstSent = true;
-            lastSent = Clock::now();
-            batch = std::make_unique<BatchPacker>(*task, false, bytes + bytes / 8);
+    StreamWaiter waiter;
+    waiter.HandOver = [&] {
+        const std::size_t bytes = batch->bytes();
+        sink(*batch, !firstSent);
+        firstSent = true;
+        waiter.Pending = false;
+        batch = std::make_unique<BatchPacker>(*task, false,
+                                              std::min(bytes + bytes / 8, StreamBatchBytes));
+    };
+    // Only inside the fetches: the drain after a stop hands nothing over.
+    struct Registered
+    {
+        explicit Registered(StreamWaiter *w) { t_waiter = w; }
+        ~Registered() { t_waiter = nullptr; }
+    };
+    {
+        const Registered registered(&waiter);
+        while (!task->StopRequested.load(std::memory_order_relaxed)) {
+            const MYSQL_ROW row = mysql_fetch_row(result);
+            if (!row) break;
+            const unsigned long *lengths = mysql_fetch_lengths(result);
+            if (!batch->add(row, lengths)) {
+                waiter.HandOver();
+                batch->add(row, lengths); // a row of 4 GiB does not fit anywhere: it is dropped
+            }
+            ++task->StreamedRows;
+            if (!waiter.Pending) {
+                waiter.Pending = true;
+                waiter.Due = Clock::now() + interval;
+            }
+            if (batch->rows() >= StreamBatchRows || batch->bytes() >= StreamBatchBytes ||
+                ((task->StreamedRows & 63) == 0 && Clock::now() >= waiter.Due))
+                waiter.HandOver();
         }
     }
     // Taken before the result is freed: the end of the rows, or the error that ended them.

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <sys/socket.h>
 
 using namespace mysqlapi;
@@ -25,8 +26,44 @@ Workers &workers()
 constexpr auto grace = std::chrono::milliseconds(CloseGraceMilliseconds);
 } // namespace
 
+namespace {
+// Stops asking a server on threads of their own, which may outlive their component: the library
+// is not unloaded under them.
+struct Stoppers
+{
+    std::mutex lock;
+    std::condition_variable ended;
+    int live = 0;
+};
+Stoppers &stoppers()
+{
+    static auto *all = new Stoppers;
+    return *all;
+}
+} // namespace
+
+void StopperStarted()
+{
+    std::lock_guard<std::mutex> lock(stoppers().lock);
+    ++stoppers().live;
+}
+
+void StopperEnded()
+{
+    {
+        std::lock_guard<std::mutex> lock(stoppers().lock);
+        --stoppers().live;
+    }
+    stoppers().ended.notify_all();
+}
+
 void StopAllWorkers()
 {
+    {
+        // Each ends within its own connect and read time-outs.
+        std::unique_lock<std::mutex> lock(stoppers().lock);
+        stoppers().ended.wait(lock, [] { return stoppers().live == 0; });
+    }
     std::vector<TmySQLClientThread *> list;
     {
         std::lock_guard<std::mutex> lock(workers().lock);
@@ -259,9 +296,12 @@ void TmySQLClientThread::interruptLocked()
 
 void TmySQLClientThread::waitForConnectionLocked(std::unique_lock<std::mutex> &lock, bool cutOff)
 {
-    if (cutOff && !m_free.wait_for(lock, grace, [this] { return !busyLocked(); }))
-        interruptLocked();
-    m_free.wait(lock, [this] { return !busyLocked(); });
+    // A stop still asking the server over its own connection is not waited for: it touches the
+    // queue only for the statement it was made for, which is over by then (a close or an inline
+    // run would otherwise wait on the window thread for its connect and read time-outs).
+    const auto free = [this] { return m_holder == Holder::None; };
+    if (cutOff && !m_free.wait_for(lock, grace, free)) interruptLocked();
+    m_free.wait(lock, free);
 }
 
 void TmySQLClientThread::WaitIdle(bool cutOff)

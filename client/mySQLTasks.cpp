@@ -3,8 +3,10 @@
 #include "mySQLPacking.h"
 #include "mySQLTask.h"
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 using namespace mysqlapi;
 
@@ -164,6 +166,19 @@ std::string pluginRefusal(const std::string &libraryError, const std::string &al
            libraryError + ")";
 }
 
+// What every connection of a component asks for before it connects.
+void setCommonOptions(MYSQL *mysql)
+{
+    if (!mysql_options) return;
+    mysql_options(mysql, MYSQL_SET_CHARSET_NAME, "utf8mb4");
+    mysql_options(mysql, MYSQL_OPT_CONNECT_TIMEOUT, &ConnectTimeoutSeconds);
+    mysql_options(mysql, MYSQL_OPT_READ_TIMEOUT, &ReadTimeoutSeconds);
+    mysql_options(mysql, MYSQL_OPT_WRITE_TIMEOUT, &WriteTimeoutSeconds);
+    // Waits for the server's bytes go through us, so a stream can hand over what it has read
+    // while the next row is slow to come.
+    mysql_options(mysql, MARIADB_OPT_IO_WAIT, reinterpret_cast<const void *>(&WaitForSocket));
+}
+
 struct ConnectTarget
 {
     TmySQLEndpoint Endpoint;
@@ -300,7 +315,15 @@ Outcome runStatement(TmySQLClientTaskData *task, TmySQLConnection *connection,
         task->ReturnCode = mysql_query(mysql, task->SQL.c_str());
     else
         return missing(task, "mysql_real_query");
-    // Any non-zero result is a failure, whatever its sign.
+    // Any non-zero result is a failure, whatever its sign; but a stream stopped before its
+    // first row (the statement waited for a lock, say) was stopped, not failed: the server's
+    // "interrupted", or the connection cut by the stop's fallback, is the stop's own doing.
+    if (task->ReturnCode != 0 && task->TaskKind == TmySQLTaskKind::Stream &&
+        task->StopRequested.load()) {
+        task->Stopped = true;
+        drainResults(mysql);
+        return Outcome::Done;
+    }
     if (task->ReturnCode != 0) return fail(task, mysql);
     if (task->TaskKind == TmySQLTaskKind::Modify) {
         if (mysql_affected_rows)
@@ -377,12 +400,7 @@ Outcome runLibraryCalls(TmySQLClientTaskData *task, TmySQLConnection *connection
             task->ErrorText = "The client library could not allocate a connection.";
             return Outcome::Failed;
         }
-        if (mysql_options) {
-            mysql_options(connection->Handle, MYSQL_SET_CHARSET_NAME, "utf8mb4");
-            mysql_options(connection->Handle, MYSQL_OPT_CONNECT_TIMEOUT, &ConnectTimeoutSeconds);
-            mysql_options(connection->Handle, MYSQL_OPT_READ_TIMEOUT, &ReadTimeoutSeconds);
-            mysql_options(connection->Handle, MYSQL_OPT_WRITE_TIMEOUT, &WriteTimeoutSeconds);
-        }
+        setCommonOptions(connection->Handle);
         ConnectTarget target;
         target.Endpoint.Host = task->Host;
         // The old call knows no port, database, socket or flags.
@@ -398,6 +416,19 @@ Outcome runLibraryCalls(TmySQLClientTaskData *task, TmySQLConnection *connection
         target.TimeoutSeconds = static_cast<int>(ConnectTimeoutSeconds);
         ConnectFailure failure;
         task->ConnectResult = connectGuarded(connection->Handle, target, &failure, &task->HostInfo);
+        const auto giveUp =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(task->RetryMilliseconds);
+        while (!task->ConnectResult && failure.Number != TlsConnectionError &&
+               std::chrono::steady_clock::now() < giveUp) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            if (mysql_close) mysql_close(connection->Handle);
+            connection->Handle = mysql_init(nullptr);
+            if (!connection->Handle) break;
+            setCommonOptions(connection->Handle);
+            failure = ConnectFailure();
+            task->ConnectResult =
+                connectGuarded(connection->Handle, target, &failure, &task->HostInfo);
+        }
         if (!task->ConnectResult) {
             task->ErrorText = failure.Text;
             task->ErrorNumber = failure.Number;

@@ -7,6 +7,10 @@
 #include <QElapsedTimer>
 #include <QTest>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 using namespace mysqlapi;
 
 namespace {
@@ -263,6 +267,170 @@ private Q_SLOTS:
         QVERIFY(s.client.Connected());
         Session check;
         QTRY_COMPARE(running(check, "cut-read-marker"), QStringList());
+    }
+
+    // Rows that come slowly or large are handed over as they are read: ten rows and then a
+    // stall arrive before the stall ends; rows larger than a batch's byte limit come one a batch.
+    void slowAndLargeRowsAreHandedOver_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<int>("largestBatch"); // at most; 0: the first batch before the end
+        QTest::newRow("ten rows, then a stall")
+            << "SELECT seq, REPEAT('r', 20000), IF(seq = 11, SLEEP(3), 0) FROM "
+               "quorvane_stream.seq_1_to_11"
+            << 0;
+        QTest::newRow("rows larger than a batch")
+            << "SELECT seq, REPEAT('b', 6000000) FROM quorvane_stream.seq_1_to_4" << 1;
+    }
+    void slowAndLargeRowsAreHandedOver()
+    {
+        REQUIRE_SERVER();
+        QFETCH(QString, sql);
+        QFETCH(int, largestBatch);
+        Streamer s(true);
+        QVERIFY2(s.connected, qPrintable(s.connectError));
+        s.stream(sql.toStdString());
+        if (largestBatch == 0) {
+            QTRY_VERIFY_WITH_TIMEOUT(s.batches >= 1, 10000);
+            QVERIFY(!s.ended);
+            QCOMPARE(s.store.rowCount() - 1, 10);
+        }
+        QVERIFY(s.waitEnd());
+        QCOMPARE(s.error, QString());
+        if (largestBatch > 0) QCOMPARE(s.largestBatch, largestBatch);
+    }
+
+    // A stop before the first row (the statement waits for a lock) is a stop of no rows, not
+    // the server's "interrupted".
+    void stopBeforeTheFirstRow()
+    {
+        REQUIRE_SERVER();
+        Session locker;
+        QCOMPARE(locker.RunEach({"CREATE TABLE IF NOT EXISTS quorvane_stream.locked (n INT)",
+                                 "LOCK TABLES quorvane_stream.locked WRITE"}),
+                 QString());
+        Streamer s(true);
+        QVERIFY2(s.connected, qPrintable(s.connectError));
+        s.stream("SELECT n, 'lock-wait-marker' FROM quorvane_stream.locked");
+        Session check;
+        QTRY_COMPARE(running(check, "lock-wait-marker").size(), 1);
+        QVERIFY(s.client.StopReading());
+        QVERIFY(s.waitEnd());
+        QCOMPARE(s.error, QString());
+        QVERIFY(s.stopped);
+        QCOMPARE(s.rows, std::uint64_t(0));
+        QCOMPARE(s.notices, QStringList());
+        locker.Run(std::string("UNLOCK TABLES"));
+        QCOMPARE(s.client.Query()->StreamStopped(), true);
+    }
+
+    // Stop's fallback, when its reconnect is refused: for a user allowed one connection (the
+    // server may still count the cut one) it is tried again; refused for good (the password
+    // changed meanwhile), the connection is said to be lost. The component is never left
+    // claiming a connection that does not work.
+    void stopWhoseReconnectIsRefused_data()
+    {
+        QTest::addColumn<bool>("forGood");
+        QTest::newRow("one-connection user") << false;
+        QTest::newRow("refused for good") << true;
+    }
+    void stopWhoseReconnectIsRefused()
+    {
+        REQUIRE_SERVER();
+        QFETCH(bool, forGood);
+        Session admin;
+        QCOMPARE(admin.RunEach({"DROP USER IF EXISTS 'quorvane_one'@'%'",
+                                "CREATE USER 'quorvane_one'@'%' IDENTIFIED BY 'one-pass' "
+                                "WITH MAX_USER_CONNECTIONS 1",
+                                "GRANT SELECT ON quorvane_stream.* TO 'quorvane_one'@'%'"}),
+                 QString());
+        struct Restore
+        {
+            ~Restore() { KillQueryCall = KillQuery; }
+        } restore;
+        {
+            Streamer s(true, QStringLiteral("quorvane_one"), QStringLiteral("one-pass"));
+            QVERIFY2(s.connected, qPrintable(s.connectError));
+            s.stream("SELECT seq, REPEAT('o', 100) FROM quorvane_stream.seq_1_to_20000000");
+            QTRY_VERIFY(s.batches >= 1);
+            if (forGood) {
+                admin.Run(std::string("ALTER USER 'quorvane_one'@'%' IDENTIFIED BY 'changed'"));
+                KillQueryCall = [](const TmySQLConnectArgs &, std::uint64_t) {
+                    return std::string("refused for the test");
+                };
+            }
+            QVERIFY(s.client.StopReading());
+            QVERIFY(s.waitEnd());
+            QVERIFY(s.stopped);
+            // The fallback's end: reconnected, or the connection said to be lost.
+            QTRY_VERIFY_WITH_TIMEOUT(!s.notices.isEmpty(), 15000);
+            QTRY_VERIFY_WITH_TIMEOUT(s.client.Connected() != !s.connectError.isEmpty(), 15000);
+            if (forGood) {
+                QVERIFY2(s.connectError.contains(QStringLiteral("Access denied")),
+                         qPrintable(s.connectError));
+                QVERIFY(!s.client.Connected());
+                QVERIFY(!s.client.Query());
+            } else if (s.client.Connected()) {
+                QString answer;
+                s.client.Query()->SubmitWithHandlers(
+                    "SELECT 'works'", "check",
+                    [&](QObject *sender) {
+                        answer = QString::fromUtf8(
+                            static_cast<TmySQLClientQuery *>(sender)->Value(0, 0));
+                    },
+                    [&](QObject *, const QString &msg) { answer = msg; });
+                s.client.ExecuteTasks();
+                QTRY_COMPARE_WITH_TIMEOUT(answer, QStringLiteral("works"), 10000);
+            }
+        }
+        admin.Run(std::string("DROP USER 'quorvane_one'@'%'"));
+    }
+
+    // Disconnect, or the component's end (closing the program), right after Stop while Stop's
+    // own connection still waits on the server: neither waits for it on the window thread.
+    void closeRightAfterStop_data()
+    {
+        QTest::addColumn<bool>("destroy");
+        QTest::newRow("Disconnect") << false;
+        QTest::newRow("closing the program") << true;
+    }
+    void closeRightAfterStop()
+    {
+        REQUIRE_SERVER();
+        QFETCH(bool, destroy);
+        static std::atomic<bool> inKill{false}, release{false};
+        inKill = false;
+        release = false;
+        KillQueryCall = [](const TmySQLConnectArgs &, std::uint64_t) {
+            inKill = true;
+            // A server slow to answer: held until the test lets go (or five seconds).
+            for (int i = 0; i < 500 && !release; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            inKill = false;
+            return std::string("slow server");
+        };
+        struct Restore
+        {
+            ~Restore()
+            {
+                release = true;
+                while (inKill)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                KillQueryCall = KillQuery;
+            }
+        } restore;
+        auto s = std::make_unique<Streamer>(true);
+        QVERIFY2(s->connected, qPrintable(s->connectError));
+        s->stream("SELECT seq FROM quorvane_stream.seq_1_to_20000000");
+        QTRY_VERIFY(s->batches >= 1);
+        QVERIFY(s->client.StopReading());
+        QTRY_VERIFY(inKill);
+        if (destroy)
+            s.reset();
+        else
+            s->client.Close();
+        QVERIFY(inKill); // returned while Stop's connection still waits
+        if (!destroy) QTRY_VERIFY(!s->client.Connected());
     }
 
     // What the stop relies on: a KILL QUERY that arrives after the statement ended harms

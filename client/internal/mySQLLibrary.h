@@ -61,6 +61,7 @@ constexpr int MYSQL_OPT_SSL_CA = 27;                 // a CA file: the chain is 
 constexpr int MYSQL_OPT_SSL_CAPATH = 28;             // a folder of hashed CA files, the same
 constexpr int MYSQL_OPT_SSL_ENFORCE = 38;            // my_bool: ask for TLS (no refusal without)
 constexpr int MARIADB_OPT_TLS_PEER_FP = 7006;        // the certificate's fingerprint, hexadecimal
+constexpr int MARIADB_OPT_IO_WAIT = 7024;            // int (*)(int socket, my_bool is_read, int ms)
 constexpr int MARIADB_OPT_RESTRICTED_AUTH = 7026;    // the plugins that may answer, comma-separated
 // mariadb_get_infov: the negotiated protocol's name (const char *).
 constexpr int MARIADB_CONNECTION_TLS_VERSION = 23;
@@ -124,7 +125,7 @@ constexpr int MARIADB_CONNECTION_TLS_VERSION = 23;
     X(mysql_get_socket, int, (MYSQL *))                                                            \
     X(mysql_thread_id, unsigned long, (MYSQL *))                                                   \
     X(mysql_get_ssl_cipher, const char *, (MYSQL *))                                               \
-    X(mariadb_get_infov, my_bool, (MYSQL *, int, void *, ...))                                    \
+    X(mariadb_get_infov, my_bool, (MYSQL *, int, void *, ...))                                     \
     X(mysql_set_character_set, int, (MYSQL *, const char *))
 
 namespace mysqlapi {

@@ -16,8 +16,12 @@
 #include <thread>
 
 // Ends every worker thread of the process (each after its current task, a statement cut off
-// past the grace period); their queues stay. Run before the library is unloaded.
+// past the grace period), after every stop still asking a server; their queues stay. Run before
+// the library is unloaded.
 void StopAllWorkers();
+// A stop's thread, which may outlive its component, counted while it may call the library.
+void StopperStarted();
+void StopperEnded();
 
 // The task queue and its one worker thread. The worker sleeps on a condition variable while it
 // may not take a task; only one thread runs a task at any moment, so the connection is never used

@@ -148,6 +148,8 @@ struct TmySQLClientTaskData
     std::string HostInfo;
     std::string StatText;
     std::uint64_t ConnectionId = 0;
+    // Connect: how long to keep trying when the server refuses (0: once).
+    int RetryMilliseconds = 0;
     // Connect: the protection asked for, and what was negotiated (empty: not encrypted).
     TmySQLTls Tls;
     std::string TlsVersion;
