@@ -137,7 +137,7 @@ void Ttolvar::SpeedButton17Click()
     target.Fields = m_grid.Fields;
     target.TableKey = m_grid.TableKey;
     std::string why;
-    const std::optional<TmySQLStatement> statement = rowdelete::Build(
+    std::optional<TmySQLStatement> statement = rowdelete::Build(
         target,
         [this, row](int col) -> std::optional<std::string_view> {
             if (Mgrid->CellIsNull(col, row)) return std::nullopt;
@@ -151,7 +151,8 @@ void Ttolvar::SpeedButton17Click()
     // The caption shows the statement's start: a value may be megabytes long.
     setWindowTitle(QString::fromStdString(rowdelete::Shortened(statement->Preview(1200))));
     mysql->Query()->SubmitStatementWithHandlers(
-        *statement, "Delete Record", false, [this](QObject *sender) { mysqlQuery(sender); },
+        std::move(*statement), "Delete Record", false,
+        [this](QObject *sender) { mysqlQuery(sender); },
         [this](QObject *sender, const QString &msg) {
             auto *q = dynamic_cast<TmySQLClientQuery *>(sender);
             const std::int64_t deleted = q ? q->AffectedRows() : -1;

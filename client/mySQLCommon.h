@@ -223,7 +223,8 @@ public:
     // Pack the result also comes as a compact block.
     void SubmitStatement(const TmySQLStatement &Statement, const std::string &TaskName,
                          bool Pack = false);
-    void SubmitStatementWithHandlers(const TmySQLStatement &Statement, const std::string &TaskName,
+    // Taken by value: a statement moved in (a row's value may be megabytes) is never copied.
+    void SubmitStatementWithHandlers(TmySQLStatement Statement, const std::string &TaskName,
                                      bool Pack, TmySQLClientTask_OnComplete OnComplete,
                                      TmySQLClientTask_OnError OnError);
 

@@ -156,18 +156,18 @@ void TmySQLClientQuery::SubmitStatement(const TmySQLStatement &Statement,
     SubmitStatementWithHandlers(Statement, TaskName, Pack, FOnQuery, FOnQueryError);
 }
 
-void TmySQLClientQuery::SubmitStatementWithHandlers(const TmySQLStatement &Statement,
+void TmySQLClientQuery::SubmitStatementWithHandlers(TmySQLStatement Statement,
                                                     const std::string &TaskName, bool Pack,
                                                     TmySQLClientTask_OnComplete OnComplete,
                                                     TmySQLClientTask_OnError OnError)
 {
     auto task = std::make_unique<TmySQLClientTaskData>();
+    task->ReadsOnly = Statement.ReadsOnly();
     if (Statement.NeedsUtf8())
-        task->Statement = Statement; // built on the worker
+        task->Statement = std::move(Statement); // built on the worker
     else
         task->SQL = Statement.Build();
     task->FromStatement = true;
-    task->ReadsOnly = Statement.ReadsOnly();
     task->Pack = Pack;
     task->TaskName = CutTaskName(TaskName);
     addTask(std::move(task), std::move(OnComplete), std::move(OnError));
