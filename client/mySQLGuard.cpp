@@ -12,6 +12,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -175,45 +176,47 @@ bool writeAll(int fd, const char *data, std::size_t n)
     return true;
 }
 
-// Both ends of one relayed connection; the last direction to end closes them.
-struct Ends
+enum class PumpEnd
 {
-    int Library = -1;
-    int Server = -1;
-    ~Ends()
-    {
-        closeFd(Library);
-        closeFd(Server);
-    }
-    void shutBoth() const
-    {
-        ::shutdown(Library, SHUT_RDWR);
-        ::shutdown(Server, SHUT_RDWR);
-    }
+    Paused, // asked to: both ends left as they are
+    Ended   // a side closed or failed: both shut
 };
 
-void pump(const std::shared_ptr<Ends> &ends, bool toServer)
+void pump(const std::shared_ptr<TmySQLRelayLink> &link, bool toServer)
 {
-    const int from = toServer ? ends->Library : ends->Server;
-    const int to = toServer ? ends->Server : ends->Library;
+    const int from = toServer ? link->Library : link->Server;
+    const int to = toServer ? link->Server : link->Library;
     std::unique_ptr<char[]> buffer(new char[256 * 1024]);
     for (;;) {
-        const ssize_t r = ::read(from, buffer.get(), 256 * 1024);
+        pollfd p[2] = {{from, POLLIN, 0}, {link->Pause[0], POLLIN, 0}};
+        const int rc = poll(p, 2, -1);
+        if (rc < 0 && errno == EINTR) continue;
+        if (rc > 0 && p[1].revents) return; // paused between two whole writes
+        const ssize_t r = rc < 0 ? -1 : ::read(from, buffer.get(), 256 * 1024);
         if (r < 0 && errno == EINTR) continue;
         if (r <= 0 || !writeAll(to, buffer.get(), static_cast<std::size_t>(r))) break;
     }
     // Either side gone ends the connection for both, as a cut cable would.
-    ends->shutBoth();
+    link->Ended = true;
+    ::shutdown(link->Library, SHUT_RDWR);
+    ::shutdown(link->Server, SHUT_RDWR);
+}
+
+void relayBothWays(const std::shared_ptr<TmySQLRelayLink> &link)
+{
+    std::thread toLibrary(pump, link, false);
+    pump(link, true);
+    toLibrary.join();
 }
 
 // Waits for the library's one connection from this process, then passes the greeting on and
-// relays both ways until either side ends.
-void serve(int listener, int server, std::string greeting, int timeoutMs)
+// relays both ways until either side ends or the relay is paused.
+void serve(const std::shared_ptr<TmySQLRelayLink> &link, int listener, const std::string &greeting,
+           int timeoutMs)
 {
-    auto ends = std::make_shared<Ends>();
-    ends->Server = server;
     const long long deadline = nowMs() + timeoutMs;
-    while (ends->Library < 0) {
+    int library = -1;
+    while (library < 0) {
         pollfd p{listener, POLLIN, 0};
         const int rc = poll(&p, 1, remainingMs(deadline));
         if (rc < 0 && errno == EINTR) continue;
@@ -223,14 +226,17 @@ void serve(int listener, int server, std::string greeting, int timeoutMs)
         ucred peer{};
         socklen_t size = sizeof peer;
         if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.pid == getpid())
-            ends->Library = fd;
+            library = fd;
         else
             ::close(fd);
     }
     ::close(listener);
-    if (ends->Library < 0 || !writeAll(ends->Library, greeting.data(), greeting.size())) return;
-    std::thread(pump, ends, false).detach();
-    pump(ends, true);
+    link->Library = library;
+    if (library < 0 || !writeAll(library, greeting.data(), greeting.size())) {
+        link->Ended = true;
+        return;
+    }
+    relayBothWays(link);
 }
 } // namespace
 
@@ -339,9 +345,16 @@ bool TmySQLRelay::Start(std::string *error)
         closeFd(listener);
         return false;
     }
-    std::thread(serve, listener, FServer, std::move(FGreetingBytes), FTimeoutSeconds * 1000)
-        .detach();
-    FServer = -1; // the relay's now
+    FLink = std::make_shared<TmySQLRelayLink>();
+    if (::pipe2(FLink->Pause, O_CLOEXEC) != 0) {
+        *error = std::string("No private socket for the connection: ") + std::strerror(errno);
+        closeFd(listener);
+        return false;
+    }
+    FLink->Server = FServer;
+    FServer = -1; // the link's now
+    FRelaying =
+        std::thread(serve, FLink, listener, std::move(FGreetingBytes), FTimeoutSeconds * 1000);
     return true;
 }
 
@@ -370,9 +383,42 @@ int TmySQLRelay::TakeForTlsHandshake(std::string *error)
     return fd;
 }
 
+bool TmySQLRelay::HandOff(int librarySocket)
+{
+    if (!FLink || !FRelaying.joinable() || librarySocket < 0) return false;
+    const char pause = 1;
+    if (::write(FLink->Pause[1], &pause, 1) != 1) return false;
+    FRelaying.join();
+    // Nothing may be in between: bytes relayed that the library has not read yet, or bytes it
+    // sent that were not relayed, would be lost with the local socket.
+    int toLibrary = 0;
+    int toServer = 0;
+    const bool quiet = !FLink->Ended && ioctl(librarySocket, FIONREAD, &toLibrary) == 0 &&
+                       ioctl(FLink->Library, FIONREAD, &toServer) == 0 && toLibrary == 0 &&
+                       toServer == 0;
+    if (quiet && ::dup2(FLink->Server, librarySocket) == librarySocket) return true;
+    if (FLink->Ended) return false;
+    // Not quiet: the relay goes on for the connection's life.
+    char drained = 0;
+    (void)!::read(FLink->Pause[0], &drained, 1);
+    FRelaying = std::thread(relayBothWays, FLink);
+    return false;
+}
+
+TmySQLRelayLink::~TmySQLRelayLink()
+{
+    closeFd(Library);
+    closeFd(Server);
+    closeFd(Pause[0]);
+    closeFd(Pause[1]);
+}
+
 TmySQLRelay::~TmySQLRelay()
 {
     closeFd(FServer);
+    // Still relaying (a connect that failed ends it soon, a connection not handed off lives on):
+    // the threads keep the link.
+    if (FRelaying.joinable()) FRelaying.detach();
     if (!FSocketPath.empty()) ::unlink(FSocketPath.c_str());
     if (!FFolder.empty()) ::rmdir(FFolder.c_str());
 }

@@ -155,10 +155,23 @@ public:
     {
         std::uint64_t bytes = 0;
         for (std::size_t c = 0; c < m_cols; ++c)
-            if (row[c]) bytes += cellblock::EntrySize(lengths[c]);
-        if (m_block.Buffer.size() + bytes >= TCellBlock::NullOffset) return false;
-        for (std::size_t c = 0; c < m_cols; ++c)
-            m_block.Index.push_back(row[c] ? put(row[c], lengths[c]) : TCellBlock::NullOffset);
+            if (row[c] && lengths[c]) bytes += cellblock::EntrySize(lengths[c]);
+        const std::size_t at = m_block.Buffer.size();
+        if (at + bytes >= TCellBlock::NullOffset) return false;
+        // The row's bytes in one step, then each cell after the last.
+        m_block.Buffer.resize(at + bytes);
+        char *const start = m_block.Buffer.data();
+        char *out = start + at;
+        for (std::size_t c = 0; c < m_cols; ++c) {
+            if (!row[c]) {
+                m_block.Index.push_back(TCellBlock::NullOffset);
+            } else if (lengths[c] == 0) {
+                m_block.Index.push_back(0);
+            } else {
+                m_block.Index.push_back(static_cast<std::uint32_t>(out - start));
+                out = cellblock::PutEntry(out, row[c], lengths[c]);
+            }
+        }
         ++m_block.Rows;
         ++m_rows;
         return true;

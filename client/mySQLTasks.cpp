@@ -243,6 +243,8 @@ MYSQL *connectGuarded(MYSQL *mysql, const ConnectTarget &target, ConnectFailure 
             mysql_real_connect(mysql, "localhost", target.User.c_str(), target.Password.c_str(), db,
                                0, relay->SocketPath().c_str(), target.ClientFlag);
         *hostInfo = local ? "Localhost via UNIX socket" : target.Endpoint.Host + " via TCP/IP";
+        // Authenticated over the relay: from now on the library talks to the server directly.
+        if (result && mysql_get_socket) relay->HandOff(mysql_get_socket(mysql));
     } else {
         const std::string &socket = target.Endpoint.UnixSocket;
         result = mysql_real_connect(mysql, target.Endpoint.Host.c_str(), target.User.c_str(),
