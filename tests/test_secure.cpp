@@ -115,6 +115,18 @@ bool storeInKeyring(const QString &key, const QString &password)
     return stored;
 }
 
+// The TLS sandbox's certificate's fingerprint as openssl gives it ("AB:CD:…").
+QString serverFingerprint(const char *digest)
+{
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  {QStringLiteral("x509"), QStringLiteral("-noout"), QStringLiteral("-fingerprint"),
+                   QString::fromLatin1(digest), QStringLiteral("-in"),
+                   QFileInfo(TlsServer().ca).dir().filePath(QStringLiteral("server-cert.pem"))});
+    openssl.waitForFinished();
+    return QString::fromLatin1(openssl.readAllStandardOutput()).trimmed().section('=', 1);
+}
+
 QString sandboxKey()
 {
     const Server s;
@@ -412,15 +424,7 @@ private Q_SLOTS:
     void dialogTrustsAFingerprint()
     {
         REQUIRE_TLS_SERVER();
-        QProcess openssl;
-        openssl.start(
-            QStringLiteral("openssl"),
-            {QStringLiteral("x509"), QStringLiteral("-noout"), QStringLiteral("-fingerprint"),
-             QStringLiteral("-sha256"), QStringLiteral("-in"),
-             QFileInfo(TlsServer().ca).dir().filePath(QStringLiteral("server-cert.pem"))});
-        QVERIFY(openssl.waitForFinished());
-        const QString expected =
-            QString::fromLatin1(openssl.readAllStandardOutput()).trimmed().section('=', 1);
+        const QString expected = serverFingerprint("-sha256");
         QCOMPARE(expected.size(), 95);
         Program p;
         p.fillLogin(true);
@@ -452,14 +456,7 @@ private Q_SLOTS:
         QVERIFY(!p.connect());
         QVERIFY(g_boxes.last().contains(expected) && g_boxes.last().contains(other));
         // The library's own check of the pin (SHA-1, the only kind it takes).
-        openssl.start(
-            QStringLiteral("openssl"),
-            {QStringLiteral("x509"), QStringLiteral("-noout"), QStringLiteral("-fingerprint"),
-             QStringLiteral("-sha1"), QStringLiteral("-in"),
-             QFileInfo(TlsServer().ca).dir().filePath(QStringLiteral("server-cert.pem"))});
-        QVERIFY(openssl.waitForFinished());
-        const QString sha1 =
-            QString::fromLatin1(openssl.readAllStandardOutput()).trimmed().section('=', 1);
+        const QString sha1 = serverFingerprint("-sha1");
         const QString otherSha1 = QString(sha1).replace(QRegularExpression("[0-9A-F]"), "0");
         for (const QString &pin : {otherSha1, sha1}) {
             TmySQLClient client;
