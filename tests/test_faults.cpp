@@ -396,6 +396,35 @@ private Q_SLOTS:
         QCOMPARE(c->w->mysql->Utility()->ConnectionId(), id); // never cut
     }
 
+    // Stop while the read still waits for a lock, before its first row: the window says it
+    // stopped with no rows, and no error reaches panel 5, the log or the console.
+    void stopBeforeTheFirstRow()
+    {
+        REQUIRE_SERVER();
+        QVERIFY(makeLongRows());
+        Session locker(m_server.port);
+        QCOMPARE(locker.RunEach({"CREATE TABLE IF NOT EXISTS qv_load.locked (n INT)",
+                                 "LOCK TABLES qv_load.locked WRITE"}),
+                 QString());
+        auto c = connectToPrivate();
+        QVERIFY(c->waitConnected());
+        QVERIFY(c->chooseDatabase(QStringLiteral("qv_load")));
+        const int logLines = fileLines(QStringLiteral("log.ini")).size();
+        c->w->Table_list->setCurrentItem(
+            c->w->Table_list->findItems(QStringLiteral("locked"), Qt::MatchExactly).value(0));
+        QTRY_VERIFY(c->w->button(QStringLiteral("Stop_button"))->isEnabled());
+        QTRY_COMPARE(locker.Column(std::string("SELECT COUNT(*) FROM information_schema."
+                                               "PROCESSLIST WHERE INFO LIKE 'Select * From "
+                                               "`qv_load`.`locked`%'")),
+                     QStringList{QStringLiteral("1")});
+        c->w->button(QStringLiteral("Stop_button"))->click();
+        QTRY_COMPARE(c->w->PanelText(4), QStringLiteral("Stopped: 0 rows"));
+        QCOMPARE(c->w->PanelText(5), QString());
+        QCOMPARE(fileLines(QStringLiteral("log.ini")).size(), logLines);
+        QVERIFY(!consoleLines(*c->program).join('|').contains(QStringLiteral("interrupted")));
+        locker.Run(std::string("UNLOCK TABLES"));
+    }
+
     // The server dies while a table arrives: the error is said, the rows read stay.
     void serverKilledDuringATableLoad()
     {

@@ -4,6 +4,7 @@
 #include "hostile_server.h"
 #include "windows_driver.h"
 
+#include <QComboBox>
 #include <QTest>
 
 namespace {
@@ -39,7 +40,17 @@ bool holdsSecret(const std::string &bytes)
 class TestHostile : public QObject
 {
     Q_OBJECT
+private:
+    std::unique_ptr<ProgramFolder> m_folder;
+
 private Q_SLOTS:
+    void initTestCase()
+    {
+        m_folder = std::make_unique<ProgramFolder>();
+        QVERIFY(m_folder->ok());
+    }
+    void cleanupTestCase() { m_folder.reset(); }
+
     // In Required and the Verify modes nothing at all follows the greeting; in Preferred and Off
     // the server gets the user name and a scramble of its nonce (what a connection in clear is),
     // and never an answer to a switch to a plugin that would give it the password.
@@ -91,6 +102,39 @@ private Q_SLOTS:
             QCOMPARE(visit.Response, std::string());
             QCOMPARE(visit.AfterSwitch, std::string());
         }
+    }
+
+    // Through the login dialog, as a user would connect to it: refused with the dialog's box in
+    // the stricter modes, with nothing sent after the greeting; no password in any form in any.
+    void dialogAgainstAHostileServer_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<bool>("answersGreeting");
+        QTest::newRow("Preferred") << "Preferred" << true;
+        QTest::newRow("Required") << "Required" << false;
+        QTest::newRow("Verify CA") << "Verify CA" << false;
+    }
+    void dialogAgainstAHostileServer()
+    {
+        QFETCH(QString, mode);
+        QFETCH(bool, answersGreeting);
+        forgetAnswers();
+        HostileServer hostile("mysql_clear_password");
+        auto program = std::make_unique<TProgram>();
+        Tlogin *login = program->login.get();
+        login->Host_edit->setText(QStringLiteral("127.0.0.1"));
+        login->User_edit->setText(QStringLiteral("victim"));
+        login->Password_edit->setText(Secret);
+        login->Port_edit->setText(QString::number(hostile.port()));
+        login->Tls_combo->setCurrentText(mode);
+        login->login_connect->click();
+        QTRY_COMPARE_WITH_TIMEOUT(g_boxes.size(), 1, 15000);
+        QVERIFY(!program->tolvar->mysql->Connected());
+        QTRY_COMPARE_WITH_TIMEOUT(hostile.visits().size(), std::size_t(1), 5000);
+        const HostileServer::Visit visit = hostile.visits().front();
+        QCOMPARE(!visit.Response.empty(), answersGreeting);
+        QCOMPARE(visit.AfterSwitch, std::string());
+        QVERIFY(!holdsSecret(hostile.everything()));
     }
 
     // The main connection verified, over a path that hands every later connection to the
