@@ -7,6 +7,7 @@
 #include "login_window.h"
 #include "program.h"
 #include "settings.h"
+#include "sql_highlighter.h"
 #include "tolvar_window.h"
 
 #include <QAbstractButton>
@@ -25,6 +26,9 @@
 #include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
 #include <QToolButton>
 #include <QTreeWidget>
 
@@ -405,6 +409,34 @@ private Q_SLOTS:
         QFETCH(QString, text);
         QFETCH(QString, shown);
         QCOMPARE(ui::errorText(text), shown);
+    }
+
+    // The editor's colours follow the lexer across lines: a string and a block comment that go
+    // on over a line end, a DELIMITER line, keywords only outside quotes.
+    void sqlColoursFollowTheLexer()
+    {
+        QTextDocument document(QStringLiteral("SELECT 'from\nwhere' /* select\n*/ `fr\u00f3m` 12;\n"
+                                              "DELIMITER $$\nselect 1$$"));
+        TSqlHighlighter highlighter(&document);
+        highlighter.rehighlight();
+        // Each expected span: line, first position, length, format.
+        auto formatAt = [&](int line, int position) {
+            const QTextBlock block = document.findBlockByNumber(line);
+            for (const QTextLayout::FormatRange &range : block.layout()->formats())
+                if (position >= range.start && position < range.start + range.length)
+                    return range.format;
+            return QTextCharFormat();
+        };
+        QCOMPARE(formatAt(0, 0), highlighter.Keyword);    // SELECT
+        QCOMPARE(formatAt(0, 8), highlighter.String);     // from, inside the quote
+        QCOMPARE(formatAt(1, 0), highlighter.String);     // where, the quote still open
+        QCOMPARE(formatAt(1, 9), highlighter.Comment);    // select, inside the comment
+        QCOMPARE(formatAt(2, 0), highlighter.Comment);    // the comment's end
+        QCOMPARE(formatAt(2, 4), highlighter.Identifier); // `fróm`
+        QCOMPARE(formatAt(2, 11), highlighter.Number);    // 12, after a two-byte character
+        QCOMPARE(formatAt(3, 0), highlighter.DelimiterLine);
+        QCOMPARE(formatAt(4, 0), highlighter.Keyword); // select under the new delimiter
+        QCOMPARE(formatAt(4, 7), highlighter.Number);  // 1, ended by $$
     }
 
     void deleteAnimationStopsAfterItsLastFrame()
