@@ -2,6 +2,7 @@
 // that would hand it the password: what each mode lets it have, through the component, through
 // the login dialog, and through the second connection Stop makes.
 #include "hostile_server.h"
+#include "mySQLGuard.h"
 #include "windows_driver.h"
 
 #include <QComboBox>
@@ -50,6 +51,60 @@ private Q_SLOTS:
         QVERIFY(m_folder->ok());
     }
     void cleanupTestCase() { m_folder.reset(); }
+
+    // What the guard reads of a first packet before it lets the library in.
+    void greetings_data()
+    {
+        QTest::addColumn<QByteArray>("payload");
+        QTest::addColumn<bool>("parsed");
+        QTest::addColumn<bool>("serverError");
+        QTest::addColumn<bool>("offersTls");
+        QTest::addColumn<QString>("plugin");
+        const QByteArray head = QByteArray("\x0a"
+                                           "10.11.0-MariaDB") +
+                                '\0' +
+                                QByteArray("\x01\x00\x00\x00"
+                                           "abcdefgh",
+                                           12) +
+                                '\0';
+        const QByteArray tail = QByteArray("\x21\x02\x00\x0b\x00\x15", 6) + QByteArray(10, '\0') +
+                                QByteArray("ijklmnopqrst") + '\0' +
+                                QByteArray("caching_sha2_password") + '\0';
+        QTest::newRow("TLS offered") << head + QByteArray("\x0e\xaa", 2) + tail << true << false
+                                     << true << "caching_sha2_password";
+        QTest::newRow("no TLS") << head + QByteArray("\x0e\xa2", 2) + tail << true << false << false
+                                << "caching_sha2_password";
+        QTest::newRow("short, no plugin name")
+            << head + QByteArray("\x00\x08", 2) << true << false << true << "";
+        QTest::newRow("server error")
+            << QByteArray("\xff\x10\x04Too many connections") << false << true << false << "";
+        QTest::newRow("protocol 9") << QByteArray("\x09"
+                                                  "5.0") +
+                                           '\0'
+                                    << false << false << false << "";
+        QTest::newRow("cut before the capabilities")
+            << head.left(10) << false << false << false << "";
+    }
+    void greetings()
+    {
+        QFETCH(QByteArray, payload);
+        QFETCH(bool, parsed);
+        QFETCH(bool, serverError);
+        QFETCH(bool, offersTls);
+        QFETCH(QString, plugin);
+        std::string packet(4, '\0');
+        packet[0] = char(payload.size() & 0xFF);
+        packet[1] = char((payload.size() >> 8) & 0xFF);
+        packet += payload.toStdString();
+        const TmySQLGreeting g = ParseGreeting(packet);
+        QCOMPARE(g.Parsed, parsed);
+        QCOMPARE(g.ServerError, serverError);
+        QCOMPARE(g.OffersTls, offersTls);
+        QCOMPARE(QString::fromStdString(g.AuthPlugin), plugin);
+        // A length that does not match the bytes is no greeting.
+        packet[0] = char(packet[0] + 1);
+        QVERIFY(!ParseGreeting(packet).Parsed);
+    }
 
     // In Required and the Verify modes nothing at all follows the greeting; in Preferred and Off
     // the server gets the user name and a scramble of its nonce (what a connection in clear is),
