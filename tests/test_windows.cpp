@@ -7,6 +7,7 @@
 #include "login_window.h"
 #include "program.h"
 #include "settings.h"
+#include "sql_edit.h"
 #include "sql_highlighter.h"
 #include "tolvar_window.h"
 
@@ -437,6 +438,38 @@ private Q_SLOTS:
         QCOMPARE(formatAt(3, 0), highlighter.DelimiterLine);
         QCOMPARE(formatAt(4, 0), highlighter.Keyword); // select under the new delimiter
         QCOMPARE(formatAt(4, 7), highlighter.Number);  // 1, ended by $$
+    }
+
+    // What the editor hands over to run: the statement at the cursor (positions counted past
+    // non-ASCII text), every statement a selection touches, all of them, each with its first
+    // line; the line-number margin grows with the lines.
+    void sqlEditHandsOverStatements()
+    {
+        TSqlEdit edit;
+        const QString text =
+            QStringLiteral("SELECT '\u017c\u00f3\u0142w';\n\nSELECT 2;\nSELECT\n  3;");
+        edit.setPlainText(text);
+        auto described = [](const std::vector<TSqlEdit::Piece> &pieces) {
+            QStringList out;
+            for (const TSqlEdit::Piece &p : pieces)
+                out << QStringLiteral("%1: %2").arg(p.FirstLine).arg(p.Text);
+            return out;
+        };
+        QTextCursor cursor = edit.textCursor();
+        cursor.setPosition(int(text.indexOf(QStringLiteral("SELECT 2"))));
+        edit.setTextCursor(cursor);
+        QCOMPARE(described(edit.StatementsToRun()), QStringList{QStringLiteral("3: SELECT 2")});
+        cursor.setPosition(int(text.indexOf(QChar(0x00f3))));
+        cursor.setPosition(int(text.indexOf(QStringLiteral("3;"))), QTextCursor::KeepAnchor);
+        edit.setTextCursor(cursor);
+        QCOMPARE(described(edit.StatementsToRun()),
+                 (QStringList{QStringLiteral("1: SELECT '\u017c\u00f3\u0142w'"),
+                              QStringLiteral("3: SELECT 2"), QStringLiteral("4: SELECT\n  3")}));
+        QCOMPARE(edit.AllStatements().size(), std::size_t(3));
+        QCOMPARE(edit.accessibleName(), QStringLiteral("SQL_edit"));
+        const int narrow = edit.LineNumberWidth();
+        edit.setPlainText(QStringLiteral("x\n").repeated(1000));
+        QVERIFY(edit.LineNumberWidth() > narrow);
     }
 
     void deleteAnimationStopsAfterItsLastFrame()
