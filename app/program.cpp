@@ -4,6 +4,7 @@
 #include "konsola.h"
 #include "login_window.h"
 #include "settings.h"
+#include "sql_editor.h"
 #include "tolvar_window.h"
 
 TProgram::TProgram()
@@ -14,11 +15,15 @@ TProgram::TProgram()
     console = std::make_unique<Tconsole>(tolvar->mysql);
     Informacjon = std::make_unique<TInformacjon>();
     tolvar->attachWindows(login.get(), settings_form.get(), console.get(), Informacjon.get());
+    editor = std::make_unique<TSqlEditor>(tolvar->mysql);
+    tolvar->attachEditor(editor.get());
 }
 
 TProgram::~TProgram()
 {
     // The secondary windows hold the main window's client; they go first.
+    tolvar->attachEditor(nullptr);
+    editor.reset();
     Informacjon.reset();
     console.reset();
     settings_form.reset();

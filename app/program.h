@@ -7,9 +7,11 @@ class Tlogin;
 class Tsettings_form;
 class Tconsole;
 class TInformacjon;
+class TSqlEditor;
 
 // The program's five windows, created in their fixed order: the main window first, then the
-// login dialog, the settings dialog, the console and the About window, all hidden.
+// login dialog, the settings dialog, the console and the About window, all hidden; and the SQL
+// editor, made last.
 struct TProgram
 {
     TProgram();
@@ -19,4 +21,5 @@ struct TProgram
     std::unique_ptr<Tsettings_form> settings_form;
     std::unique_ptr<Tconsole> console;
     std::unique_ptr<TInformacjon> Informacjon;
+    std::unique_ptr<TSqlEditor> editor;
 };

@@ -5,6 +5,7 @@
 #include "Cologrid.h"
 #include "common.h"
 #include "konsola.h"
+#include "result_grid.h"
 #include "row_delete.h"
 
 #include <QAbstractButton>
@@ -143,22 +144,14 @@ void Ttolvar::rowsArrived(TmySQLRowBatch &batch, const QString &database, const 
         m_grid.TableKey = m_keyView == view ? m_key : rowdelete::Key();
         ++m_grid.Fill;
         m_shownView = view;
-        Mgrid->AdoptCells(std::move(*batch.Block));
+        resultgrid::take(Mgrid, batch, m_grid.Fields);
         // A new fill forgets the row captured from the last one.
         haderModel->setColumnCount(0);
-        Mgrid->setColFormats({});
         if (QAbstractButton *del = button(QStringLiteral("SpeedButton17"))) del->setEnabled(true);
     } else if (m_shownView == view) {
-        Mgrid->AppendCells(std::move(*batch.Block));
+        resultgrid::take(Mgrid, batch, m_grid.Fields);
     } else {
         return;
-    }
-    const bool rows = Mgrid->RowCount() > 1;
-    // With no data rows the lone header row cannot be fixed; it keeps the header colour.
-    if (batch.First || Mgrid->FixedRows() != (rows ? 1 : 0)) {
-        Mgrid->setFixedRows(rows ? 1 : 0);
-        Mgrid->setEvenRowColor(rows ? 13828095 : 16744576);
-        setColumnFormats();
     }
     setPanelText(4, QStringLiteral("Loading\u2026 ") + rowsText(qint64(batch.RowsSoFar)));
 }
@@ -193,9 +186,7 @@ void Ttolvar::showLoading(const QString &table)
     m_grid.Fields.clear();
     m_grid.TableKey = {};
     haderModel->setColumnCount(0);
-    Mgrid->setColFormats({});
-    Mgrid->AdoptCells(1, 1, std::vector<std::uint32_t>(1, 0), std::vector<char>(1, 0));
-    Mgrid->setEvenRowColor(13828095);
+    resultgrid::clear(Mgrid);
     if (QAbstractButton *del = button(QStringLiteral("SpeedButton17"))) del->setEnabled(false);
 }
 
@@ -239,33 +230,6 @@ void Ttolvar::mysqlQueryError(QObject *, const QString &Msg)
     setPanelText(5, Msg);
     appendLog(Msg);
     appendConsole(Msg);
-}
-
-namespace {
-TCellFormat cellFormatOf(const TmySQLFieldInfo &field)
-{
-    constexpr int TypeBit = 16, TypeGeometry = 255;
-    if (field.Type == TypeBit) return TCellFormat::Bit;
-    if (field.Type == TypeGeometry) return TCellFormat::Geometry;
-    // Binary strings and blobs come in the binary character set; numbers and dates do too, but
-    // they are text.
-    constexpr int TypeVarchar = 15, TypeTinyBlob = 249, TypeString = 254;
-    const bool stringType =
-        field.Type == TypeVarchar || (field.Type >= TypeTinyBlob && field.Type <= TypeString);
-    if (stringType && field.Binary()) return TCellFormat::Hex;
-    return TCellFormat::Text;
-}
-} // namespace
-
-void Ttolvar::setColumnFormats()
-{
-    // Values that are not text are shown for what they are; the names in the header row stay
-    // text, and so does everything when there are no rows.
-    std::vector<TCellFormat> formats;
-    if (Mgrid->RowCount() > 1)
-        for (const TmySQLFieldInfo &field : m_grid.Fields)
-            formats.push_back(cellFormatOf(field));
-    Mgrid->setColFormats(std::move(formats));
 }
 
 void Ttolvar::RebuildTree(TmySQLClientQuery *q)

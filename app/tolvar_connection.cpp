@@ -7,6 +7,7 @@
 #include "konsola.h"
 #include "login_window.h"
 #include "settings_ini.h"
+#include "sql_editor.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -49,6 +50,8 @@ void Ttolvar::AutolTimer()
 
 void Ttolvar::Disconnect1Click()
 {
+    // An open transaction in the SQL editor is settled first, or the connection stays.
+    if (m_editor && !m_editor->releaseConnection()) return;
     mysql->Close();
 }
 
@@ -82,6 +85,7 @@ QString Ttolvar::encryptionText() const
 void Ttolvar::mysqlClose(QObject *)
 {
     setPanelText(1, QStringLiteral("Connection closed"));
+    if (m_editor) m_editor->mainClosed();
     // Reads still running or waiting were cut off or dropped with the connection.
     m_readsRunning = 0;
     updateStopButton();

@@ -6,7 +6,9 @@
 #include "common.h"
 #include "konsola.h"
 #include "login_window.h"
+#include "result_grid.h"
 #include "settings.h"
+#include "sql_editor.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -199,6 +201,8 @@ void Ttolvar::buildMenu()
     servers->setObjectName(QStringLiteral("Servers1"));
     addAction(servers, QStringLiteral("ConsoleWindow1"), QStringLiteral("Console Window"),
               QStringLiteral("console"), &Ttolvar::ConsoleWindow1Click);
+    addAction(servers, QStringLiteral("SqlEditor1"), QStringLiteral("SQL Editor"),
+              QStringLiteral("sql"), &Ttolvar::SqlEditor1Click);
     QMenu *databases = bar->addMenu(QStringLiteral("&Databases"));
     databases->setObjectName(QStringLiteral("Databases1"));
     addAction(databases, QStringLiteral("Add1"), QStringLiteral("Add"), QStringLiteral("dbadd"),
@@ -277,7 +281,7 @@ void Ttolvar::buildToolbar(QWidget *parent)
          {"SpeedButton10", "disconnect", "Disconnect", &Ttolvar::SpeedButton10Click, true},
          {"Stop_button", "stop", "Stop", &Ttolvar::StopClick, true}},
         {{"SpeedButton18", "console", "Console Window", &Ttolvar::ConsoleWindow1Click, true},
-         {"SpeedButton22", "sql", "SQL", nullptr, false}},
+         {"SpeedButton22", "sql", "SQL Editor", &Ttolvar::SqlEditor1Click, true}},
         {{"SpeedButton19", "refresh", "Refresh list", &Ttolvar::SpeedButton19Click, true},
          {"SpeedButton12", "dbadd", "Add database", nullptr, false},
          {"SpeedButton13", "dbremove", "Remove database", nullptr, false},
@@ -407,19 +411,7 @@ void Ttolvar::buildPages()
         Mgrid = new TMgrid(w);
         Mgrid->setObjectName(QStringLiteral("Mgrid"));
         Mgrid->setAccessibleName(QStringLiteral("Mgrid"));
-        Mgrid->setFrameShape(QFrame::NoFrame);
-        Mgrid->setFixedCols(0);
-        Mgrid->setFixedColor(16744576);
-        Mgrid->setBorderColor(16744576);
-        Mgrid->setOddRowColor(0xFFFFFF);
-        Mgrid->setEvenRowColor(13828095);
-        Mgrid->setGridLineWidth(0);
-        Mgrid->setDefaultColWidth(128);
-        Mgrid->setTitleRows(1); // the column names, even over a table with no rows
-        QFont arial(QStringLiteral("Arial"));
-        arial.setPixelSize(13);
-        Mgrid->setFont(arial);
-        Mgrid->setDefaultRowHeight(QFontMetrics(arial).height() + 5);
+        resultgrid::style(Mgrid);
         Mgrid->OnSelectCell = [this](TStringGrid *, int col, int row, bool &can) {
             MgridSelectCell(col, row, can);
         };
@@ -792,6 +784,11 @@ bool Ttolvar::eventFilter(QObject *watched, QEvent *event)
 
 void Ttolvar::closeEvent(QCloseEvent *event)
 {
+    // An open transaction in the SQL editor is settled, or the program stays.
+    if (m_editor && !m_editor->releaseConnection()) {
+        event->ignore();
+        return;
+    }
     FormClose();
     event->accept();
     // The tool windows do not keep the program alive: closing this window ends it.
@@ -820,6 +817,11 @@ void Ttolvar::Settings1Click()
 void Ttolvar::Quit1Click()
 {
     close();
+}
+
+void Ttolvar::SqlEditor1Click()
+{
+    if (m_editor) m_editor->showFor(PanelText(2));
 }
 
 void Ttolvar::ConsoleWindow1Click()

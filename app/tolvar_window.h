@@ -36,6 +36,7 @@ class Tlogin;
 class Tsettings_form;
 class Tconsole;
 class TInformacjon;
+class TSqlEditor;
 
 // A list whose inner border keeps its items away from its edges.
 class TListWidget : public QListWidget
@@ -83,6 +84,9 @@ public:
     // The other windows exist only after this one; the program hands them over once made.
     void attachWindows(Tlogin *login, Tsettings_form *settings, Tconsole *console,
                        TInformacjon *about);
+    // The SQL editor, opened from the Servers menu and the toolbar; it closes its connection
+    // with the main one.
+    void attachEditor(TSqlEditor *editor) { m_editor = editor; }
 
     TmySQLClient *mysql = nullptr;
     QTimer Autol;
@@ -127,6 +131,7 @@ public:
     void Settings1Click();
     void Quit1Click();
     void ConsoleWindow1Click();
+    void SqlEditor1Click();
     void Add1Click();
     void Delete1Click();
     void SpeedButton7Click();
@@ -220,7 +225,6 @@ private:
     void updateStopButton();
     // "1 row", "2 rows": the row count as panel 4 says it.
     static QString rowsText(qint64 rows);
-    void setColumnFormats();
     void RebuildTree(TmySQLClientQuery *q);
     void FillTableList(TmySQLClientQuery *q, const QString &database);
     void buildMenu();
@@ -238,6 +242,7 @@ private:
     Tsettings_form *m_settings = nullptr;
     Tconsole *m_console = nullptr;
     TInformacjon *m_about = nullptr;
+    TSqlEditor *m_editor = nullptr;
     QLabel *m_panels[5] = {};
     TLineFile m_log;
     bool m_logReported = false;

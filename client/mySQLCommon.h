@@ -185,14 +185,41 @@ using TmySQLResultBlock = TCellBlock;
 // Rows of a streamed result, packed on the worker as they arrive and handed over in batches. The
 // first batch holds the column names as its row 0 and the columns' descriptions; every batch
 // holds its rows as a checked cell block, which a grid takes by move and adds below the last.
+// The end of one result of a statement read by SubmitScript: a result set (its rows counted), or
+// a statement's status (the rows it changed, and the library's summary of them).
+struct TmySQLResultEnd
+{
+    bool HasRows = false;
+    std::uint64_t Rows = 0;
+    std::int64_t AffectedRows = -1;
+    std::string Info; // mysql_info: "Rows matched: 1  Changed: 1  Warnings: 0", or empty
+};
 struct TmySQLRowBatch
 {
+    // Which result of the statement the batch belongs to (0 first; a CALL gives several), and,
+    // for SubmitScript, in place of rows at each result's end, what it came to.
+    int ResultIndex = 0;
+    std::optional<TmySQLResultEnd> End;
     bool First = false;
     std::vector<TmySQLFieldInfo> Fields; // first batch only
     std::unique_ptr<TCheckedCellBlock> Block;
     std::uint64_t RowsSoFar = 0; // rows read, this batch's included
 };
 using TmySQLClientTask_OnRows = std::function<void(QObject *Sender, TmySQLRowBatch &Batch)>;
+
+// What a statement read by SubmitScript came to, besides its results: how long it took on the
+// worker (sent to last row), its warnings (with SHOW WARNINGS' lines, at most
+// MaxWarningLines), the server's status after it, and a failure's SQLSTATE.
+struct TmySQLScriptOutcome
+{
+    static constexpr int MaxWarningLines = 64;
+    std::uint64_t Microseconds = 0;
+    unsigned int Warnings = 0;
+    std::vector<std::string> WarningLines; // "Level Code Message"
+    unsigned int ServerStatus = 0;
+    std::string SqlState;
+    bool InTransaction() const { return ServerStatus & 1u; }
+};
 
 // How many rows, how many bytes, or how long after its first row a batch of a streamed result
 // collects before it is handed over.
@@ -236,6 +263,16 @@ public:
                       TmySQLClientTask_OnRows OnRows, TmySQLClientTask_OnComplete OnComplete,
                       TmySQLClientTask_OnError OnError);
 
+    // SQL text of the user's, as written, read to its very end: the rows of every result set
+    // stream as SubmitStream's do (each batch says its ResultIndex), each result's end comes as a
+    // batch with End set and no Block, then OnComplete, or OnError for a failure in any result
+    // (also one after rows). ScriptOutcome says the rest. Stopped as a stream is, at any point;
+    // a close waits for it, as it may change data.
+    void SubmitScript(std::string SQL, const std::string &TaskName, TmySQLClientTask_OnRows OnRows,
+                      TmySQLClientTask_OnComplete OnComplete, TmySQLClientTask_OnError OnError);
+    // Of the last SubmitScript statement that finished, set before its event runs.
+    const TmySQLScriptOutcome &ScriptOutcome() const { return FScriptOutcome; }
+
     TmySQLClientTaskData *Task() const { return FHeld.Task.get(); }
     // The name the held result's request was given; empty when none is held.
     QString TaskName() const;
@@ -269,6 +306,9 @@ public:
 private:
     void addTask(std::unique_ptr<TmySQLClientTaskData> task, TmySQLClientTask_OnComplete OnComplete,
                  TmySQLClientTask_OnError OnError);
+    void addStream(std::unique_ptr<TmySQLClientTaskData> task, const std::string &TaskName,
+                   TmySQLClientTask_OnRows OnRows, TmySQLClientTask_OnComplete OnComplete,
+                   TmySQLClientTask_OnError OnError);
     void TaskComplete(QObject *Sender, TmySQLClientTaskData *Task);
     void TaskError(QObject *Sender, TmySQLClientTaskData *Task, const QString &Msg);
     void LoadFieldNames();
@@ -307,6 +347,7 @@ private:
     std::uint64_t FStreamedRows = 0;
     bool FStreamStopped = false;
     unsigned int FErrorNumber = 0;
+    TmySQLScriptOutcome FScriptOutcome;
 };
 
 class TmySQLClientModify : public QObject

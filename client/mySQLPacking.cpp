@@ -69,6 +69,7 @@ static void packResult(TmySQLClientTaskData *task, unsigned int cols,
 namespace {
 void readFields(MYSQL_RES *result, std::vector<TmySQLFieldInfo> &fields)
 {
+    fields.clear(); // a statement's next result set describes its own columns
     const unsigned int cols = mysql_num_fields(result);
     fields.reserve(cols);
     for (unsigned int c = 0; c < cols; ++c) {
@@ -251,6 +252,7 @@ bool streamResult(TmySQLClientTaskData *task, MYSQL *mysql, const TmySQLRowSink 
     const auto sink = [&](BatchPacker &batch, bool first) {
         auto mail = std::make_unique<TmySQLRowMail>();
         mail->OnRows = task->OnRows;
+        mail->Batch.ResultIndex = task->ResultIndex;
         mail->Batch.First = first;
         if (first) mail->Batch.Fields = task->Fields;
         mail->Batch.Block = batch.finish();

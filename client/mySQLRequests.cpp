@@ -185,8 +185,30 @@ void TmySQLClientQuery::SubmitStream(const TmySQLStatement &Statement, const std
     else
         task->SQL = Statement.Build();
     task->FromStatement = true;
-    task->TaskKind = TmySQLTaskKind::Stream;
     task->ReadsOnly = true;
+    addStream(std::move(task), TaskName, std::move(OnRows), std::move(OnComplete),
+              std::move(OnError));
+}
+
+void TmySQLClientQuery::SubmitScript(std::string SQL, const std::string &TaskName,
+                                     TmySQLClientTask_OnRows OnRows,
+                                     TmySQLClientTask_OnComplete OnComplete,
+                                     TmySQLClientTask_OnError OnError)
+{
+    if (!FTaskHandler) return;
+    auto task = std::make_unique<TmySQLClientTaskData>();
+    task->SQL = std::move(SQL);
+    task->AllResults = true;
+    addStream(std::move(task), TaskName, std::move(OnRows), std::move(OnComplete),
+              std::move(OnError));
+}
+
+void TmySQLClientQuery::addStream(std::unique_ptr<TmySQLClientTaskData> task,
+                                  const std::string &TaskName, TmySQLClientTask_OnRows OnRows,
+                                  TmySQLClientTask_OnComplete OnComplete,
+                                  TmySQLClientTask_OnError OnError)
+{
+    task->TaskKind = TmySQLTaskKind::Stream;
     task->TaskName = CutTaskName(TaskName);
     // Batches, the end and a failure still on their way when this object is released are
     // dropped, not delivered.
@@ -202,6 +224,7 @@ void TmySQLClientQuery::SubmitStream(const TmySQLStatement &Statement, const std
         self->FStreamStopped = t->Stopped;
         self->FAffectedRows = -1;
         self->FErrorNumber = 0;
+        self->FScriptOutcome = std::move(t->Script);
         const TmySQLClientTask_OnComplete event = std::move(t->OnComplete);
         done.reset();
         if (event) event(self.data());
@@ -213,6 +236,7 @@ void TmySQLClientQuery::SubmitStream(const TmySQLStatement &Statement, const std
         self->FStreamStopped = t->Stopped;
         self->FAffectedRows = t->AffectedRows;
         self->FErrorNumber = t->ErrorNumber;
+        self->FScriptOutcome = std::move(t->Script);
         const TmySQLClientTask_OnError event = std::move(t->OnError);
         failed.reset();
         if (event) event(self.data(), msg);

@@ -50,8 +50,9 @@ bool IsRead(const TmySQLClientTaskData &task)
     case K::ListFields:
     case K::ListProcesses:
     case K::Ping:
-    case K::Stream:
         return true;
+    case K::Stream:
+        return task.ReadsOnly; // a script's statement may change data
     default:
         return false;
     }
@@ -70,6 +71,7 @@ Outcome fail(TmySQLClientTaskData *task, MYSQL *connection)
     const char *message = (connection && mysql_error) ? mysql_error(connection) : nullptr;
     task->ErrorText = stringOf(message);
     task->ErrorNumber = (connection && mysql_errno) ? mysql_errno(connection) : 0;
+    if (connection && mysql_sqlstate) task->Script.SqlState = stringOf(mysql_sqlstate(connection));
     return Outcome::Failed;
 }
 
@@ -294,9 +296,100 @@ bool drainResults(MYSQL *mysql)
     return true;
 }
 
+// The end of one result of a script's statement, handed over after its rows.
+void sendResultEnd(TmySQLClientTaskData *task, const TmySQLRowSink &rows, TmySQLResultEnd end)
+{
+    if (!rows) return;
+    auto mail = std::make_unique<TmySQLRowMail>();
+    mail->OnRows = task->OnRows;
+    mail->Batch.ResultIndex = task->ResultIndex;
+    mail->Batch.End = std::move(end);
+    rows(std::move(mail));
+}
+
+// What a script's statement came to besides its results, once every result is in: how long it
+// took, its warnings' lines (not after a failure: the error is its outcome) and the server's
+// status.
+void finishScript(TmySQLClientTaskData *task, MYSQL *mysql,
+                  std::chrono::steady_clock::time_point started, bool succeeded)
+{
+    TmySQLScriptOutcome &out = task->Script;
+    out.Microseconds =
+        static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                       std::chrono::steady_clock::now() - started)
+                                       .count());
+    if (succeeded && mysql_warning_count) out.Warnings = mysql_warning_count(mysql);
+    if (out.Warnings > 0 && !task->Stopped && mysql_real_query && mysql_store_result) {
+        static constexpr char show[] = "SHOW WARNINGS";
+        if (mysql_real_query(mysql, show, sizeof show - 1) == 0) {
+            if (MYSQL_RES *list = mysql_store_result(mysql)) {
+                while (MYSQL_ROW row = mysql_fetch_row(list)) {
+                    if (out.WarningLines.size() >= TmySQLScriptOutcome::MaxWarningLines) break;
+                    std::string line;
+                    for (unsigned int c = 0; c < 3 && c < mysql_num_fields(list); ++c) {
+                        if (c) line += ' ';
+                        line += stringOf(row[c]);
+                    }
+                    out.WarningLines.push_back(std::move(line));
+                }
+                mysql_free_result(list);
+            }
+        }
+    }
+    unsigned int status = 0;
+    if (mariadb_get_infov &&
+        mariadb_get_infov(mysql, MARIADB_CONNECTION_SERVER_STATUS, &status) == 0)
+        out.ServerStatus = status;
+}
+
+// A script's statement, sent: every result read in order, a result set's rows streamed, each
+// result's end handed over, to the last result or the first failure (which may come after rows:
+// a procedure stopped by an error in a later statement).
+Outcome readAllResults(TmySQLClientTaskData *task, MYSQL *mysql, const TmySQLRowSink &rows,
+                       std::chrono::steady_clock::time_point started)
+{
+    Outcome outcome = Outcome::Done;
+    for (;;) {
+        if (mysql_field_count && mysql_field_count(mysql) > 0) {
+            if (!mysql_use_result || !mysql_fetch_lengths) return missing(task, "mysql_use_result");
+            task->StreamedRows = 0;
+            if (!streamResult(task, mysql, rows)) {
+                if (task->ErrorText.empty() && task->ErrorNumber == 0) fail(task, mysql);
+                if (mysql_sqlstate) task->Script.SqlState = stringOf(mysql_sqlstate(mysql));
+                outcome = Outcome::Failed;
+                break;
+            }
+            TmySQLResultEnd end;
+            end.HasRows = true;
+            end.Rows = task->StreamedRows;
+            sendResultEnd(task, rows, std::move(end));
+            if (task->Stopped) break; // what the server still sends is read by the drain below
+        } else {
+            TmySQLResultEnd end;
+            if (mysql_affected_rows)
+                end.AffectedRows = static_cast<std::int64_t>(mysql_affected_rows(mysql));
+            if (mysql_info) end.Info = stringOf(mysql_info(mysql));
+            sendResultEnd(task, rows, std::move(end));
+        }
+        ++task->ResultIndex;
+        if (!mysql_more_results || !mysql_next_result || !mysql_more_results(mysql)) break;
+        const int next = mysql_next_result(mysql);
+        if (next > 0) {
+            outcome = task->StopRequested.load() ? Outcome::Done : fail(task, mysql);
+            if (task->StopRequested.load()) task->Stopped = true;
+            break;
+        }
+        if (next < 0) break;
+    }
+    if (task->Stopped) drainResults(mysql);
+    finishScript(task, mysql, started, outcome == Outcome::Done);
+    return outcome;
+}
+
 Outcome runStatement(TmySQLClientTaskData *task, TmySQLConnection *connection,
                      const TmySQLRowSink &rows)
 {
+    const auto started = std::chrono::steady_clock::now();
     MYSQL *mysql = connection->Handle;
     if (task->TaskKind == TmySQLTaskKind::Stream && task->StopRequested.load()) {
         task->Stopped = true; // stopped before its turn: never sent
@@ -326,7 +419,12 @@ Outcome runStatement(TmySQLClientTaskData *task, TmySQLConnection *connection,
         drainResults(mysql);
         return Outcome::Done;
     }
-    if (task->ReturnCode != 0) return fail(task, mysql);
+    if (task->ReturnCode != 0) {
+        const Outcome failed = fail(task, mysql);
+        if (task->AllResults) finishScript(task, mysql, started, false);
+        return failed;
+    }
+    if (task->AllResults) return readAllResults(task, mysql, rows, started);
     if (task->TaskKind == TmySQLTaskKind::Modify) {
         if (mysql_affected_rows)
             task->AffectedRows = static_cast<std::int64_t>(mysql_affected_rows(mysql));

@@ -65,6 +65,9 @@ constexpr int MARIADB_OPT_IO_WAIT = 7024;            // int (*)(int socket, my_b
 constexpr int MARIADB_OPT_RESTRICTED_AUTH = 7026;    // the plugins that may answer, comma-separated
 // mariadb_get_infov: the negotiated protocol's name (const char *).
 constexpr int MARIADB_CONNECTION_TLS_VERSION = 23;
+// mariadb_get_infov: the server's status flags of the last reply (unsigned int).
+constexpr int MARIADB_CONNECTION_SERVER_STATUS = 30;
+constexpr unsigned int SERVER_STATUS_IN_TRANS = 1;
 // ---------------------------------------------------------------------------------------------
 // Library binding
 
@@ -126,7 +129,10 @@ constexpr int MARIADB_CONNECTION_TLS_VERSION = 23;
     X(mysql_thread_id, unsigned long, (MYSQL *))                                                   \
     X(mysql_get_ssl_cipher, const char *, (MYSQL *))                                               \
     X(mariadb_get_infov, my_bool, (MYSQL *, int, void *, ...))                                     \
-    X(mysql_set_character_set, int, (MYSQL *, const char *))
+    X(mysql_set_character_set, int, (MYSQL *, const char *))                                       \
+    X(mysql_info, const char *, (MYSQL *))                                                         \
+    X(mysql_warning_count, unsigned int, (MYSQL *))                                                \
+    X(mysql_sqlstate, const char *, (MYSQL *))
 
 namespace mysqlapi {
 // File name of the client library; the system's library search order decides which file is found.

@@ -127,6 +127,11 @@ struct TmySQLClientTaskData
     std::atomic<bool> StopRequested{false};
     bool Stopped = false;
     std::uint64_t StreamedRows = 0;
+    // SubmitScript: every result of the statement read (their ends handed over as batches), the
+    // result being streamed, and what the statement came to.
+    bool AllResults = false;
+    int ResultIndex = 0;
+    TmySQLScriptOutcome Script;
     // Rows changed by a statement that gave no result set; -1 when unknown.
     std::int64_t AffectedRows = -1;
     // A query: the stored result's row count, the entry of every RowMarkStep-th row (a row is

@@ -1,0 +1,652 @@
+#include "sql_editor.h"
+
+#include "Cologrid.h"
+#include "SqlScript.h"
+#include "common.h"
+#include "files.h"
+#include "mySQLClient.h"
+#include "result_grid.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSettings>
+#include <QShortcut>
+#include <QSignalBlocker>
+#include <QSplitter>
+#include <QStandardPaths>
+#include <QTabWidget>
+#include <QTextBlock>
+#include <QVBoxLayout>
+
+namespace {
+const QString Caption = QStringLiteral("SQL Editor");
+
+QString qs(const std::string &s)
+{
+    return QString::fromStdString(s);
+}
+
+QString rowsText(std::uint64_t n)
+{
+    return qs(sqlscript::countText(n, "row", "rows"));
+}
+
+QPushButton *button(QWidget *parent, const QString &name, const QString &text)
+{
+    auto *b = new QPushButton(text, parent);
+    b->setObjectName(name);
+    b->setAccessibleName(text);
+    return b;
+}
+} // namespace
+
+QString TSqlEditor::textPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
+           QStringLiteral("/editor.sql");
+}
+
+TSqlEditor::TSqlEditor(TmySQLClient *main, QWidget *parent)
+    : QWidget(parent, Qt::Window), m_main(main), m_history(std::make_unique<TSqlHistory>())
+{
+    setObjectName(QStringLiteral("SqlEditor"));
+    setWindowTitle(Caption);
+    buildLayout();
+    QSettings preferences;
+    if (!restoreGeometry(preferences.value(QStringLiteral("sqlEditor/geometry")).toByteArray()))
+        resize(900, 640);
+    try {
+        SQL_edit->setPlainText(QString::fromUtf8(files::readAll(textPath())));
+    } catch (const TFileError &) {
+        // nothing kept yet
+    }
+    for (const TSqlHistory::Entry &e : m_history->entries())
+        History_list->addItem(sqlscript::head(e.Text.toStdString()).c_str());
+    m_tick.setInterval(250);
+    connect(&m_tick, &QTimer::timeout, this, [this] { updateStatus(); });
+    updateButtons();
+    updateStatus();
+}
+
+TSqlEditor::~TSqlEditor()
+{
+    saveState();
+    // Closed silently with the component; nothing of ours is called back any more.
+    m_conn.reset();
+}
+
+void TSqlEditor::buildLayout()
+{
+    auto *layout = new QVBoxLayout(this);
+    auto *bar = new QHBoxLayout;
+    Run_button = button(this, QStringLiteral("Run_button"), QStringLiteral("Run"));
+    Run_button->setToolTip(QStringLiteral("Run the statement at the cursor (Ctrl+Enter)"));
+    Run_all_button = button(this, QStringLiteral("Run_all_button"), QStringLiteral("Run all"));
+    Run_all_button->setToolTip(QStringLiteral("Run every statement (Ctrl+Shift+Enter, F5)"));
+    Stop_sql_button = button(this, QStringLiteral("Stop_sql_button"), QStringLiteral("Stop"));
+    Stop_sql_button->setToolTip(QStringLiteral("Stop the statement running"));
+    Continue_check = new QCheckBox(QStringLiteral("Continue on error"), this);
+    Continue_check->setObjectName(QStringLiteral("Continue_check"));
+    auto *databaseLabel = new QLabel(QStringLiteral("&Database:"), this);
+    databaseLabel->setObjectName(QStringLiteral("Database_label"));
+    Database_combo = new QComboBox(this);
+    Database_combo->setObjectName(QStringLiteral("Database_combo"));
+    Database_combo->setAccessibleName(QStringLiteral("Database_combo"));
+    Database_combo->setMinimumContentsLength(16);
+    databaseLabel->setBuddy(Database_combo);
+    bar->addWidget(Run_button);
+    bar->addWidget(Run_all_button);
+    bar->addWidget(Stop_sql_button);
+    bar->addWidget(Continue_check);
+    bar->addStretch(1);
+    bar->addWidget(databaseLabel);
+    bar->addWidget(Database_combo);
+    layout->addLayout(bar);
+
+    auto *split = new QSplitter(Qt::Vertical, this);
+    split->setObjectName(QStringLiteral("Editor_split"));
+    auto *top = new QSplitter(Qt::Horizontal, split);
+    SQL_edit = new TSqlEdit(top);
+    History_list = new QListWidget(top);
+    History_list->setObjectName(QStringLiteral("History_list"));
+    History_list->setAccessibleName(QStringLiteral("History_list"));
+    History_list->setToolTip(QStringLiteral("History: double-click puts a statement back"));
+    top->setStretchFactor(0, 4);
+    top->setStretchFactor(1, 1);
+    Results = new QTabWidget(split);
+    Results->setObjectName(QStringLiteral("Results"));
+    Results->setAccessibleName(QStringLiteral("Results"));
+    Messages = new QListWidget(split);
+    Messages->setObjectName(QStringLiteral("Messages"));
+    Messages->setAccessibleName(QStringLiteral("Messages"));
+    split->setStretchFactor(0, 3);
+    split->setStretchFactor(1, 3);
+    split->setStretchFactor(2, 1);
+    layout->addWidget(split, 1);
+
+    Status_line = new QLabel(this);
+    Status_line->setObjectName(QStringLiteral("Status_line"));
+    layout->addWidget(Status_line);
+
+    connect(Run_button, &QAbstractButton::clicked, this, &TSqlEditor::RunClick);
+    connect(Run_all_button, &QAbstractButton::clicked, this, &TSqlEditor::RunAllClick);
+    connect(Stop_sql_button, &QAbstractButton::clicked, this, &TSqlEditor::StopClick);
+    connect(Database_combo, &QComboBox::activated, this, &TSqlEditor::databaseChosen);
+    connect(History_list, &QListWidget::itemDoubleClicked, this, &TSqlEditor::historyActivated);
+    const auto shortcut = [this](const QKeySequence &keys, void (TSqlEditor::*slot)()) {
+        auto *s = new QShortcut(keys, this, this, slot);
+        s->setContext(Qt::WindowShortcut);
+    };
+    shortcut(QKeySequence(Qt::CTRL | Qt::Key_Return), &TSqlEditor::RunClick);
+    shortcut(QKeySequence(Qt::CTRL | Qt::Key_Enter), &TSqlEditor::RunClick);
+    shortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Return), &TSqlEditor::RunAllClick);
+    shortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Enter), &TSqlEditor::RunAllClick);
+    shortcut(QKeySequence(Qt::Key_F5), &TSqlEditor::RunAllClick);
+    shortcut(QKeySequence::Open, &TSqlEditor::OpenClick);
+    shortcut(QKeySequence::Save, &TSqlEditor::SaveClick);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The connection
+
+void TSqlEditor::showFor(const QString &database)
+{
+    m_startDatabase = database;
+    show();
+    raise();
+    activateWindow();
+    updateStatus();
+    if (!m_main || !m_main->Connected() || !m_main->Query()) return;
+    // Read on the main connection: the editor's own is made only when something is run.
+    QPointer<TSqlEditor> self(this);
+    m_main->Query()->SubmitStatementWithHandlers(
+        TmySQLStatement("SHOW DATABASES").OnlyReads(), "Editor Databases", false,
+        [self](QObject *sender) {
+            auto *q = static_cast<TmySQLClientQuery *>(sender);
+            QStringList names;
+            for (int r = 0; r < q->RowCount(); ++r)
+                names << QString::fromUtf8(q->ValueBytes(r, 0));
+            q->Clear();
+            if (self) self->fillDatabases(names);
+        },
+        [](QObject *, const QString &) {});
+    m_main->ExecuteTasks();
+}
+
+void TSqlEditor::fillDatabases(const QStringList &names)
+{
+    const QString current = m_conn && m_conn->Connected() ? m_conn->Database() : m_startDatabase;
+    const QSignalBlocker blocker(Database_combo);
+    Database_combo->clear();
+    Database_combo->addItem(QString()); // none chosen
+    Database_combo->addItems(names);
+    Database_combo->setCurrentIndex(std::max(0, Database_combo->findText(current)));
+}
+
+void TSqlEditor::databaseChosen(int index)
+{
+    const QString database = Database_combo->itemText(index);
+    if (!m_conn || !m_conn->Connected()) return; // the connect will select it
+    if (database.isEmpty()) return;              // a session cannot leave its database
+    m_conn->setDatabase(database);               // also for a reconnect
+    QPointer<TSqlEditor> self(this);
+    m_conn->Utility()->SelectDatabaseWithHandlers(
+        database.toStdString(), "Editor Database",
+        [self](QObject *) {
+            if (self) self->updateStatus();
+        },
+        [self, database](QObject *, const QString &msg) {
+            if (self) self->addMessage(database + QStringLiteral(": ") + msg, false);
+        });
+    m_conn->ExecuteTasks();
+}
+
+void TSqlEditor::ensureConnection()
+{
+    if (m_conn && m_conn->Connected()) {
+        runNext();
+        return;
+    }
+    if (!m_conn) {
+        m_conn = std::make_unique<TmySQLClient>();
+        m_conn->setObjectName(QStringLiteral("editor_mysql"));
+        m_conn->setThreaded(true);
+        m_conn->setBlockOnClose(true);
+        m_conn->OnConnect = [this](QObject *) {
+            updateStatus();
+            runNext();
+        };
+        m_conn->OnConnectError = [this](QObject *, const QString &msg) {
+            addMessage(QStringLiteral("Could not connect: ") + msg, false);
+            finishRun(QStringLiteral("Not connected"));
+        };
+        m_conn->OnClose = [this](QObject *) {
+            m_inTransaction = false;
+            updateStatus();
+        };
+    }
+    // The main connection's server, user and protection, as it connected last.
+    m_conn->setHostname(m_main->Hostname());
+    m_conn->setUsername(m_main->Username());
+    m_conn->setPassword(m_main->Password());
+    m_conn->setPort(m_main->Port());
+    m_conn->setCapabilities(m_main->Capabilities());
+    m_conn->setTlsMode(m_main->TlsMode());
+    m_conn->setTlsCaFile(m_main->TlsCaFile());
+    m_conn->setTlsPeerFingerprint(m_main->TlsPeerFingerprint());
+    QString database = Database_combo->currentText();
+    if (database.isEmpty()) database = m_startDatabase;
+    m_conn->setDatabase(database);
+    m_statusNote = QStringLiteral("Connecting\u2026");
+    updateStatus();
+    m_conn->Connect();
+}
+
+void TSqlEditor::closeConnection()
+{
+    if (m_conn && m_conn->Connected()) m_conn->Close();
+    m_inTransaction = false;
+    m_queue.clear();
+    updateStatus();
+}
+
+bool TSqlEditor::releaseConnection()
+{
+    if (!m_conn || !m_conn->Connected()) return true;
+    if (m_inTransaction) {
+        const QString answer = ui::askQuestion(
+            this, Caption,
+            QStringLiteral("A transaction is open on the SQL editor's connection. Commit it or "
+                           "roll it back?"),
+            {QStringLiteral("Commit"), QStringLiteral("Roll back"), QStringLiteral("Cancel")});
+        if (answer != QLatin1String("Commit") && answer != QLatin1String("Roll back")) return false;
+        // A statement still running is stopped first: the stop would drop the COMMIT queued
+        // behind it.
+        if (m_running) {
+            m_stopAsked = true;
+            m_queue.clear();
+            m_conn->StopReading();
+        }
+        const std::string end = answer == QLatin1String("Commit") ? "COMMIT" : "ROLLBACK";
+        // Queued ahead of the close, which waits for a statement that may change data.
+        m_conn->Query()->SubmitScript(
+            end, "Editor " + end, {}, [](QObject *) {},
+            [this](QObject *, const QString &msg) { addMessage(msg, false); });
+        m_conn->ExecuteTasks();
+    }
+    closeConnection();
+    finishRun(QStringLiteral("Connection closed"));
+    return true;
+}
+
+void TSqlEditor::mainClosed()
+{
+    if (!m_conn) return;
+    closeConnection();
+    if (m_running) finishRun(QStringLiteral("Connection closed"));
+}
+
+void TSqlEditor::closeEvent(QCloseEvent *event)
+{
+    if (!releaseConnection()) {
+        event->ignore();
+        return;
+    }
+    saveState();
+    event->accept();
+}
+
+void TSqlEditor::saveState()
+{
+    QSettings().setValue(QStringLiteral("sqlEditor/geometry"), saveGeometry());
+    // The text may hold anything the user typed: readable by its owner only.
+    try {
+        QDir().mkpath(QFileInfo(textPath()).absolutePath());
+        files::replaceAtomically(textPath(), SQL_edit->toPlainText().toUtf8(), true);
+    } catch (const TFileError &) {
+        // kept in the window for this run; nothing to lose on the server
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Running
+
+void TSqlEditor::RunClick()
+{
+    start(SQL_edit->StatementsToRun());
+}
+
+void TSqlEditor::RunAllClick()
+{
+    start(SQL_edit->AllStatements());
+}
+
+void TSqlEditor::start(std::vector<TSqlEdit::Piece> pieces)
+{
+    if (m_running) return;
+    if (!m_main || !m_main->Connected()) {
+        m_statusNote = QStringLiteral("Not connected");
+        updateStatus();
+        ui::beep();
+        return;
+    }
+    if (pieces.empty()) return;
+    while (Results->count() > 0) {
+        QWidget *tab = Results->widget(0);
+        Results->removeTab(0);
+        delete tab;
+    }
+    Messages->clear();
+    m_foldItem = nullptr;
+    m_tabs = m_successes = m_folded = m_done = 0;
+    m_total = int(pieces.size());
+    m_queue.assign(std::make_move_iterator(pieces.begin()), std::make_move_iterator(pieces.end()));
+    m_running = true;
+    m_stopAsked = false;
+    m_runClock.start();
+    m_tick.start();
+    updateButtons();
+    ensureConnection();
+}
+
+void TSqlEditor::runNext()
+{
+    if (!m_running) return;
+    if (m_queue.empty() || m_stopAsked) {
+        finishRun();
+        return;
+    }
+    m_now = Running();
+    m_now.Piece = std::move(m_queue.front());
+    m_queue.pop_front();
+    m_now.Clock.start();
+    m_statusNote = QStringLiteral("Running statement %1 of %2\u2026").arg(m_done + 1).arg(m_total);
+    updateStatus();
+    QPointer<TSqlEditor> self(this);
+    m_conn->Query()->SubmitScript(
+        m_now.Piece.Text.toStdString(), "SQL Editor",
+        [self](QObject *, TmySQLRowBatch &batch) {
+            if (self) self->rowsArrived(batch);
+        },
+        [self](QObject *sender) {
+            if (self) self->statementEnded(static_cast<TmySQLClientQuery *>(sender), QString());
+        },
+        [self](QObject *sender, const QString &msg) {
+            if (self) {
+                const QString text = msg.isEmpty() ? QStringLiteral("failed") : msg;
+                self->statementEnded(static_cast<TmySQLClientQuery *>(sender), text);
+            }
+        });
+    m_conn->ExecuteTasks();
+}
+
+TSqlEditor::Result TSqlEditor::addResultTab()
+{
+    Result r;
+    auto *page = new QWidget;
+    auto *v = new QVBoxLayout(page);
+    v->setContentsMargins(0, 0, 0, 0);
+    r.Grid = new TMgrid(page);
+    r.Grid->setObjectName(QStringLiteral("Result_grid"));
+    r.Grid->setAccessibleName(QStringLiteral("Result_grid"));
+    resultgrid::style(r.Grid);
+    r.Line = new QLabel(QStringLiteral("Loading\u2026"), page);
+    r.Line->setObjectName(QStringLiteral("Result_line"));
+    v->addWidget(r.Grid, 1);
+    v->addWidget(r.Line);
+    ++m_tabs;
+    Results->addTab(page, QStringLiteral("Result %1").arg(m_tabs));
+    if (m_tabs == 1) Results->setCurrentIndex(0);
+    return r;
+}
+
+void TSqlEditor::rowsArrived(TmySQLRowBatch &batch)
+{
+    if (batch.End) {
+        const TmySQLResultEnd &end = *batch.End;
+        if (end.HasRows) {
+            ++m_now.ResultSets;
+            m_now.Rows += end.Rows;
+            if (m_now.Shown.Line)
+                m_now.Shown.Line->setText(
+                    rowsText(end.Rows) + QStringLiteral(" in ") +
+                    qs(sqlscript::durationText(std::uint64_t(m_now.Clock.nsecsElapsed() / 1000))));
+            m_now.Shown = Result();
+        } else {
+            m_now.Affected = end.AffectedRows;
+            m_now.Info = end.Info;
+        }
+        return;
+    }
+    if (batch.First) {
+        m_now.ResultIndex = batch.ResultIndex;
+        m_now.Shown = Result();
+        if (m_tabs < MaxResultTabs) {
+            m_now.Shown = addResultTab();
+            m_now.Shown.Fields = batch.Fields;
+        } else {
+            m_now.RowsDropped = true;
+        }
+    }
+    if (!m_now.Shown.Grid) return; // beyond the last tab: counted, not kept
+    resultgrid::take(m_now.Shown.Grid, batch, m_now.Shown.Fields);
+    m_now.Shown.Line->setText(QStringLiteral("Loading\u2026 ") + rowsText(batch.RowsSoFar));
+}
+
+void TSqlEditor::statementEnded(TmySQLClientQuery *q, const QString &error)
+{
+    ++m_done;
+    const TmySQLScriptOutcome &out = q->ScriptOutcome();
+    m_inTransaction = out.InTransaction();
+    const std::uint64_t us =
+        out.Microseconds ? out.Microseconds : std::uint64_t(m_now.Clock.nsecsElapsed() / 1000);
+    const QString took = QStringLiteral(" in ") + qs(sqlscript::durationText(us));
+    // A result set cut off by an error keeps its rows, and says so under them.
+    if (m_now.Shown.Line)
+        m_now.Shown.Line->setText((q->StreamStopped() ? QStringLiteral("Stopped: ")
+                                                      : QStringLiteral("Ended by an error: ")) +
+                                  rowsText(std::uint64_t(m_now.Shown.Grid->RowCount() - 1)));
+    QString outcome;
+    bool success = false;
+    int errorAt = 0;
+    if (q->StreamStopped()) {
+        outcome =
+            QStringLiteral("Stopped") +
+            (m_now.ResultSets > 0 ? QStringLiteral(" after ") + rowsText(m_now.Rows) : QString()) +
+            took;
+    } else if (!error.isEmpty()) {
+        errorAt = sqlscript::errorLine(m_now.Piece.FirstLine, error.toStdString());
+        outcome = QStringLiteral("Error %1").arg(q->ErrorNumber());
+        if (!out.SqlState.empty()) outcome += QStringLiteral(" (%1)").arg(qs(out.SqlState));
+        outcome += QStringLiteral(" at line %1: ").arg(errorAt) + error;
+    } else {
+        success = true;
+        if (m_now.ResultSets > 0) {
+            outcome = rowsText(m_now.Rows);
+            if (m_now.ResultSets > 1)
+                outcome = QStringLiteral("%1 result sets, ").arg(m_now.ResultSets) + outcome;
+        } else {
+            const std::uint64_t n = m_now.Affected < 0 ? 0 : std::uint64_t(m_now.Affected);
+            outcome = qs(sqlscript::countText(n, "row affected", "rows affected"));
+            if (!m_now.Info.empty())
+                outcome += QStringLiteral(" (") + QString::fromStdString(m_now.Info).simplified() +
+                           QLatin1Char(')');
+        }
+        outcome += took;
+        if (m_now.RowsDropped)
+            outcome +=
+                QStringLiteral("; rows not kept (at most %1 result tabs a run)").arg(MaxResultTabs);
+        if (out.Warnings > 0)
+            outcome += QStringLiteral(", ") +
+                       qs(sqlscript::countText(out.Warnings, "warning", "warnings"));
+    }
+    addMessage(QStringLiteral("%1: %2 \u2014 ")
+                       .arg(m_now.Piece.FirstLine)
+                       .arg(qs(sqlscript::head(m_now.Piece.Text.toStdString()))) +
+                   outcome,
+               success && out.Warnings == 0);
+    for (const std::string &line : out.WarningLines)
+        addMessage(QStringLiteral("    ") + qs(line), false);
+    addHistory(outcome);
+    if (errorAt > 0) goToLine(errorAt);
+    if (q->StreamStopped()) {
+        finishRun(QStringLiteral("Stopped"));
+        return;
+    }
+    if (!error.isEmpty() && !Continue_check->isChecked()) {
+        finishRun(QStringLiteral("Stopped at an error"));
+        return;
+    }
+    runNext();
+}
+
+void TSqlEditor::addMessage(const QString &text, bool success)
+{
+    if (success && ++m_successes > MaxSuccessLines) {
+        ++m_folded;
+        const QString fold = QStringLiteral("\u2026 %1 more statements succeeded").arg(m_folded);
+        if (!m_foldItem) {
+            m_foldItem = new QListWidgetItem(fold, Messages);
+        } else {
+            m_foldItem->setText(fold);
+        }
+        return;
+    }
+    Messages->addItem(text);
+    if (!success) Messages->scrollToBottom();
+}
+
+void TSqlEditor::addHistory(const QString &outcome)
+{
+    TSqlHistory::Entry e;
+    e.Text = m_now.Piece.Text;
+    e.Database = m_conn ? m_conn->Database() : QString();
+    e.Started = QDateTime::currentDateTime().addMSecs(-(m_now.Clock.elapsed()));
+    e.Microseconds = m_now.Clock.nsecsElapsed() / 1000;
+    e.Outcome = outcome;
+    const QString head = qs(sqlscript::head(e.Text.toStdString()));
+    if (m_history->add(std::move(e)) == TSqlHistory::Added::Withheld) return;
+    // The list shows the newest at the bottom, as the file keeps them, and no more than it.
+    History_list->addItem(head);
+    while (History_list->count() > TSqlHistory::Cap)
+        delete History_list->takeItem(0);
+}
+
+void TSqlEditor::historyActivated(QListWidgetItem *item)
+{
+    // The list holds the file's newest entries in the same order, ending together.
+    const auto &entries = m_history->entries();
+    const int fromEnd = History_list->count() - 1 - History_list->row(item);
+    if (fromEnd < 0 || fromEnd >= int(entries.size())) return;
+    SQL_edit->moveCursor(QTextCursor::End);
+    QString text = entries[entries.size() - 1 - std::size_t(fromEnd)].Text;
+    if (!SQL_edit->document()->isEmpty()) text.prepend(QStringLiteral("\n"));
+    SQL_edit->insertPlainText(text + QStringLiteral(";"));
+    SQL_edit->setFocus();
+}
+
+void TSqlEditor::finishRun(const QString &why)
+{
+    if (!m_running) return;
+    m_running = false;
+    m_tick.stop();
+    const int left = int(m_queue.size());
+    m_queue.clear();
+    if (left > 0)
+        addMessage(
+            QStringLiteral("%1 not run")
+                .arg(qs(sqlscript::countText(std::uint64_t(left), "statement", "statements"))),
+            false);
+    m_lastRunTime = qs(sqlscript::durationText(std::uint64_t(m_runClock.nsecsElapsed() / 1000)));
+    m_statusNote = why.isEmpty() ? QStringLiteral("Done: %1 of %2").arg(m_done).arg(m_total) : why;
+    updateButtons();
+    updateStatus();
+}
+
+void TSqlEditor::StopClick()
+{
+    if (!m_running) return;
+    m_stopAsked = true;
+    m_queue.clear();
+    m_statusNote = QStringLiteral("Stopping\u2026");
+    updateStatus();
+    if (m_conn && m_conn->Connected()) m_conn->StopReading();
+}
+
+void TSqlEditor::updateButtons()
+{
+    Run_button->setEnabled(!m_running);
+    Run_all_button->setEnabled(!m_running);
+    Stop_sql_button->setEnabled(m_running);
+}
+
+void TSqlEditor::updateStatus()
+{
+    QStringList parts;
+    const bool own = m_conn && m_conn->Connected();
+    if (own)
+        parts << QStringLiteral("Connected to ") + m_conn->Utility()->ConnectedHost();
+    else if (m_main && m_main->Connected())
+        parts << QStringLiteral("Ready");
+    else
+        parts << QStringLiteral("Not connected");
+    const QString database = own ? m_conn->Database() : m_startDatabase;
+    if (!database.isEmpty()) parts << database;
+    if (m_inTransaction) parts << QStringLiteral("In a transaction");
+    if (!m_statusNote.isEmpty() && !(parts.first() == m_statusNote)) parts << m_statusNote;
+    if (m_running)
+        parts << qs(sqlscript::durationText(std::uint64_t(m_runClock.nsecsElapsed() / 1000)));
+    else if (!m_lastRunTime.isEmpty())
+        parts << m_lastRunTime;
+    Status_line->setText(parts.join(QStringLiteral(" | ")));
+}
+
+void TSqlEditor::goToLine(int line)
+{
+    const QTextBlock block = SQL_edit->document()->findBlockByNumber(line - 1);
+    if (!block.isValid()) return;
+    QTextCursor cursor(block);
+    SQL_edit->setTextCursor(cursor);
+    SQL_edit->centerCursor();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Files
+
+void TSqlEditor::OpenClick()
+{
+    ui::SaveDialogOptions options;
+    options.caption = QStringLiteral("Open SQL file");
+    options.filter = QStringLiteral("SQL files (*.sql);;All files (*)");
+    options.defaultSuffix = QStringLiteral("sql");
+    const QString path = ui::getOpenFileName(this, options);
+    if (path.isEmpty()) return;
+    try {
+        SQL_edit->setPlainText(QString::fromUtf8(files::readAll(path)));
+    } catch (const TFileError &error) {
+        ui::showAppError(this, QString::fromStdString(error.what()));
+    }
+}
+
+void TSqlEditor::SaveClick()
+{
+    ui::SaveDialogOptions options;
+    options.caption = QStringLiteral("Save SQL file");
+    options.filter = QStringLiteral("SQL files (*.sql)");
+    options.defaultSuffix = QStringLiteral("sql");
+    options.fileName = QStringLiteral("script.sql");
+    const QString path = ui::getSaveFileName(this, options);
+    if (path.isEmpty()) return;
+    try {
+        files::replaceAtomically(path, SQL_edit->toPlainText().toUtf8(), false);
+    } catch (const TFileError &error) {
+        ui::showAppError(this, QString::fromStdString(error.what()));
+    }
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+#include <vector>
+
+// The SQL editor's history: every statement run, with its database, start, duration and outcome,
+// one JSON object a line in a file readable by its owner only, the newest last, at most Cap
+// entries kept. A statement that may carry a password is never written (sqlscript::
+// mayCarryPassword).
+class TSqlHistory
+{
+public:
+    static constexpr int Cap = 10000;
+    struct Entry
+    {
+        QString Text;
+        QString Database;
+        QDateTime Started;
+        qint64 Microseconds = 0;
+        QString Outcome;
+    };
+    // The file in the user's data folder (QStandardPaths::AppDataLocation).
+    static QString defaultPath();
+    explicit TSqlHistory(QString path = defaultPath());
+
+    enum class Added
+    {
+        Written,
+        Withheld, // may carry a password
+        Failed    // the file could not be written (the entry is kept for this run)
+    };
+    Added add(Entry entry);
+    // What the file held when opened, and what was added since; the newest last.
+    const std::vector<Entry> &entries() const { return m_entries; }
+    QString path() const { return m_path; }
+
+private:
+    void load();
+    bool rewrite();
+    QString m_path;
+    std::vector<Entry> m_entries;
+};
