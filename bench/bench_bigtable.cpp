@@ -52,23 +52,6 @@ std::string selectAll()
     return "Select * From `quorvane_bench`.`" + tableName() + "`;";
 }
 
-struct Result
-{
-    double ms = -1;
-    long peakKb = -1;
-    long afterKb = -1;
-    double stallMs = -1;
-    double firstMs = -1; // the first screenful painted, or the first row read
-    long blockKb = -1;   // the grid's packed cells
-};
-
-void report(const Result &r)
-{
-    std::printf("RESULT %.3f %ld %ld %.3f %.3f %ld\n", r.ms, r.peakKb, r.afterKb, r.stallMs,
-                r.firstMs, r.blockKb);
-    std::fflush(stdout);
-}
-
 int setup()
 {
     MYSQL *m = connectPlain();
@@ -338,57 +321,6 @@ Result cli()
     r.ms = clock.nsecsElapsed() / 1e6;
     return r;
 }
-
-// Runs one measurement in a fresh process of this program, on the table of that many rows.
-Result child(const QString &mode, int rows)
-{
-    QProcess p;
-    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QUORVANE_BENCH_ROWS"), QString::number(rows));
-    p.setProcessEnvironment(env);
-    p.start(QCoreApplication::applicationFilePath(), {mode});
-    p.waitForFinished(1800000);
-    Result r;
-    for (const QByteArray &line : p.readAllStandardOutput().split('\n'))
-        if (line.startsWith("RESULT ")) {
-            const QList<QByteArray> f = line.split(' ');
-            r = {f[1].toDouble(), f[2].toLong(),   f[3].toLong(),
-                 f[4].toDouble(), f[5].toDouble(), f[6].toLong()};
-        }
-    return r;
-}
-
-// Medians of several fresh-process runs of each mode, after one warm-up each.
-class Runs
-{
-public:
-    Runs(const QStringList &modes, int rows, int runs)
-    {
-        for (const QString &m : modes)
-            child(m, rows); // warm-up: server caches, page cache, library loading
-        for (int i = 0; i < runs; ++i)
-            for (const QString &m : modes)
-                m_results[m].push_back(child(m, rows));
-    }
-    double ms(const QString &m, double Result::*field) const
-    {
-        std::vector<double> v;
-        for (const Result &r : m_results.at(m))
-            v.push_back(r.*field);
-        return median(v);
-    }
-    double mib(const QString &m, long Result::*field) const
-    {
-        std::vector<double> v;
-        for (const Result &r : m_results.at(m))
-            v.push_back(double(r.*field));
-        return median(v) / 1024.0;
-    }
-
-private:
-    std::map<QString, std::vector<Result>> m_results;
-};
 
 int setupRows(int rows)
 {

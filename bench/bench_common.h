@@ -9,12 +9,15 @@
 #include <QEvent>
 #include <QEventLoop>
 #include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QTimer>
 #include <QWidget>
 
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <vector>
 
 namespace bench {
@@ -128,4 +131,82 @@ inline double median(std::vector<double> v)
     std::sort(v.begin(), v.end());
     return v.empty() ? -1 : v[v.size() / 2];
 }
+
+// What one measurement process reports, one line on its standard output.
+struct Result
+{
+    double ms = -1;
+    long peakKb = -1;
+    long afterKb = -1;
+    double stallMs = -1;
+    double firstMs = -1; // the first screenful painted, or the first row read
+    long blockKb = -1;   // the grid's packed cells
+};
+
+inline void report(const Result &r)
+{
+    std::printf("RESULT %.3f %ld %ld %.3f %.3f %ld\n", r.ms, r.peakKb, r.afterKb, r.stallMs,
+                r.firstMs, r.blockKb);
+    std::fflush(stdout);
+}
+
+// Runs one measurement in a fresh process of this program (or of another benchmark), on the
+// table of that many rows.
+inline Result child(const QString &mode, int rows, const QString &program = QString())
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QUORVANE_BENCH_ROWS"), QString::number(rows));
+    p.setProcessEnvironment(env);
+    p.start(program.isEmpty() ? QCoreApplication::applicationFilePath() : program, {mode});
+    p.waitForFinished(1800000);
+    Result r;
+    for (const QByteArray &line : p.readAllStandardOutput().split('\n'))
+        if (line.startsWith("RESULT ")) {
+            const QList<QByteArray> f = line.split(' ');
+            r = {f[1].toDouble(), f[2].toLong(),   f[3].toLong(),
+                 f[4].toDouble(), f[5].toDouble(), f[6].toLong()};
+        }
+    return r;
+}
+
+// Medians of several fresh-process runs of each mode, after one warm-up each.
+class Runs
+{
+public:
+    // Each mode is "mode" of this program or "program:mode" of another.
+    Runs(const QStringList &modes, int rows, int runs)
+    {
+        for (const QString &m : modes)
+            run(m, rows); // warm-up: server caches, page cache, library loading
+        for (int i = 0; i < runs; ++i)
+            for (const QString &m : modes)
+                m_results[m].push_back(run(m, rows));
+    }
+    double ms(const QString &m, double Result::*field) const
+    {
+        std::vector<double> v;
+        for (const Result &r : m_results.at(m))
+            v.push_back(r.*field);
+        return median(v);
+    }
+    double mib(const QString &m, long Result::*field) const
+    {
+        std::vector<double> v;
+        for (const Result &r : m_results.at(m))
+            v.push_back(double(r.*field));
+        return median(v) / 1024.0;
+    }
+
+private:
+    static Result run(const QString &m, int rows)
+    {
+        const qsizetype colon = m.indexOf(QLatin1Char(':'));
+        if (colon < 0) return child(m, rows);
+        return child(m.mid(colon + 1), rows, m.left(colon));
+    }
+    std::map<QString, std::vector<Result>> m_results;
+};
+
 } // namespace bench

@@ -1,6 +1,8 @@
 // The lexer: scripts and the statements they split into, with their first lines; which
-// statement a cursor means; and the same reading line by line, as the highlighter asks.
+// statement a cursor means; the same reading line by line, as the highlighter asks; and what
+// the editor's messages and history make of statements.
 #include "SqlLexer.h"
+#include "SqlScript.h"
 
 #include <QTest>
 
@@ -132,6 +134,46 @@ private Q_SLOTS:
         }
         QCOMPARE(state.delimiter, std::string(";"));
         QCOMPARE(state.open, sqllex::State::None);
+    }
+
+    // Statements kept out of the history, and look-alikes that are not.
+    void passwordRule_data()
+    {
+        QTest::addColumn<QString>("statement");
+        QTest::addColumn<bool>("withheld");
+        QTest::newRow("identified, lower case") << "create user u identified by 'x'" << true;
+        QTest::newRow("set password") << "SET PASSWORD = PASSWORD('x')" << true;
+        QTest::newRow("inside a string") << "SELECT 'my password'" << true;
+        QTest::newRow("create or replace user")
+            << "CREATE OR REPLACE /* c */ USER u@localhost" << true;
+        QTest::newRow("alter user, new lines") << "ALTER\n  USER u ACCOUNT LOCK" << true;
+        QTest::newRow("grant") << "  grant select on d.* to u" << true;
+        QTest::newRow("executable comment") << "/*!50700 CREATE USER u */" << true;
+        QTest::newRow("select from user") << "SELECT user FROM mysql.user" << false;
+        QTest::newRow("create table users") << "CREATE TABLE users (user_name TEXT)" << false;
+        QTest::newRow("alter table") << "ALTER TABLE t ADD COLUMN user INT" << false;
+    }
+    void passwordRule()
+    {
+        QFETCH(QString, statement);
+        QFETCH(bool, withheld);
+        QCOMPARE(sqlscript::mayCarryPassword(statement.toStdString()), withheld);
+    }
+
+    void messageParts()
+    {
+        // The server counts lines from the statement's first; the last "at line" is its own.
+        QCOMPARE(sqlscript::errorLine(4, "... near 'WHERE' at line 2"), 5);
+        QCOMPARE(sqlscript::errorLine(7, "near 'at line 9' at line 1"), 7);
+        QCOMPARE(sqlscript::errorLine(3, "Table 'x' doesn't exist"), 3);
+        // Heads: white space folded, cut on a character, not a byte.
+        QCOMPARE(sqlscript::head("SELECT\n\t 1"), std::string("SELECT 1"));
+        QCOMPARE(sqlscript::head("SELECT '\xC5\xBC\xC3\xB3\xC5\x82w'", 10),
+                 std::string("SELECT '\xC5\xBC\xC3\xB3\xE2\x80\xA6"));
+        QCOMPARE(sqlscript::durationText(800), std::string("0.8 ms"));
+        QCOMPARE(sqlscript::durationText(412300), std::string("412 ms"));
+        QCOMPARE(sqlscript::durationText(2354000), std::string("2.35 s"));
+        QCOMPARE(sqlscript::durationText(64000000), std::string("1 min 4 s"));
     }
 };
 

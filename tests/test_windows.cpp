@@ -205,7 +205,8 @@ private Q_SLOTS:
         QCOMPARE(top, QStringList({"File", "Servers", "Databases", "Tables"}));
         QCOMPARE(entries(topMenu(w, QStringLiteral("File"))),
                  QStringList({"Connect", "Disconnect", "Settings", "Quit"}));
-        QCOMPARE(entries(topMenu(w, QStringLiteral("Servers"))), QStringList({"Console Window"}));
+        QCOMPARE(entries(topMenu(w, QStringLiteral("Servers"))),
+                 QStringList({"Console Window", "SQL Editor"}));
         QCOMPARE(entries(topMenu(w, QStringLiteral("Databases"))),
                  QStringList({"Add", "Delete", "Rename", "Refresh list"}));
         QVERIFY(!w->action(QStringLiteral("Rename1"))->isEnabled());
@@ -249,7 +250,7 @@ private Q_SLOTS:
                  QStringLiteral("Splash screen"));
         for (const char *name :
              {"SpeedButton7", "SpeedButton9", "SpeedButton10", "Stop_button", "SpeedButton18",
-              "SpeedButton19", "SpeedButton11", "informacje", "Exit_button"}) {
+              "SpeedButton22", "SpeedButton19", "SpeedButton11", "informacje", "Exit_button"}) {
             QAbstractButton *b = w->button(QString::fromLatin1(name));
             QVERIFY2(b, name);
             QCOMPARE(b->size(), QSize(33, 33));
