@@ -29,7 +29,10 @@ using namespace mysqlapi;
 using namespace bench;
 
 namespace {
-constexpr int ScriptStatements = 100000;
+// QUORVANE_BENCH_STATEMENTS scales the script (100,000 unless set).
+const int ScriptStatements = qEnvironmentVariableIntValue("QUORVANE_BENCH_STATEMENTS") > 0
+                                 ? qEnvironmentVariableIntValue("QUORVANE_BENCH_STATEMENTS")
+                                 : 100000;
 
 QString scriptPath()
 {
@@ -106,6 +109,7 @@ struct Editor
         main.setPassword(s.password);
         main.setPort(s.port);
         main.setThreaded(true);
+        if (qEnvironmentVariableIsSet("QUORVANE_BENCH_TLSOFF")) main.setTlsMode(TmySQLTlsMode::Off);
         main.Connect();
         if (!waitFor([&] { return main.Connected(); }, 20000)) return;
         ed = std::make_unique<TSqlEditor>(&main);
@@ -180,6 +184,9 @@ Result script()
     r.stallMs = heartbeat.stop();
     r.peakKb = statusKb("VmHWM:");
     r.firstMs = e.ed->Messages->count(); // the lines the messages hold
+    if (qEnvironmentVariableIsSet("QUORVANE_BENCH_SHOW"))
+        for (int i = 0; i < 5 && i < e.ed->Messages->count(); ++i)
+            std::fprintf(stderr, "%s\n", qPrintable(e.ed->Messages->item(i)->text()));
     MYSQL *m = connectPlain();
     if (!m || countOf(m, "SELECT COUNT(*) FROM quorvane_bench.ins") != ScriptStatements) r.ms = -1;
     if (m) mysql_close(m);
@@ -291,6 +298,7 @@ int main(int argc, char *argv[])
                                                    {"cliscript", cliScript},
                                                    {"open", openBig},
                                                    {"stop", stop}};
+    if (!QFile::exists(scriptPath()) || !QFile::exists(bigFilePath())) writeFiles();
     if (const auto it = modes.find(mode); it != modes.end()) {
         report(it->second());
         return 0;
@@ -307,7 +315,6 @@ int main(int argc, char *argv[])
         setup.waitForFinished(1800000);
         if (setup.exitCode() != 0) return 1;
     }
-    writeFiles();
     const QString a = bigtable + QStringLiteral(":plainuse"),
                   b = bigtable + QStringLiteral(":qsql");
     const Runs sel({a, "select", b}, 1000000, runs);

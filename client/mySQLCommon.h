@@ -218,6 +218,8 @@ struct TmySQLScriptOutcome
     std::vector<std::string> WarningLines; // "Level Code Message"
     unsigned int ServerStatus = 0;
     std::string SqlState;
+    // Not sent (OnlyAfterSuccess): the script statement before it failed or was stopped.
+    bool NotRun = false;
     bool InTransaction() const { return ServerStatus & 1u; }
 };
 
@@ -267,9 +269,12 @@ public:
     // stream as SubmitStream's do (each batch says its ResultIndex), each result's end comes as a
     // batch with End set and no Block, then OnComplete, or OnError for a failure in any result
     // (also one after rows). ScriptOutcome says the rest. Stopped as a stream is, at any point;
-    // a close waits for it, as it may change data.
+    // a close waits for it, as it may change data. With OnlyAfterSuccess it is not sent when the
+    // script statement before it failed or was stopped (ScriptOutcome().NotRun), so that a
+    // script's next statement can wait queued while the one before runs.
     void SubmitScript(std::string SQL, const std::string &TaskName, TmySQLClientTask_OnRows OnRows,
-                      TmySQLClientTask_OnComplete OnComplete, TmySQLClientTask_OnError OnError);
+                      TmySQLClientTask_OnComplete OnComplete, TmySQLClientTask_OnError OnError,
+                      bool OnlyAfterSuccess = false);
     // Of the last SubmitScript statement that finished, set before its event runs.
     const TmySQLScriptOutcome &ScriptOutcome() const { return FScriptOutcome; }
 

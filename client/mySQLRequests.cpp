@@ -193,12 +193,13 @@ void TmySQLClientQuery::SubmitStream(const TmySQLStatement &Statement, const std
 void TmySQLClientQuery::SubmitScript(std::string SQL, const std::string &TaskName,
                                      TmySQLClientTask_OnRows OnRows,
                                      TmySQLClientTask_OnComplete OnComplete,
-                                     TmySQLClientTask_OnError OnError)
+                                     TmySQLClientTask_OnError OnError, bool OnlyAfterSuccess)
 {
     if (!FTaskHandler) return;
     auto task = std::make_unique<TmySQLClientTaskData>();
     task->SQL = std::move(SQL);
     task->AllResults = true;
+    task->OnlyAfterSuccess = OnlyAfterSuccess;
     addStream(std::move(task), TaskName, std::move(OnRows), std::move(OnComplete),
               std::move(OnError));
 }

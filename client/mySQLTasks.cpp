@@ -494,6 +494,7 @@ Outcome runLibraryCalls(TmySQLClientTaskData *task, TmySQLConnection *connection
             return missing(task, "mysql_real_connect");
         // The library allocates the structure; a connect starts from a fresh one each time.
         connection->Socket = -1;
+        connection->LastScriptFailed = false;
         if (connection->Handle && mysql_close) mysql_close(connection->Handle);
         connection->Handle = mysql_init(nullptr);
         if (!connection->Handle) {
@@ -581,8 +582,19 @@ Outcome runLibraryCalls(TmySQLClientTaskData *task, TmySQLConnection *connection
         return task->ReturnCode == 0 ? Outcome::Done : fail(task, mysql);
     case K::Modify:
     case K::Query:
-    case K::Stream:
         return runStatement(task, connection, rows);
+    case K::Stream: {
+        if (!task->AllResults) return runStatement(task, connection, rows);
+        // A script's next statement, queued ahead while the one before ran: not sent when that
+        // one failed or was stopped (the script stops there).
+        if (task->OnlyAfterSuccess && connection->LastScriptFailed) {
+            task->Script.NotRun = true;
+            return Outcome::Done;
+        }
+        const Outcome outcome = runStatement(task, connection, rows);
+        connection->LastScriptFailed = outcome != Outcome::Done || task->Stopped;
+        return outcome;
+    }
     case K::ListDatabases:
     case K::ListTables:
     case K::ListProcesses:

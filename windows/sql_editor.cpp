@@ -68,9 +68,15 @@ TSqlEditor::TSqlEditor(TmySQLClient *main, QWidget *parent)
         // nothing kept yet
     }
     for (const TSqlHistory::Entry &e : m_history->entries())
-        History_list->addItem(sqlscript::head(e.Text.toStdString()).c_str());
+        m_pendingHistory << qs(sqlscript::head(e.Text.toStdString()));
+    flushHistory();
     m_tick.setInterval(250);
-    connect(&m_tick, &QTimer::timeout, this, [this] { updateStatus(); });
+    connect(&m_tick, &QTimer::timeout, this, [this] {
+        updateStatus();
+        flushMessages();
+        updateFold();
+        flushHistory();
+    });
     updateButtons();
     updateStatus();
 }
@@ -116,6 +122,7 @@ void TSqlEditor::buildLayout()
     SQL_edit = new TSqlEdit(top);
     History_list = new QListWidget(top);
     History_list->setObjectName(QStringLiteral("History_list"));
+    History_list->setUniformItemSizes(true);
     History_list->setAccessibleName(QStringLiteral("History_list"));
     History_list->setToolTip(QStringLiteral("History: double-click puts a statement back"));
     top->setStretchFactor(0, 4);
@@ -125,6 +132,7 @@ void TSqlEditor::buildLayout()
     Results->setAccessibleName(QStringLiteral("Results"));
     Messages = new QListWidget(split);
     Messages->setObjectName(QStringLiteral("Messages"));
+    Messages->setUniformItemSizes(true);
     Messages->setAccessibleName(QStringLiteral("Messages"));
     split->setStretchFactor(0, 3);
     split->setStretchFactor(1, 3);
@@ -330,7 +338,7 @@ void TSqlEditor::RunAllClick()
 
 void TSqlEditor::start(std::vector<TSqlEdit::Piece> pieces)
 {
-    if (m_running) return;
+    if (isRunning()) return;
     if (!m_main || !m_main->Connected()) {
         m_statusNote = QStringLiteral("Not connected");
         updateStatus();
@@ -344,10 +352,13 @@ void TSqlEditor::start(std::vector<TSqlEdit::Piece> pieces)
         delete tab;
     }
     Messages->clear();
+    m_pendingMessages.clear();
     m_foldItem = nullptr;
     m_tabs = m_successes = m_folded = m_done = 0;
     m_total = int(pieces.size());
     m_queue.assign(std::make_move_iterator(pieces.begin()), std::make_move_iterator(pieces.end()));
+    m_inflight.clear();
+    m_sent = 0;
     m_running = true;
     m_stopAsked = false;
     m_runClock.start();
@@ -359,32 +370,42 @@ void TSqlEditor::start(std::vector<TSqlEdit::Piece> pieces)
 void TSqlEditor::runNext()
 {
     if (!m_running) return;
-    if (m_queue.empty() || m_stopAsked) {
+    // One statement runs while the next waits queued behind it, so the worker never waits for
+    // the window between them; without "Continue on error" the next is sent only if the one
+    // before succeeded.
+    while (m_inflight.size() < 2 && !m_queue.empty() && !m_stopAsked) {
+        m_inflight.emplace_back();
+        Running &next = m_inflight.back();
+        next.Piece = std::move(m_queue.front());
+        m_queue.pop_front();
+        next.Clock.start();
+        QPointer<TSqlEditor> self(this);
+        m_conn->Query()->SubmitScript(
+            next.Piece.Text.toStdString(), "SQL Editor",
+            [self](QObject *, TmySQLRowBatch &batch) {
+                if (self) self->rowsArrived(batch);
+            },
+            [self](QObject *sender) {
+                if (self) self->statementEnded(static_cast<TmySQLClientQuery *>(sender), QString());
+            },
+            [self](QObject *sender, const QString &msg) {
+                if (self) {
+                    const QString text = msg.isEmpty() ? QStringLiteral("failed") : msg;
+                    self->statementEnded(static_cast<TmySQLClientQuery *>(sender), text);
+                }
+            },
+            // The run's first statement does not depend on how the last run ended.
+            m_sent++ > 0 && !Continue_check->isChecked());
+    }
+    m_conn->ExecuteTasks();
+    if (m_inflight.empty()) {
         finishRun();
         return;
     }
-    m_now = Running();
-    m_now.Piece = std::move(m_queue.front());
-    m_queue.pop_front();
-    m_now.Clock.start();
     m_statusNote = QStringLiteral("Running statement %1 of %2\u2026").arg(m_done + 1).arg(m_total);
-    updateStatus();
-    QPointer<TSqlEditor> self(this);
-    m_conn->Query()->SubmitScript(
-        m_now.Piece.Text.toStdString(), "SQL Editor",
-        [self](QObject *, TmySQLRowBatch &batch) {
-            if (self) self->rowsArrived(batch);
-        },
-        [self](QObject *sender) {
-            if (self) self->statementEnded(static_cast<TmySQLClientQuery *>(sender), QString());
-        },
-        [self](QObject *sender, const QString &msg) {
-            if (self) {
-                const QString text = msg.isEmpty() ? QStringLiteral("failed") : msg;
-                self->statementEnded(static_cast<TmySQLClientQuery *>(sender), text);
-            }
-        });
-    m_conn->ExecuteTasks();
+    // Shown by the tick: a label laid out again for each statement of a long script costs more
+    // than the statement.
+    if (m_done == 0) updateStatus();
 }
 
 TSqlEditor::Result TSqlEditor::addResultTab()
@@ -409,78 +430,86 @@ TSqlEditor::Result TSqlEditor::addResultTab()
 
 void TSqlEditor::rowsArrived(TmySQLRowBatch &batch)
 {
+    if (m_inflight.empty()) return;
+    Running &now = m_inflight.front(); // results arrive in the order the statements ran
     if (batch.End) {
         const TmySQLResultEnd &end = *batch.End;
         if (end.HasRows) {
-            ++m_now.ResultSets;
-            m_now.Rows += end.Rows;
-            if (m_now.Shown.Line)
-                m_now.Shown.Line->setText(
+            ++now.ResultSets;
+            now.Rows += end.Rows;
+            if (now.Shown.Line)
+                now.Shown.Line->setText(
                     rowsText(end.Rows) + QStringLiteral(" in ") +
-                    qs(sqlscript::durationText(std::uint64_t(m_now.Clock.nsecsElapsed() / 1000))));
-            m_now.Shown = Result();
+                    qs(sqlscript::durationText(std::uint64_t(now.Clock.nsecsElapsed() / 1000))));
+            now.Shown = Result();
         } else {
-            m_now.Affected = end.AffectedRows;
-            m_now.Info = end.Info;
+            now.Affected = end.AffectedRows;
+            now.Info = end.Info;
         }
         return;
     }
     if (batch.First) {
-        m_now.ResultIndex = batch.ResultIndex;
-        m_now.Shown = Result();
+        now.ResultIndex = batch.ResultIndex;
+        now.Shown = Result();
         if (m_tabs < MaxResultTabs) {
-            m_now.Shown = addResultTab();
-            m_now.Shown.Fields = batch.Fields;
+            now.Shown = addResultTab();
+            now.Shown.Fields = batch.Fields;
         } else {
-            m_now.RowsDropped = true;
+            now.RowsDropped = true;
         }
     }
-    if (!m_now.Shown.Grid) return; // beyond the last tab: counted, not kept
-    resultgrid::take(m_now.Shown.Grid, batch, m_now.Shown.Fields);
-    m_now.Shown.Line->setText(QStringLiteral("Loading\u2026 ") + rowsText(batch.RowsSoFar));
+    if (!now.Shown.Grid) return; // beyond the last tab: counted, not kept
+    resultgrid::take(now.Shown.Grid, batch, now.Shown.Fields);
+    now.Shown.Line->setText(QStringLiteral("Loading\u2026 ") + rowsText(batch.RowsSoFar));
 }
 
 void TSqlEditor::statementEnded(TmySQLClientQuery *q, const QString &error)
 {
-    ++m_done;
+    if (m_inflight.empty()) return;
+    const Running now = std::move(m_inflight.front());
+    m_inflight.pop_front();
     const TmySQLScriptOutcome &out = q->ScriptOutcome();
+    // Queued behind a statement that failed or was stopped, or still on its way when the run
+    // ended: counted among those not run.
+    if (!m_running || out.NotRun) return;
+    ++m_done;
     m_inTransaction = out.InTransaction();
     const std::uint64_t us =
-        out.Microseconds ? out.Microseconds : std::uint64_t(m_now.Clock.nsecsElapsed() / 1000);
+        out.Microseconds ? out.Microseconds : std::uint64_t(now.Clock.nsecsElapsed() / 1000);
     const QString took = QStringLiteral(" in ") + qs(sqlscript::durationText(us));
     // A result set cut off by an error keeps its rows, and says so under them.
-    if (m_now.Shown.Line)
-        m_now.Shown.Line->setText((q->StreamStopped() ? QStringLiteral("Stopped: ")
-                                                      : QStringLiteral("Ended by an error: ")) +
-                                  rowsText(std::uint64_t(m_now.Shown.Grid->RowCount() - 1)));
+    if (now.Shown.Line)
+        now.Shown.Line->setText((q->StreamStopped() ? QStringLiteral("Stopped: ")
+                                                    : QStringLiteral("Ended by an error: ")) +
+                                rowsText(std::uint64_t(now.Shown.Grid->RowCount() - 1)));
     QString outcome;
     bool success = false;
     int errorAt = 0;
     if (q->StreamStopped()) {
         outcome =
             QStringLiteral("Stopped") +
-            (m_now.ResultSets > 0 ? QStringLiteral(" after ") + rowsText(m_now.Rows) : QString()) +
+            (now.ResultSets > 0 ? QStringLiteral(" after ") + rowsText(now.Rows) : QString()) +
             took;
     } else if (!error.isEmpty()) {
-        errorAt = sqlscript::errorLine(m_now.Piece.FirstLine, error.toStdString());
+        errorAt = sqlscript::errorLine(now.Piece.FirstLine, error.toStdString());
         outcome = QStringLiteral("Error %1").arg(q->ErrorNumber());
         if (!out.SqlState.empty()) outcome += QStringLiteral(" (%1)").arg(qs(out.SqlState));
         outcome += QStringLiteral(" at line %1: ").arg(errorAt) + error;
     } else {
         success = true;
-        if (m_now.ResultSets > 0) {
-            outcome = rowsText(m_now.Rows);
-            if (m_now.ResultSets > 1)
-                outcome = QStringLiteral("%1 result sets, ").arg(m_now.ResultSets) + outcome;
+        if (now.ResultSets > 0) {
+            outcome = rowsText(now.Rows);
+            if (now.ResultSets > 1)
+                outcome = QStringLiteral("%1 result sets, ").arg(now.ResultSets) + outcome;
         } else {
-            const std::uint64_t n = m_now.Affected < 0 ? 0 : std::uint64_t(m_now.Affected);
+            const std::uint64_t n = now.Affected < 0 ? 0 : std::uint64_t(now.Affected);
             outcome = qs(sqlscript::countText(n, "row affected", "rows affected"));
-            if (!m_now.Info.empty())
-                outcome += QStringLiteral(" (") + QString::fromStdString(m_now.Info).simplified() +
+            if (!now.Info.empty())
+                outcome += QStringLiteral(" (") + QString::fromStdString(now.Info).simplified() +
                            QLatin1Char(')');
         }
         outcome += took;
-        if (m_now.RowsDropped)
+        if (now.RowsDropped)
             outcome +=
                 QStringLiteral("; rows not kept (at most %1 result tabs a run)").arg(MaxResultTabs);
         if (out.Warnings > 0)
@@ -488,13 +517,13 @@ void TSqlEditor::statementEnded(TmySQLClientQuery *q, const QString &error)
                        qs(sqlscript::countText(out.Warnings, "warning", "warnings"));
     }
     addMessage(QStringLiteral("%1: %2 \u2014 ")
-                       .arg(m_now.Piece.FirstLine)
-                       .arg(qs(sqlscript::head(m_now.Piece.Text.toStdString()))) +
+                       .arg(now.Piece.FirstLine)
+                       .arg(qs(sqlscript::head(now.Piece.Text.toStdString()))) +
                    outcome,
                success && out.Warnings == 0);
     for (const std::string &line : out.WarningLines)
         addMessage(QStringLiteral("    ") + qs(line), false);
-    addHistory(outcome);
+    addHistory(now, us, outcome);
     if (errorAt > 0) goToLine(errorAt);
     if (q->StreamStopped()) {
         finishRun(QStringLiteral("Stopped"));
@@ -511,32 +540,65 @@ void TSqlEditor::addMessage(const QString &text, bool success)
 {
     if (success && ++m_successes > MaxSuccessLines) {
         ++m_folded;
-        const QString fold = QStringLiteral("\u2026 %1 more statements succeeded").arg(m_folded);
-        if (!m_foldItem) {
-            m_foldItem = new QListWidgetItem(fold, Messages);
-        } else {
-            m_foldItem->setText(fold);
-        }
-        return;
+        if (!m_foldItem) m_foldItem = new QListWidgetItem(Messages);
+        return; // its count is written by the tick and at the end
     }
-    Messages->addItem(text);
-    if (!success) Messages->scrollToBottom();
+    // Listed by the tick and at the end, as the history is: a list painted again for each of
+    // a script's statements would cost more than the statements.
+    m_pendingMessages << text;
+    if (!m_running) flushMessages();
 }
 
-void TSqlEditor::addHistory(const QString &outcome)
+void TSqlEditor::flushMessages()
+{
+    if (m_pendingMessages.isEmpty()) return;
+    // The folded line stays the last.
+    const int at = m_foldItem ? Messages->row(m_foldItem) : Messages->count();
+    Messages->insertItems(at, m_pendingMessages);
+    m_pendingMessages.clear();
+    Messages->scrollToBottom();
+}
+
+void TSqlEditor::updateFold()
+{
+    if (!m_foldItem) return;
+    const QString fold = QStringLiteral("\u2026 %1 more statements succeeded").arg(m_folded);
+    if (m_foldItem->text() != fold) m_foldItem->setText(fold);
+}
+
+void TSqlEditor::addHistory(const Running &now, std::uint64_t microseconds, const QString &outcome)
 {
     TSqlHistory::Entry e;
-    e.Text = m_now.Piece.Text;
+    e.Text = now.Piece.Text;
     e.Database = m_conn ? m_conn->Database() : QString();
-    e.Started = QDateTime::currentDateTime().addMSecs(-(m_now.Clock.elapsed()));
-    e.Microseconds = m_now.Clock.nsecsElapsed() / 1000;
+    e.Started = QDateTime::currentDateTime().addMSecs(-qint64(microseconds / 1000));
+    e.Microseconds = qint64(microseconds);
     e.Outcome = outcome;
-    const QString head = qs(sqlscript::head(e.Text.toStdString()));
+    QString head = qs(sqlscript::head(e.Text.toStdString()));
     if (m_history->add(std::move(e)) == TSqlHistory::Added::Withheld) return;
+    // Listed in bulk (at the end of a run, and as it goes by the status tick): a list laid out
+    // again for each of 100,000 statements would hold the run up.
+    m_pendingHistory << std::move(head);
+}
+
+void TSqlEditor::flushHistory()
+{
+    if (m_pendingHistory.isEmpty()) return;
     // The list shows the newest at the bottom, as the file keeps them, and no more than it.
-    History_list->addItem(head);
-    while (History_list->count() > TSqlHistory::Cap)
-        delete History_list->takeItem(0);
+    const QSignalBlocker blocker(History_list);
+    History_list->setUpdatesEnabled(false);
+    if (History_list->count() + m_pendingHistory.size() <= TSqlHistory::Cap) {
+        History_list->addItems(m_pendingHistory);
+    } else {
+        History_list->clear();
+        QStringList heads;
+        for (const TSqlHistory::Entry &entry : m_history->entries())
+            heads << qs(sqlscript::head(entry.Text.toStdString()));
+        History_list->addItems(heads);
+    }
+    m_pendingHistory.clear();
+    History_list->setUpdatesEnabled(true);
+    History_list->scrollToBottom();
 }
 
 void TSqlEditor::historyActivated(QListWidgetItem *item)
@@ -557,7 +619,11 @@ void TSqlEditor::finishRun(const QString &why)
     if (!m_running) return;
     m_running = false;
     m_tick.stop();
-    const int left = int(m_queue.size());
+    flushMessages();
+    updateFold();
+    flushHistory();
+    // What waits, and what is queued behind the last one ended (it will not be sent).
+    const int left = int(m_queue.size() + m_inflight.size());
     m_queue.clear();
     if (left > 0)
         addMessage(

@@ -65,7 +65,8 @@ public:
     // The main connection was closed (or lost): so is the editor's.
     void mainClosed();
 
-    bool isRunning() const { return m_running; }
+    // A run under way, or the tail of one still coming back.
+    bool isRunning() const { return m_running || !m_inflight.empty(); }
     // The editor's own connection; null until it first runs something.
     TmySQLClient *Connection() const { return m_conn.get(); }
     TSqlHistory &History() { return *m_history; }
@@ -104,7 +105,10 @@ private:
     void finishRun(const QString &why = QString());
     Result addResultTab();
     void addMessage(const QString &text, bool success);
-    void addHistory(const QString &outcome);
+    void addHistory(const Running &statement, std::uint64_t microseconds, const QString &outcome);
+    void flushHistory();
+    void updateFold();
+    void flushMessages();
     void historyActivated(QListWidgetItem *item);
     void fillDatabases(const QStringList &names);
     void databaseChosen(int index);
@@ -121,6 +125,7 @@ private:
     std::deque<TSqlEdit::Piece> m_queue;
     int m_total = 0;
     int m_done = 0;
+    int m_sent = 0;
     bool m_running = false;
     bool m_stopAsked = false;
     bool m_inTransaction = false;
@@ -128,9 +133,12 @@ private:
     int m_successes = 0;
     int m_folded = 0;
     QListWidgetItem *m_foldItem = nullptr;
-    Running m_now;
+    // Sent and not yet ended, in order: the one running and the next, queued behind it.
+    std::deque<Running> m_inflight;
     QElapsedTimer m_runClock;
     QString m_lastRunTime;
     QString m_statusNote;
     QTimer m_tick;
+    QStringList m_pendingHistory;
+    QStringList m_pendingMessages;
 };

@@ -61,8 +61,16 @@ void TSqlHistory::load()
         m_entries.erase(m_entries.begin(), m_entries.end() - Cap);
 }
 
+TSqlHistory::~TSqlHistory()
+{
+    if (m_fd >= 0) ::close(m_fd);
+}
+
 bool TSqlHistory::rewrite()
 {
+    // The file is replaced: the next entry opens the new one.
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = -1;
     QByteArray content;
     for (const Entry &e : m_entries)
         content += lineOf(e);
@@ -85,12 +93,15 @@ TSqlHistory::Added TSqlHistory::add(Entry entry)
         m_entries.erase(m_entries.begin(), m_entries.end() - (Cap - Cap / 10));
         return rewrite() ? Added::Written : Added::Failed;
     }
-    QDir().mkpath(QFileInfo(m_path).absolutePath());
-    const QByteArray name = QFile::encodeName(m_path);
-    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-    if (fd < 0) return Added::Failed;
-    // Owner-only even when the file was made by someone else's umask or an older program.
-    ::fchmod(fd, 0600);
+    if (m_fd < 0) {
+        QDir().mkpath(QFileInfo(m_path).absolutePath());
+        const QByteArray name = QFile::encodeName(m_path);
+        m_fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+        if (m_fd < 0) return Added::Failed;
+        // Owner-only even when the file was made by someone else's umask or an older program.
+        ::fchmod(m_fd, 0600);
+    }
+    const int fd = m_fd;
     qsizetype done = 0;
     while (done < line.size()) {
         const ssize_t n = ::write(fd, line.constData() + done, size_t(line.size() - done));
@@ -98,6 +109,5 @@ TSqlHistory::Added TSqlHistory::add(Entry entry)
         if (n <= 0) break;
         done += n;
     }
-    ::close(fd);
     return done == line.size() ? Added::Written : Added::Failed;
 }

@@ -24,6 +24,9 @@ public:
     // The file in the user's data folder (QStandardPaths::AppDataLocation).
     static QString defaultPath();
     explicit TSqlHistory(QString path = defaultPath());
+    ~TSqlHistory();
+    TSqlHistory(const TSqlHistory &) = delete;
+    TSqlHistory &operator=(const TSqlHistory &) = delete;
 
     enum class Added
     {
@@ -41,4 +44,5 @@ private:
     bool rewrite();
     QString m_path;
     std::vector<Entry> m_entries;
+    int m_fd = -1; // kept open for appending while entries come
 };

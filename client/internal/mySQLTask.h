@@ -23,6 +23,8 @@ struct TmySQLConnection
     // A statement of the user's own has run since the character set was last set: the session's
     // may no longer be utf8mb4 (SET NAMES), and the statements the program builds are UTF-8.
     bool CharsetUnsure = false;
+    // The last script statement (SubmitScript) failed or was stopped.
+    bool LastScriptFailed = false;
 };
 
 // How long a connect may take, a read may wait (a statement may run long: the user can always
@@ -130,6 +132,7 @@ struct TmySQLClientTaskData
     // SubmitScript: every result of the statement read (their ends handed over as batches), the
     // result being streamed, and what the statement came to.
     bool AllResults = false;
+    bool OnlyAfterSuccess = false;
     int ResultIndex = 0;
     TmySQLScriptOutcome Script;
     // Rows changed by a statement that gave no result set; -1 when unknown.
