@@ -14,6 +14,7 @@
 #include "common.h"
 #include "mySQLClient.h"
 #include "sql_editor.h"
+#include "sql_highlighter.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -225,6 +226,7 @@ Result openBig()
     static QString path;
     path = bigFilePath();
     ui::setOpenDialog([](QWidget *, const ui::SaveDialogOptions &) { return path; });
+    if (qEnvironmentVariableIsSet("QUORVANE_BENCH_NOHL")) ed.SQL_edit->Highlighter()->setDocument(nullptr);
     QElapsedTimer clock;
     clock.start();
     ed.OpenClick();

@@ -49,6 +49,11 @@ TSqlEdit::TSqlEdit(QWidget *parent) : QPlainTextEdit(parent)
     m_numbers = new TSqlLineNumbers(this);
     connect(this, &QPlainTextEdit::blockCountChanged, this, [this] { updateMargin(); });
     connect(this, &QPlainTextEdit::updateRequest, this, [this](const QRect &rect, int dy) {
+        // A long text is coloured where it is shown.
+        const int first = firstVisibleBlock().blockNumber();
+        const int lines = viewport()->height() / std::max(1, fontMetrics().lineSpacing()) + 1;
+        m_highlighter->setShownLines(first, first + lines);
+        m_highlighter->colourShown();
         if (dy)
             m_numbers->scroll(0, dy);
         else

@@ -2,11 +2,34 @@
 
 #include "SqlLexer.h"
 
+#include <QTextDocument>
+
 #include <algorithm>
 
 namespace {
 constexpr int OpenKinds = 8; // room for every sqllex::State::Open value
+constexpr int ShownMargin = 100; // lines coloured beyond those shown, for a smooth scroll
+// Marks a line that was read but not coloured.
+struct Uncoloured : QTextBlockUserData
+{
+};
 } // namespace
+
+void TSqlHighlighter::setShownLines(int first, int last)
+{
+    m_firstShown = first;
+    m_lastShown = last;
+}
+
+void TSqlHighlighter::colourShown()
+{
+    if (m_colouring || !document()) return;
+    m_colouring = true;
+    for (QTextBlock block = document()->findBlockByNumber(std::max(0, m_firstShown));
+         block.isValid() && block.blockNumber() <= m_lastShown; block = block.next())
+        if (dynamic_cast<Uncoloured *>(block.userData())) rehighlightBlock(block);
+    m_colouring = false;
+}
 
 TSqlHighlighter::TSqlHighlighter(QTextDocument *document) : QSyntaxHighlighter(document)
 {
@@ -42,6 +65,16 @@ void TSqlHighlighter::highlightBlock(const QString &text)
     std::vector<sqllex::Token> tokens;
     state =
         sqllex::scan(std::string_view(utf8.constData(), std::size_t(utf8.size())), state, tokens);
+    const int line = currentBlock().blockNumber();
+    const bool colour = document()->blockCount() < LazyFrom ||
+                        (line >= m_firstShown - ShownMargin && line <= m_lastShown + ShownMargin);
+    setCurrentBlockState(int(state.open) + OpenKinds * delimiterNumber(state.delimiter));
+    if (!colour) {
+        if (!dynamic_cast<Uncoloured *>(currentBlockUserData()))
+            setCurrentBlockUserData(new Uncoloured);
+        return;
+    }
+    if (currentBlockUserData()) setCurrentBlockUserData(nullptr);
     // Byte offsets to the line's UTF-16 positions.
     std::vector<int> position(std::size_t(utf8.size()) + 1, 0);
     int at = 0;
@@ -80,5 +113,4 @@ void TSqlHighlighter::highlightBlock(const QString &text)
         const int from = position[t.begin];
         setFormat(from, position[t.begin + t.length] - from, *format);
     }
-    setCurrentBlockState(int(state.open) + OpenKinds * delimiterNumber(state.delimiter));
 }
