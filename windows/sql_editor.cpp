@@ -70,6 +70,12 @@ TSqlEditor::TSqlEditor(TmySQLClient *main, QWidget *parent)
     for (const TSqlHistory::Entry &e : m_history->entries())
         m_pendingHistory << qs(sqlscript::head(e.Text.toStdString()));
     flushHistory();
+    // The text is kept as it is typed, a moment after the last change, not only at a tidy exit.
+    m_saveText.setSingleShot(true);
+    m_saveText.setInterval(1500);
+    connect(&m_saveText, &QTimer::timeout, this, [this] { saveText(); });
+    connect(SQL_edit->document(), &QTextDocument::contentsChanged, &m_saveText,
+            qOverload<>(&QTimer::start));
     m_tick.setInterval(250);
     connect(&m_tick, &QTimer::timeout, this, [this] {
         updateStatus();
@@ -120,7 +126,15 @@ void TSqlEditor::buildLayout()
     split->setObjectName(QStringLiteral("Editor_split"));
     auto *top = new QSplitter(Qt::Horizontal, split);
     SQL_edit = new TSqlEdit(top);
-    History_list = new QListWidget(top);
+    auto *historyPanel = new QWidget(top);
+    auto *historyColumn = new QVBoxLayout(historyPanel);
+    historyColumn->setContentsMargins(0, 0, 0, 0);
+    auto *historyLabel = new QLabel(QStringLiteral("&History:"), historyPanel);
+    historyLabel->setObjectName(QStringLiteral("History_label"));
+    History_list = new QListWidget(historyPanel);
+    historyLabel->setBuddy(History_list);
+    historyColumn->addWidget(historyLabel);
+    historyColumn->addWidget(History_list, 1);
     History_list->setObjectName(QStringLiteral("History_list"));
     History_list->setUniformItemSizes(true);
     History_list->setAccessibleName(QStringLiteral("History_list"));
@@ -134,9 +148,9 @@ void TSqlEditor::buildLayout()
     Messages->setObjectName(QStringLiteral("Messages"));
     Messages->setUniformItemSizes(true);
     Messages->setAccessibleName(QStringLiteral("Messages"));
-    split->setStretchFactor(0, 3);
-    split->setStretchFactor(1, 3);
-    split->setStretchFactor(2, 1);
+    // The results take the room an empty tab bar would not ask for.
+    split->setSizes({320, 320, 120});
+    top->setSizes({700, 220});
     layout->addWidget(split, 1);
 
     Status_line = new QLabel(this);
@@ -262,6 +276,8 @@ void TSqlEditor::closeConnection()
     if (m_conn && m_conn->Connected()) m_conn->Close();
     m_inTransaction = false;
     m_queue.clear();
+    // What was sent ends with the connection, before anything sent on a new one.
+    m_inflight.clear();
     updateStatus();
 }
 
@@ -314,6 +330,12 @@ void TSqlEditor::closeEvent(QCloseEvent *event)
 void TSqlEditor::saveState()
 {
     QSettings().setValue(QStringLiteral("sqlEditor/geometry"), saveGeometry());
+    saveText();
+}
+
+void TSqlEditor::saveText()
+{
+    m_saveText.stop();
     // The text may hold anything the user typed: readable by its owner only.
     try {
         QDir().mkpath(QFileInfo(textPath()).absolutePath());
@@ -437,10 +459,11 @@ void TSqlEditor::rowsArrived(TmySQLRowBatch &batch)
         if (end.HasRows) {
             ++now.ResultSets;
             now.Rows += end.Rows;
-            if (now.Shown.Line)
-                now.Shown.Line->setText(
-                    rowsText(end.Rows) + QStringLiteral(" in ") +
-                    qs(sqlscript::durationText(std::uint64_t(now.Clock.nsecsElapsed() / 1000))));
+            // The time is the statement's own, known at its end.
+            if (now.Shown.Line) {
+                now.Shown.Line->setText(rowsText(end.Rows));
+                now.Ended.emplace_back(now.Shown.Line, end.Rows);
+            }
             now.Shown = Result();
         } else {
             now.Affected = end.AffectedRows;
@@ -482,6 +505,8 @@ void TSqlEditor::statementEnded(TmySQLClientQuery *q, const QString &error)
         now.Shown.Line->setText((q->StreamStopped() ? QStringLiteral("Stopped: ")
                                                     : QStringLiteral("Ended by an error: ")) +
                                 rowsText(std::uint64_t(now.Shown.Grid->RowCount() - 1)));
+    for (const auto &[line, rows] : now.Ended)
+        line->setText(rowsText(rows) + took);
     QString outcome;
     bool success = false;
     int errorAt = 0;
@@ -555,6 +580,10 @@ void TSqlEditor::flushMessages()
     // The folded line stays the last.
     const int at = m_foldItem ? Messages->row(m_foldItem) : Messages->count();
     Messages->insertItems(at, m_pendingMessages);
+    // A long error is cut at the list's edge: its whole text is the item's tooltip.
+    for (int i = 0; i < m_pendingMessages.size(); ++i)
+        if (QListWidgetItem *item = Messages->item(at + i); item->text().size() > 80)
+            item->setToolTip(item->text());
     m_pendingMessages.clear();
     Messages->scrollToBottom();
 }

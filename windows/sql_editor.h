@@ -94,6 +94,8 @@ private:
         std::string Info;
         int ResultIndex = -1;
         Result Shown; // the tab of the result set being read, if kept
+        // The lines under the result sets read to their end, with their rows.
+        std::vector<std::pair<QLabel *, std::uint64_t>> Ended;
         QElapsedTimer Clock;
     };
     void buildLayout();
@@ -117,6 +119,7 @@ private:
     void goToLine(int line);
     void closeConnection();
     void saveState();
+    void saveText();
 
     TmySQLClient *m_main;
     std::unique_ptr<TmySQLClient> m_conn;
@@ -139,6 +142,7 @@ private:
     QString m_lastRunTime;
     QString m_statusNote;
     QTimer m_tick;
+    QTimer m_saveText;
     QStringList m_pendingHistory;
     QStringList m_pendingMessages;
 };
