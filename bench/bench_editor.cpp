@@ -20,6 +20,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
+#include <QPointer>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTextBlock>
@@ -140,12 +141,14 @@ Result selectAll()
     heartbeat.start();
     QElapsedTimer clock;
     clock.start();
+    // The warm-up's tab goes when the run starts: only a grid made after that is this run's.
+    const QPointer<QWidget> warmUp = e.ed->Results->widget(0);
     e.ed->RunClick();
     std::unique_ptr<PaintWatch> painted;
     const QString done = QStringLiteral("1000000 rows in ");
     QLabel *line = nullptr;
     if (!waitFor([&] {
-            TMgrid *g = e.grid();
+            TMgrid *g = warmUp ? nullptr : e.grid();
             if (g && !painted) painted = std::make_unique<PaintWatch>(g->viewport());
             if (r.firstMs < 0 && painted && painted->paints > 0 && g->RowCount() > 1)
                 r.firstMs = clock.nsecsElapsed() / 1e6;
@@ -226,7 +229,8 @@ Result openBig()
     static QString path;
     path = bigFilePath();
     ui::setOpenDialog([](QWidget *, const ui::SaveDialogOptions &) { return path; });
-    if (qEnvironmentVariableIsSet("QUORVANE_BENCH_NOHL")) ed.SQL_edit->Highlighter()->setDocument(nullptr);
+    if (qEnvironmentVariableIsSet("QUORVANE_BENCH_NOHL"))
+        ed.SQL_edit->Highlighter()->setDocument(nullptr);
     QElapsedTimer clock;
     clock.start();
     ed.OpenClick();

@@ -441,6 +441,37 @@ private Q_SLOTS:
         QCOMPARE(formatAt(4, 7), highlighter.Number);  // 1, ended by $$
     }
 
+    // A long text is coloured where it is shown: a line never shown carries its state but no
+    // formats; lines scrolled to are coloured; a change at the top recolours what is in view.
+    void longSqlColouredWhereShown()
+    {
+        TSqlEdit edit;
+        edit.resize(500, 300);
+        QString text = QStringLiteral("SELECT 'open\nstill open', 1;\n");
+        for (int i = 0; i < TSqlHighlighter::LazyFrom; ++i)
+            text += QStringLiteral("SELECT 42;\n");
+        edit.setPlainText(text);
+        edit.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&edit));
+        QCoreApplication::processEvents();
+        QTextDocument *doc = edit.document();
+        auto formats = [&](int line) { return doc->findBlockByNumber(line).layout()->formats(); };
+        const TSqlHighlighter *h = edit.Highlighter();
+        QVERIFY(!formats(1).isEmpty() && formats(1).first().format == h->String);
+        QVERIFY(formats(3000).isEmpty());
+        QCOMPARE(doc->findBlockByNumber(3000).userState(), doc->findBlockByNumber(2).userState());
+        edit.moveCursor(QTextCursor::End);
+        edit.ensureCursorVisible();
+        QCoreApplication::processEvents();
+        const int last = doc->blockCount() - 2;
+        QVERIFY(!formats(last).isEmpty() && formats(last).first().format == h->Keyword);
+        QTextCursor top(doc);
+        top.insertText(QStringLiteral("/* "));
+        QCoreApplication::processEvents();
+        QVERIFY(!formats(last).isEmpty() && formats(last).first().format == h->Comment);
+        QVERIFY(formats(3000).isEmpty());
+    }
+
     // What the editor hands over to run: the statement at the cursor (positions counted past
     // non-ASCII text), every statement a selection touches, all of them, each with its first
     // line; the line-number margin grows with the lines.
