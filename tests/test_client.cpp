@@ -1313,8 +1313,10 @@ private Q_SLOTS:
             QVERIFY(connectAndWait(client.get(), r));
         }
         client->setBlockOnClose(true);
-        // Statements submitted last without ExecuteTasks wait for the next request: run them.
-        if (client->Connected()) client->ExecuteTasks();
+        // Statements submitted last without ExecuteTasks, or behind a close that has not been
+        // reported yet, wait for the next request: reconnect if need be, and run them.
+        if (!client->Connected()) QVERIFY(connectAndWait(client.get(), r));
+        client->ExecuteTasks();
         TmySQLClientThread *worker = client->TaskHandler()->Thread();
         QTRY_VERIFY2_WITH_TIMEOUT(worker->Idle(),
                                   qPrintable(QStringLiteral("%1 waiting, busy %2, connected %3")
