@@ -115,54 +115,85 @@ std::vector<int> ComparedColumns(const Target &target)
     return columns;
 }
 
-std::optional<TmySQLStatement> Build(const Target &target, const CellReader &cell, std::string *why)
+bool WholeKey(const Target &target)
 {
-    auto refuse = [why](const char *reason) {
-        if (why) *why = reason;
-        return std::nullopt;
-    };
-    if (target.Table.empty() || target.Fields.empty()) return refuse("No row selected");
-    if (!target.TableKey.Known) return refuse("The table's key is not known yet");
+    if (!target.TableKey.Known || target.TableKey.Columns.empty()) return false;
+    const std::vector<int> columns = ComparedColumns(target);
+    if (columns.size() != target.TableKey.Columns.size()) return false;
+    for (std::size_t i = 0; i < columns.size(); ++i)
+        if (target.Fields[static_cast<std::size_t>(columns[i])].Name != target.TableKey.Columns[i])
+            return false;
+    return true;
+}
+
+const char *Refusal(const Target &target)
+{
+    if (target.Table.empty() || target.Fields.empty()) return "No row selected";
+    if (!target.TableKey.Known) return "The table's key is not known yet";
     const std::optional<std::string> &charset = target.TableKey.Charset;
     if (charset && !charset->empty() && !isCharsetName(*charset))
-        return refuse("The result's character set is not known");
+        return "The result's character set is not known";
+    return nullptr;
+}
 
-    TmySQLStatement statement("Delete From ");
+void AppendTarget(TmySQLStatement &statement, const Target &target)
+{
     if (!target.Database.empty()) statement.Identifier(target.Database).Text(".");
-    statement.Identifier(target.Table).Text(" Where ");
+    statement.Identifier(target.Table);
+}
+
+void AppendMatch(TmySQLStatement &statement, const Target &target, int c,
+                 std::optional<std::string_view> value)
+{
+    const TmySQLFieldInfo &field = target.Fields[static_cast<std::size_t>(c)];
+    if (!value) {
+        statement.Identifier(field.Name).Text(" IS NULL");
+        return;
+    }
+    const std::optional<std::string> &charset = target.TableKey.Charset;
+    const bool stored = sentAsStored(target.TableKey, field);
+    // A first test the server can answer from an index, for the usual key types. It may
+    // let through rows the collation calls equal; the byte test after it decides.
+    if (isInteger(field.Type) && isDecimalInteger(*value)) {
+        statement.Identifier(field.Name).Text(" = ").Text(*value).Text(" AND ");
+    } else if (isShortString(field.Type) && field.CharsetNr == BinaryCharset) {
+        statement.Identifier(field.Name).Text(" = ").HexValue(*value).Text(" AND ");
+    } else if (isShortString(field.Type) && !stored) {
+        statement.Identifier(field.Name)
+            .Text(" = _" + *charset + " ")
+            .HexValue(*value)
+            .Text(" AND ");
+    }
+    // The bytes the server sent for this column, made again on the server and compared as
+    // bytes: exact for every type (numbers, FLOAT included, and dates as their text, BIT and
+    // GEOMETRY as their bytes, text in the character set it was sent in).
+    statement.Text("CAST(");
+    if (stored)
+        statement.Identifier(field.Name);
+    else
+        statement.Text("CONVERT(").Identifier(field.Name).Text(" USING " + *charset + ")");
+    statement.Text(" AS BINARY) = ").HexValue(*value);
+}
+
+void AppendIdentity(TmySQLStatement &statement, const Target &target, const CellReader &cell)
+{
     const std::vector<int> columns = ComparedColumns(target);
     for (std::size_t i = 0; i < columns.size(); ++i) {
-        const int c = columns[i];
-        const TmySQLFieldInfo &field = target.Fields[static_cast<std::size_t>(c)];
-        const std::optional<std::string_view> value = cell(c);
         if (i > 0) statement.Text(" AND ");
-        if (!value) {
-            statement.Identifier(field.Name).Text(" IS NULL");
-            continue;
-        }
-        const bool stored = sentAsStored(target.TableKey, field);
-        // A first test the server can answer from an index, for the usual key types. It may
-        // let through rows the collation calls equal; the byte test after it decides.
-        if (isInteger(field.Type) && isDecimalInteger(*value)) {
-            statement.Identifier(field.Name).Text(" = ").Text(*value).Text(" AND ");
-        } else if (isShortString(field.Type) && field.CharsetNr == BinaryCharset) {
-            statement.Identifier(field.Name).Text(" = ").HexValue(*value).Text(" AND ");
-        } else if (isShortString(field.Type) && !stored) {
-            statement.Identifier(field.Name)
-                .Text(" = _" + *charset + " ")
-                .HexValue(*value)
-                .Text(" AND ");
-        }
-        // The bytes the server sent for this column, made again on the server and compared as
-        // bytes: exact for every type (numbers, FLOAT included, and dates as their text, BIT and
-        // GEOMETRY as their bytes, text in the character set it was sent in).
-        statement.Text("CAST(");
-        if (stored)
-            statement.Identifier(field.Name);
-        else
-            statement.Text("CONVERT(").Identifier(field.Name).Text(" USING " + *charset + ")");
-        statement.Text(" AS BINARY) = ").HexValue(*value);
+        AppendMatch(statement, target, columns[i], cell(columns[i]));
     }
+}
+
+std::optional<TmySQLStatement> Build(const Target &target, const CellReader &cell, std::string *why)
+{
+    if (const char *reason = Refusal(target)) {
+        if (why) *why = reason;
+        return std::nullopt;
+    }
+    TmySQLStatement statement("Delete From ");
+    AppendTarget(statement, target);
+    statement.Text(" Where ");
+    AppendIdentity(statement, target, cell);
     statement.Text(" LIMIT 1;");
     return statement;
 }

@@ -45,6 +45,18 @@ Key ReadKeyAnswer(const std::vector<std::pair<std::string, std::optional<std::st
 // every column otherwise.
 std::vector<int> ComparedColumns(const Target &target);
 
+// True when the compared columns are the table's whole primary key: at most one row matches.
+bool WholeKey(const Target &target);
+// Why no statement can be built for the target yet, or null.
+const char *Refusal(const Target &target);
+// `db`.`table`, or `table` for the connection's current database.
+void AppendTarget(TmySQLStatement &statement, const Target &target);
+// One column compared byte for byte with the value the server sent (NULL by IS NULL).
+void AppendMatch(TmySQLStatement &statement, const Target &target, int col,
+                 std::optional<std::string_view> value);
+// The compared columns of the row the cells describe, joined by AND.
+void AppendIdentity(TmySQLStatement &statement, const Target &target, const CellReader &cell);
+
 // The delete statement, or no statement and the reason in *why.
 std::optional<TmySQLStatement> Build(const Target &target, const CellReader &cell,
                                      std::string *why);

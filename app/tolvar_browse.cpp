@@ -4,6 +4,7 @@
 
 #include "Cologrid.h"
 #include "common.h"
+#include "grid_edit.h"
 #include "konsola.h"
 #include "result_grid.h"
 #include "row_delete.h"
@@ -48,6 +49,7 @@ void Ttolvar::Tree_viewChange(QTreeWidgetItem *Node)
         return;
     }
     if (parent->parent()) return; // the tree has two levels only
+    if (!m_edit->mayLeave()) return;
     setPanelText(3, Node->text(0));
     if (!requireConnection()) return;
     submitViewTable(parent->text(0), Node->text(0));
@@ -57,6 +59,7 @@ void Ttolvar::Tree_viewChange(QTreeWidgetItem *Node)
 void Ttolvar::Table_listChange(QListWidgetItem *Item)
 {
     if (!Item) return;
+    if (!m_edit->mayLeave()) return;
     setPanelText(3, Item->text());
     if (!requireConnection()) return;
     submitViewTable(m_listDatabase, Item->text());
@@ -175,10 +178,20 @@ void Ttolvar::readFinished(TmySQLClientQuery *q, quint64 view, const QString &er
         setPanelText(4, QStringLiteral("Stopped: ") + rowsText(rows));
     else
         setPanelText(4, rowsText(rows));
+    // The rows read can be changed now, a stopped table's too (each by its own identity).
+    if (shown) {
+        rowdelete::Target target;
+        target.Database = m_grid.Database.toStdString();
+        target.Table = m_grid.Table.toStdString();
+        target.Fields = m_grid.Fields;
+        target.TableKey = m_grid.TableKey;
+        m_edit->setTarget(std::move(target));
+    }
 }
 
 void Ttolvar::showLoading(const QString &table)
 {
+    m_edit->clearTarget(QStringLiteral("The table is still being read"));
     Panel5->setCaption(QStringLiteral("Current Table: ") + table);
     setPanelText(4, QStringLiteral("Loading\u2026"));
     m_grid.Database.clear();

@@ -4,6 +4,7 @@
 
 #include "Cologrid.h"
 #include "common.h"
+#include "grid_edit.h"
 #include "konsola.h"
 #include "login_window.h"
 #include "settings_ini.h"
@@ -50,7 +51,9 @@ void Ttolvar::AutolTimer()
 
 void Ttolvar::Disconnect1Click()
 {
-    // An open transaction in the SQL editor is settled first, or the connection stays.
+    // Changes pending in the grid and an open transaction in the SQL editor are settled first,
+    // or the connection stays.
+    if (!m_edit->mayLeave()) return;
     if (m_editor && !m_editor->releaseConnection()) return;
     mysql->Close();
 }
@@ -86,6 +89,8 @@ void Ttolvar::mysqlClose(QObject *)
 {
     setPanelText(1, QStringLiteral("Connection closed"));
     if (m_editor) m_editor->mainClosed();
+    m_edit->mainClosed();
+    m_edit->clearTarget(QStringLiteral("Not connected"));
     // Reads still running or waiting were cut off or dropped with the connection.
     m_readsRunning = 0;
     updateStopButton();

@@ -4,6 +4,7 @@
 #include "Cologrid.h"
 #include "Informacje.h"
 #include "common.h"
+#include "grid_edit.h"
 #include "konsola.h"
 #include "login_window.h"
 #include "result_grid.h"
@@ -450,7 +451,40 @@ void Ttolvar::buildPages()
                                    QStringLiteral("recorddelete"));
         del->setIconSize(QSize(20, 20));
         connect(del, &QAbstractButton::clicked, this, &Ttolvar::SpeedButton17Click);
-        bottom->addWidget(del, 0, Qt::AlignLeft);
+        auto *commands = new QHBoxLayout;
+        commands->setSpacing(4);
+        commands->addWidget(del);
+        // Changes kept in the grid until applied.
+        m_edit = new TGridEdit(Mgrid, this);
+        m_edit->setMainClient(mysql);
+        struct EditCommand
+        {
+            const char *name;
+            const char *text;
+            const char *icon;
+            void (TGridEdit::*handler)();
+        };
+        const EditCommand editCommands[] = {
+            {"Add_row_button", "Add row", "fieldadd", &TGridEdit::addRow},
+            {"Apply_button", "Apply changes", "ok", &TGridEdit::apply},
+            {"Discard_button", "Discard changes", "cancel", &TGridEdit::discard},
+            {"Show_sql_button", "Show SQL", "sql", &TGridEdit::showSql},
+        };
+        for (const EditCommand &c : editCommands) {
+            // Glyphs, named and explained by their commands: the window keeps its width.
+            auto *b = ui::flatButton(panel12, QString::fromLatin1(c.name), QString(),
+                                     QString::fromLatin1(c.icon), QString::fromLatin1(c.text));
+            b->setIconSize(QSize(20, 20));
+            connect(b, &QAbstractButton::clicked, m_edit, c.handler);
+            commands->addWidget(b);
+        }
+        commands->addStretch(1);
+        bottom->addLayout(commands);
+        connect(m_edit, &TGridEdit::message, this,
+                [this](const QString &text) { setPanelText(5, text); });
+        connect(m_edit, &TGridEdit::pendingChanged, this, [this](int count) {
+            setPanelText(4, count > 0 ? m_edit->pendingText() : rowsText(Mgrid->RowCount() - 1));
+        });
         layout->addWidget(panel12);
     }
     // 1 Database_Add
@@ -784,8 +818,9 @@ bool Ttolvar::eventFilter(QObject *watched, QEvent *event)
 
 void Ttolvar::closeEvent(QCloseEvent *event)
 {
-    // An open transaction in the SQL editor is settled, or the program stays.
-    if (m_editor && !m_editor->releaseConnection()) {
+    // Changes pending in the grid, and an open transaction in the SQL editor, are settled, or
+    // the program stays.
+    if ((m_edit && !m_edit->mayLeave()) || (m_editor && !m_editor->releaseConnection())) {
         event->ignore();
         return;
     }

@@ -37,6 +37,7 @@ class Tsettings_form;
 class Tconsole;
 class TInformacjon;
 class TSqlEditor;
+class TGridEdit;
 
 // A list whose inner border keeps its items away from its edges.
 class TListWidget : public QListWidget
@@ -197,6 +198,8 @@ public:
         rowdelete::Key TableKey;
     };
     const GridOrigin &gridOrigin() const { return m_grid; }
+    // Changes made in the grid, kept until applied or discarded.
+    TGridEdit *gridEdit() const { return m_edit; }
     // The database whose tables the table list shows.
     QString listDatabase() const { return m_listDatabase; }
 
@@ -243,6 +246,7 @@ private:
     Tconsole *m_console = nullptr;
     TInformacjon *m_about = nullptr;
     TSqlEditor *m_editor = nullptr;
+    TGridEdit *m_edit = nullptr;
     QLabel *m_panels[5] = {};
     TLineFile m_log;
     bool m_logReported = false;

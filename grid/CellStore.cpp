@@ -195,3 +195,49 @@ void CellStore::compact(Chunk &chunk)
         if (cell != 0 && cell != NullOffset) cell = append(chunk, entryAt(old, cell));
     chunk.Garbage = 0;
 }
+
+void CellStore::removeRows(const std::vector<int> &rows)
+{
+    std::size_t next = 0;
+    int removed = 0;
+    const auto cols = static_cast<std::size_t>(m_cols);
+    for (Chunk &chunk : m_chunks) {
+        const int first = chunk.FirstRow;
+        const int end = first + chunk.Rows;
+        chunk.FirstRow -= removed;
+        while (next < rows.size() && rows[next] < first)
+            ++next; // not ascending, or repeated: ignored
+        if (next == rows.size() || rows[next] >= end) continue;
+        // The runs between removed rows move up, each with one copy.
+        auto index = chunk.Index.begin();
+        std::size_t write = static_cast<std::size_t>(rows[next] - first) * cols;
+        int kept = rows[next] - first;
+        while (next < rows.size() && rows[next] < end) {
+            const int gone = rows[next];
+            const std::size_t at = static_cast<std::size_t>(gone - first) * cols;
+            for (std::size_t c = 0; c < cols; ++c) {
+                const std::uint32_t cell = chunk.Index[at + c];
+                if (cell != 0 && cell != NullOffset)
+                    chunk.Garbage += 1 + entryAt(chunk.Buffer, cell).size();
+            }
+            ++removed;
+            do
+                ++next;
+            while (next < rows.size() && rows[next] <= gone);
+            const int runEnd = next < rows.size() && rows[next] < end ? rows[next] : end;
+            const std::size_t from = at + cols;
+            const std::size_t length = static_cast<std::size_t>(runEnd - gone - 1) * cols;
+            std::copy(index + static_cast<std::ptrdiff_t>(from),
+                      index + static_cast<std::ptrdiff_t>(from + length),
+                      index + static_cast<std::ptrdiff_t>(write));
+            write += length;
+            kept += runEnd - gone - 1;
+        }
+        chunk.Index.resize(write);
+        chunk.Rows = kept;
+    }
+    m_chunks.erase(std::remove_if(m_chunks.begin(), m_chunks.end(),
+                                  [](const Chunk &chunk) { return chunk.Rows == 0; }),
+                   m_chunks.end());
+    m_rows -= removed;
+}

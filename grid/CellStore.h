@@ -38,6 +38,9 @@ public:
     // std::invalid_argument when its column count is not the store's.
     void appendRows(TCheckedCellBlock &&block);
     static constexpr std::uint32_t NullOffset = TCellBlock::NullOffset;
+    // Takes the given rows out (ascending, each once; others are ignored); the rows below move
+    // up. Each chunk holding one is shifted once, the others only renumbered.
+    void removeRows(const std::vector<int> &rows);
 
     // Out-of-range writes are ignored and reads give an empty text.
     void set(int col, int row, std::string_view text);

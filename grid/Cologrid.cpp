@@ -69,7 +69,10 @@ void TMgrid::DrawCell(QPainter &painter, int ACol, int ARow, const QRect &rect, 
         pattern = &m_evenRowPattern;
         colour = m_evenRowColor;
     }
-    if (!pattern->isNull())
+    const TCellMark mark = fixed ? TCellMark() : Mark(ACol, ARow);
+    if (mark.Marked)
+        painter.fillRect(rect, Colors::toQColor(mark.Background));
+    else if (!pattern->isNull())
         painter.fillRect(rect, QBrush(*pattern)); // tiled from the viewport's origin
     else
         painter.fillRect(rect, Colors::toQColor(colour));
@@ -91,7 +94,10 @@ void TMgrid::DrawCell(QPainter &painter, int ACol, int ARow, const QRect &rect, 
         font.setOverline(false);
         painter.setFont(font);
     }
-    if (!CellUtf8(ACol, ARow).empty())
+    if (mark.Replaces)
+        painter.drawText(rect.left() + 2, rect.top() + 2 + painter.fontMetrics().ascent(),
+                         mark.Text);
+    else if (!CellUtf8(ACol, ARow).empty())
         painter.drawText(rect.left() + 2, rect.top() + 2 + painter.fontMetrics().ascent(),
                          DisplayText(ACol, ARow));
     painter.setPen(entryPen);

@@ -37,9 +37,12 @@ public:
     {
         if (!isValid()) return {};
         if (t == QAccessible::Name || t == QAccessible::Value)
-            return m_grid->DisplayText(m_col, m_row);
-        if (t == QAccessible::Description && m_grid->CellIsNull(m_col, m_row))
-            return QStringLiteral("NULL");
+            return m_grid->ShownText(m_col, m_row);
+        if (t == QAccessible::Description) {
+            const TStringGrid::TCellMark mark = m_grid->Mark(m_col, m_row);
+            if (!mark.Description.isEmpty()) return mark.Description;
+            if (m_grid->CellIsNull(m_col, m_row)) return QStringLiteral("NULL");
+        }
         return {};
     }
     void setText(QAccessible::Text, const QString &) override {}

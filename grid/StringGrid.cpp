@@ -206,6 +206,33 @@ QString TStringGrid::DisplayText(int col, int row) const
     return celltext::display(m_store.get(col, row), format);
 }
 
+QString TStringGrid::ShownText(int col, int row) const
+{
+    if (OnMark && row >= HeaderRows()) {
+        const TCellMark mark = OnMark(col, row);
+        if (mark.Replaces) return mark.Text;
+    }
+    return DisplayText(col, row);
+}
+
+void TStringGrid::RemoveRows(const std::vector<int> &rows)
+{
+    if (rows.empty()) return;
+    m_store.removeRows(rows);
+    clampCurrent();
+    updateScrollBars();
+    viewport()->update();
+    Q_EMIT cellsReset();
+}
+
+void TStringGrid::invalidateRow(int row)
+{
+    if (!isVisible() || row < m_topRow || row > m_topRow + visibleRowsFrom(m_topRow)) return;
+    const QRect first = CellRect(std::max(m_leftCol, m_fixedCols), row);
+    if (!first.isEmpty())
+        viewport()->update(QRect(0, first.top() - 1, viewport()->width(), first.height() + 2));
+}
+
 void TStringGrid::FitColumn(int col)
 {
     if (col < 0 || col >= ColCount()) return;

@@ -105,6 +105,25 @@ public:
     TDrawCellEvent OnDrawCell;
     TSelectCellEvent OnSelectCell;
 
+    // A cell drawn apart from its stored value (a change not yet sent, a selected row): its
+    // colour, the text it shows in place of the value, and what a screen reader is told of it.
+    struct TCellMark
+    {
+        bool Marked = false;
+        TColor Background = 0;
+        bool Replaces = false;
+        QString Text;
+        QString Description;
+    };
+    std::function<TCellMark(int col, int row)> OnMark;
+    TCellMark Mark(int col, int row) const { return OnMark ? OnMark(col, row) : TCellMark(); }
+    // What the cell shows and is read as: a mark's text, or DisplayText.
+    QString ShownText(int col, int row) const;
+    // Takes rows out (ascending); the rows below move up, the current cell stays in range.
+    void RemoveRows(const std::vector<int> &rows);
+    // Repaints one row, all of it.
+    void invalidateRow(int row);
+
     // Scrolling rows shown whole or in part from TopRow on.
     int VisibleRowCount() const { return visibleRowsFrom(m_topRow); }
     // The current cell is marked once the user has chosen a cell since the last refill, and

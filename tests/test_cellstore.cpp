@@ -2,6 +2,7 @@
 #include "CellStore.h"
 
 #include <QTest>
+#include <algorithm>
 #include <string>
 
 class TestCellStore : public QObject
@@ -180,6 +181,53 @@ private Q_SLOTS:
         } else {
             QCOMPARE(store.get(0, 0), std::string_view("before"));
         }
+    }
+
+    // Rows taken out close up, across chunks, whatever else the list holds.
+    void removedRowsCloseUp_data()
+    {
+        QTest::addColumn<std::vector<int>>("removed");
+        QTest::newRow("none") << std::vector<int>{};
+        QTest::newRow("the first") << std::vector<int>{0};
+        QTest::newRow("the last") << std::vector<int>{12};
+        QTest::newRow("a run over three chunks") << std::vector<int>{4, 5, 6};
+        QTest::newRow("a whole chunk, and scattered") << std::vector<int>{1, 3, 5, 8, 11};
+        QTest::newRow("repeated and out of range") << std::vector<int>{2, 2, 40};
+        QTest::newRow("every row") << std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    }
+    void removedRowsCloseUp()
+    {
+        QFETCH(std::vector<int>, removed);
+        // Chunks of 5, 1 and 7 rows, two columns: the row's number and NULL or a NUL byte.
+        auto chunk = [](int first, int rows) {
+            TCellBlock block{2, rows, {}, {0}};
+            for (int r = first; r < first + rows; ++r) {
+                const std::string text = "r" + std::to_string(r);
+                block.Index.push_back(std::uint32_t(block.Buffer.size()));
+                block.Buffer.resize(block.Buffer.size() + cellblock::EntrySize(text.size()));
+                cellblock::PutEntry(block.Buffer.data() + block.Index.back(), text.data(),
+                                    text.size());
+                block.Index.push_back(r % 2 ? CellStore::NullOffset : 0);
+            }
+            return TCheckedCellBlock::Check(std::move(block));
+        };
+        CellStore store;
+        store.assign(chunk(0, 5));
+        store.appendRows(chunk(5, 1));
+        store.appendRows(chunk(6, 7));
+        std::vector<int> kept;
+        for (int r = 0; r < 13; ++r)
+            if (std::find(removed.begin(), removed.end(), r) == removed.end()) kept.push_back(r);
+        store.removeRows(removed);
+        QCOMPARE(store.rowCount(), int(kept.size()));
+        for (int r = 0; r < int(kept.size()); ++r) {
+            QCOMPARE(std::string(store.get(0, r)), "r" + std::to_string(kept[r]));
+            QCOMPARE(store.isNull(1, r), kept[r] % 2 == 1);
+        }
+        // Still one grid: a write after the last row and a resize behave.
+        store.setRowCount(store.rowCount() + 1);
+        store.set(0, store.rowCount() - 1, "new");
+        QCOMPARE(std::string(store.get(0, store.rowCount() - 1)), std::string("new"));
     }
 
     // Rows added in batches read, change and resize as one grid: the same cells as a store

@@ -12,45 +12,14 @@
 namespace {
 const char *const Db = "qr_del";
 
-// A row as the server sends it: each cell's bytes in hex, or N for NULL.
-QString rowKey(const std::vector<std::optional<std::string>> &cells)
-{
-    QStringList parts;
-    for (const auto &cell : cells)
-        parts << (cell ? QString::fromLatin1(QByteArray::fromStdString(*cell).toHex())
-                       : QStringLiteral("N"));
-    return parts.join(QLatin1Char('|'));
-}
-
-// Every row of a table or view, as sorted keys.
 QStringList dump(Session &s, const QString &table)
 {
-    QStringList rows;
-    if (!s.Run(TmySQLStatement("SELECT * FROM ")
-                   .Identifier(Db)
-                   .Text(".")
-                   .Identifier(table.toStdString())))
-        return {QStringLiteral("error: ") + s.error};
-    for (int r = 0; r < s.q()->RowCount(); ++r) {
-        std::vector<std::optional<std::string>> cells;
-        for (int c = 0; c < s.q()->FieldCount(); ++c)
-            cells.push_back(s.q()->IsNull(r, c)
-                                ? std::nullopt
-                                : std::optional(std::string(s.q()->ValueBytes(r, c))));
-        rows << rowKey(cells);
-    }
-    rows.sort();
-    return rows;
+    return dumpTable(s, Db, table);
 }
 
 QString gridRowKey(const Ttolvar *w, int row)
 {
-    std::vector<std::optional<std::string>> cells;
-    for (int c = 0; c < w->Mgrid->ColCount(); ++c)
-        cells.push_back(w->Mgrid->CellIsNull(c, row)
-                            ? std::nullopt
-                            : std::optional(std::string(w->Mgrid->CellUtf8(c, row))));
-    return rowKey(cells);
+    return gridRowKeyOf(w->Mgrid, row);
 }
 
 // Deletes each listed grid row in turn (the grid is not read again between deletes, as a user

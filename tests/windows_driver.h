@@ -168,6 +168,48 @@ inline QTreeWidgetItem *child(QTreeWidgetItem *parent, const QString &text)
     return nullptr;
 }
 
+// A row as the server sends it: each cell's bytes in hex, or N for NULL.
+inline QString rowKeyOf(const std::vector<std::optional<std::string>> &cells)
+{
+    QStringList parts;
+    for (const auto &cell : cells)
+        parts << (cell ? QString::fromLatin1(QByteArray::fromStdString(*cell).toHex())
+                       : QStringLiteral("N"));
+    return parts.join(QLatin1Char('|'));
+}
+
+// Every row of a table or view, as sorted keys: the judge of what a change did.
+inline QStringList dumpTable(Session &s, const char *db, const QString &table)
+{
+    QStringList rows;
+    if (!s.Run(TmySQLStatement("SELECT * FROM ")
+                   .Identifier(db)
+                   .Text(".")
+                   .Identifier(table.toStdString())))
+        return {QStringLiteral("error: ") + s.error};
+    for (int r = 0; r < s.q()->RowCount(); ++r) {
+        std::vector<std::optional<std::string>> cells;
+        for (int c = 0; c < s.q()->FieldCount(); ++c)
+            cells.push_back(s.q()->IsNull(r, c)
+                                ? std::nullopt
+                                : std::optional(std::string(s.q()->ValueBytes(r, c))));
+        rows << rowKeyOf(cells);
+    }
+    rows.sort();
+    return rows;
+}
+
+// A grid row as the grid stores it, in the same form.
+inline QString gridRowKeyOf(const TStringGrid *grid, int row)
+{
+    std::vector<std::optional<std::string>> cells;
+    for (int c = 0; c < grid->ColCount(); ++c)
+        cells.push_back(grid->CellIsNull(c, row)
+                            ? std::nullopt
+                            : std::optional(std::string(grid->CellUtf8(c, row))));
+    return rowKeyOf(cells);
+}
+
 // The program, started in its own folder and connected through "-autol".
 struct Connected
 {

@@ -5,6 +5,7 @@
 #include <QAccessibleWidget>
 #include <QApplication>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSet>
@@ -44,6 +45,16 @@ QString defaultAsker(QWidget *parent, const QString &caption, const QString &tex
     return chosen >= 0 ? buttons.value(chosen) : QString();
 }
 Asker g_asker = defaultAsker;
+
+std::optional<QString> defaultTextAsker(QWidget *parent, const QString &caption,
+                                        const QString &label, const QString &initial)
+{
+    bool ok = false;
+    const QString text = QInputDialog::getMultiLineText(parent, caption, label, initial, &ok);
+    if (!ok) return std::nullopt;
+    return text;
+}
+TextAsker g_textAsker = defaultTextAsker;
 
 void defaultBeeper()
 {
@@ -196,6 +207,19 @@ Asker setAsker(Asker asker)
 {
     Asker old = g_asker;
     g_asker = asker ? asker : defaultAsker;
+    return old;
+}
+
+std::optional<QString> askText(QWidget *parent, const QString &caption, const QString &label,
+                               const QString &initial)
+{
+    return g_textAsker(parent, caption, label, initial);
+}
+
+TextAsker setTextAsker(TextAsker asker)
+{
+    TextAsker old = g_textAsker;
+    g_textAsker = asker ? asker : defaultTextAsker;
     return old;
 }
 

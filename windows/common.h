@@ -8,6 +8,8 @@
 #include <QSize>
 #include <QString>
 
+#include <optional>
+
 class QWidget;
 class QAbstractButton;
 
@@ -49,6 +51,13 @@ QString askQuestion(QWidget *parent, const QString &caption, const QString &text
 using Asker = QString (*)(QWidget *parent, const QString &caption, const QString &text,
                           const QStringList &buttons);
 Asker setAsker(Asker asker);
+// A line of text asked for, several lines allowed: the text, or none when cancelled.
+// Replaceable like the error box.
+std::optional<QString> askText(QWidget *parent, const QString &caption, const QString &label,
+                               const QString &initial);
+using TextAsker = std::optional<QString> (*)(QWidget *parent, const QString &caption,
+                                             const QString &label, const QString &initial);
+TextAsker setTextAsker(TextAsker asker);
 // The system's default beep, replaceable for tests.
 void beep();
 using Beeper = void (*)();

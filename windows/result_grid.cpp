@@ -49,19 +49,22 @@ void take(TMgrid *grid, TmySQLRowBatch &batch, const std::vector<TmySQLFieldInfo
         grid->AdoptCells(std::move(*batch.Block));
     else
         grid->AppendCells(std::move(*batch.Block));
+    if (batch.First || grid->FixedRows() != (grid->RowCount() > 1 ? 1 : 0)) fitHeader(grid, fields);
+}
+
+void fitHeader(TMgrid *grid, const std::vector<TmySQLFieldInfo> &fields)
+{
     const bool rows = grid->RowCount() > 1;
     // With no data rows the lone header row cannot be fixed; it keeps the header colour.
-    if (batch.First || grid->FixedRows() != (rows ? 1 : 0)) {
-        grid->setFixedRows(rows ? 1 : 0);
-        grid->setEvenRowColor(rows ? StripeColor : HeaderColor);
-        // Values that are not text are shown for what they are; the names in the header row
-        // stay text, and so does everything when there are no rows.
-        std::vector<TCellFormat> formats;
-        if (rows)
-            for (const TmySQLFieldInfo &field : fields)
-                formats.push_back(formatOf(field));
-        grid->setColFormats(std::move(formats));
-    }
+    grid->setFixedRows(rows ? 1 : 0);
+    grid->setEvenRowColor(rows ? StripeColor : HeaderColor);
+    // Values that are not text are shown for what they are; the names in the header row stay
+    // text, and so does everything when there are no rows.
+    std::vector<TCellFormat> formats;
+    if (rows)
+        for (const TmySQLFieldInfo &field : fields)
+            formats.push_back(formatOf(field));
+    grid->setColFormats(std::move(formats));
 }
 
 void clear(TMgrid *grid)

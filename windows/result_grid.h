@@ -19,6 +19,9 @@ void style(TMgrid *grid);
 // column names), later ones go below. The header row is fixed once there are rows, and the
 // columns shown in their formats.
 void take(TMgrid *grid, TmySQLRowBatch &batch, const std::vector<TmySQLFieldInfo> &fields);
+// The header row fixed when there are rows below it (the header colour when not), and the
+// columns shown in their formats: after rows come or go.
+void fitHeader(TMgrid *grid, const std::vector<TmySQLFieldInfo> &fields);
 // An empty grid (one blank title cell) while nothing has arrived.
 void clear(TMgrid *grid);
 } // namespace resultgrid

@@ -1,5 +1,7 @@
 #include "sql_editor.h"
 
+#include "client_login.h"
+
 #include "Cologrid.h"
 #include "SqlScript.h"
 #include "common.h"
@@ -255,14 +257,7 @@ void TSqlEditor::ensureConnection()
         };
     }
     // The main connection's server, user and protection, as it connected last.
-    m_conn->setHostname(m_main->Hostname());
-    m_conn->setUsername(m_main->Username());
-    m_conn->setPassword(m_main->Password());
-    m_conn->setPort(m_main->Port());
-    m_conn->setCapabilities(m_main->Capabilities());
-    m_conn->setTlsMode(m_main->TlsMode());
-    m_conn->setTlsCaFile(m_main->TlsCaFile());
-    m_conn->setTlsPeerFingerprint(m_main->TlsPeerFingerprint());
+    copyLogin(m_main, m_conn.get());
     QString database = Database_combo->currentText();
     if (database.isEmpty()) database = m_startDatabase;
     m_conn->setDatabase(database);

@@ -1,0 +1,147 @@
+#pragma once
+
+// Changing a table's rows in the grid: cells edited in place, new rows, rows marked for delete,
+// all kept pending (drawn apart) until Apply sends them on a connection of their own, inside one
+// transaction, each statement proven to touch exactly one row, or Discard drops them.
+#include "Cologrid.h"
+#include "mySQLClient.h"
+#include "row_changes.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <vector>
+
+class QLineEdit;
+class QPlainTextEdit;
+class QWidget;
+class TMgrid;
+
+class TGridEdit : public QObject
+{
+    Q_OBJECT
+public:
+    TGridEdit(TMgrid *grid, QWidget *window);
+    ~TGridEdit() override;
+
+    // The connection whose login the edit connection copies.
+    void setMainClient(TmySQLClient *main) { m_main = main; }
+    // The table the grid holds, once all of it is read: pending changes belong to it alone.
+    void setTarget(rowdelete::Target target);
+    // The grid is being refilled: changes and notes go, edits are refused until setTarget.
+    void clearTarget(const QString &why = QString());
+    bool hasTarget() const { return m_hasTarget; }
+
+    const rowchanges::Pending &pending() const { return m_pending; }
+    int pendingCount() const { return m_pending.count(); }
+    bool applying() const { return m_applying; }
+    // "3 changes pending", or empty.
+    QString pendingText() const;
+    // Exactly what Apply would send, one statement a line.
+    QString sqlText() const;
+    // A note on a cell after Apply (the server stored another value than typed), or empty.
+    QString noteOf(int row, int col) const;
+    // The rows chosen for delete: the current one, or the run made with Shift or Ctrl.
+    std::vector<int> selectedRows() const;
+    void selectRows(const std::vector<int> &rows);
+
+    // The commands.
+    void editCurrent(const QString &typed = QString(), bool replace = false);
+    void setCurrent(rowchanges::Value value); // Set NULL, Set empty text, Set DEFAULT
+    void editCurrentAsHex();
+    void addRow();
+    void deleteSelected();
+    void apply();
+    void discard();
+    void showSql();
+    // With changes pending: asks "Apply", "Discard" or "Cancel"; true when the caller may go on
+    // (applied, discarded, or nothing pending). Apply waits here for its outcome.
+    bool mayLeave();
+    // The main connection closed: so does ours (nothing is pending on it between applies).
+    void mainClosed();
+
+    // The in-place editor while one is open (for tests).
+    QWidget *cellEditor() const;
+    // Keeps an open in-place edit as a pending change.
+    void commitEditor();
+    void cancelEditor();
+
+Q_SIGNALS:
+    void pendingChanged(int count);
+    // For status panel 5.
+    void message(const QString &text);
+    void applyFinished(bool ok);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    struct Step
+    {
+        enum Kind
+        {
+            Engine,
+            Begin,
+            Statement,
+            ReadBack,
+            Commit,
+            Rollback
+        } What = Statement;
+        int Change = -1; // index in the pending changes
+        std::string Sql;
+    };
+    bool refuseEdit(int col = -1);
+    std::optional<std::string_view> stored(int row, int col) const;
+    rowdelete::CellReader reader(int row) const;
+    void setCell(int row, int col, rowchanges::Value value);
+    void changed();
+    TStringGrid::TCellMark mark(int col, int row) const;
+    QString shown(const rowchanges::Value &value, int col) const;
+    void fail(int change, const QString &why);
+    void openEditor(int col, int row, const QString &text, bool multiLine, bool selected);
+    void currentMoved(int row);
+    std::vector<Step> plan(std::string *why, int *failed) const;
+    void connectAndRun();
+    void runStep();
+    void stepDone(bool ok, const QString &error);
+    void finish(bool ok, const QString &why);
+    void storeResults();
+
+    TMgrid *m_grid;
+    QWidget *m_window;
+    TmySQLClient *m_main = nullptr;
+    std::unique_ptr<TmySQLClient> m_conn;
+    rowdelete::Target m_target;
+    bool m_hasTarget = false;
+    QString m_noTarget;
+    rowchanges::Pending m_pending;
+    int m_firstNewRow = -1; // grid row of the first pending new row, -1 when none
+    std::map<std::pair<int, int>, QString> m_notes;
+    int m_failed = -1; // the change that failed at the last Apply
+    QString m_failedWhy;
+    std::set<int> m_selected;
+    int m_anchor = -1;
+    Qt::KeyboardModifiers m_mods = Qt::NoModifier;
+
+    QPointer<QWidget> m_editor;
+    int m_editCol = -1, m_editRow = -1;
+    QString m_editStart;
+
+    // Apply's run.
+    bool m_applying = false;
+    int m_applyCount = 0;
+    std::vector<Step> m_steps;
+    std::size_t m_at = 0;
+    QString m_failure;
+    int m_failureChange = -1;
+    rowchanges::Outcome m_outcome;
+    std::vector<std::vector<std::optional<std::string>>> m_rows; // the last step's result
+    std::string m_engine;
+    std::map<int, std::vector<std::optional<std::string>>> m_readBack;
+    QPointer<QWidget> m_sqlWindow;
+};
