@@ -35,6 +35,8 @@ constexpr TColor SelectedColor = 0xFFE6CC; // rows chosen for delete: pale blue
 
 // Past this a value is edited in the multi-line editor.
 constexpr int LongValue = 200;
+// Statements of a transactional table sent ahead of their outcomes.
+constexpr std::size_t PipelineDepth = 64;
 // Show SQL cuts a statement after this many bytes: a value may be megabytes.
 constexpr std::size_t ShownStatementBytes = 100000;
 
@@ -705,12 +707,14 @@ void TGridEdit::apply()
                           .arg(QString::fromStdString(why)));
         return;
     }
-    m_at = 0;
+    m_at = m_sent = 0;
+    m_pipelined = false;
     m_failure.clear();
     m_failureChange = -1;
     m_readBack.clear();
     m_engine.clear();
     m_applying = true;
+    m_retried = false;
     m_applyCount = m_pending.count();
     Q_EMIT message(QStringLiteral("Applying %1\u2026").arg(pendingText()));
     connectAndRun();
@@ -741,12 +745,27 @@ void TGridEdit::connectAndRun()
 
 void TGridEdit::runStep()
 {
-    if (m_at >= m_steps.size()) return;
-    const Step &step = m_steps[m_at];
-    m_outcome = rowchanges::Outcome();
-    m_rows.clear();
+    // Statements of a transactional table go ahead of their outcomes, a window at a time, each
+    // sent only when the one before succeeded; a failure seen later is undone with the rest by
+    // the ROLLBACK. A table without transactions gets one statement at a time, each checked
+    // before the next is sent. COMMIT and ROLLBACK wait for every outcome before them.
+    const std::size_t window = m_pipelined ? PipelineDepth : 1;
+    while (m_sent < m_steps.size() && m_sent - m_at < window) {
+        const Step &step = m_steps[m_sent];
+        const bool chained = step.What == Step::Statement || step.What == Step::ReadBack;
+        if (!chained && m_sent != m_at) break;
+        submit(step, chained && m_pipelined);
+        ++m_sent;
+        if (!chained) break;
+    }
+    m_conn->ExecuteTasks();
+}
+
+void TGridEdit::submit(const Step &step, bool chained)
+{
     static const char *const names[] = {"Edit Engine",    "Edit Begin",  "Edit Change",
                                         "Edit Read Back", "Edit Commit", "Edit Rollback"};
+    // Outcomes arrive in the order sent: each fills m_outcome and m_rows for stepDone.
     m_conn->Query()->SubmitScript(
         step.Sql, names[step.What],
         [this](QObject *, TmySQLRowBatch &batch) {
@@ -773,12 +792,15 @@ void TGridEdit::runStep()
                 static_cast<TmySQLClientQuery *>(sender)->ScriptOutcome();
             m_outcome.Warnings = outcome.Warnings;
             m_outcome.WarningLines = outcome.WarningLines;
-            stepDone(true, QString());
+            if (outcome.NotRun)
+                stepDone(false, QStringLiteral("Not sent: the statement before it failed"));
+            else
+                stepDone(true, QString());
         },
         [this](QObject *, const QString &msg) {
             stepDone(false, msg.isEmpty() ? QStringLiteral("The statement failed") : msg);
-        });
-    m_conn->ExecuteTasks();
+        },
+        chained);
 }
 
 void TGridEdit::fail(int change, const QString &why)
@@ -790,8 +812,8 @@ void TGridEdit::fail(int change, const QString &why)
                     .arg(c.What == Kind::Insert ? QStringLiteral("new row")
                                                 : QStringLiteral("row %1").arg(c.Row))
                     .arg(why);
-    // Nothing after it runs; what ran before it is undone.
-    m_steps.resize(m_at + 1);
+    // Nothing not sent yet is sent; what ran is undone once the outcomes in flight are in.
+    m_steps.resize(m_sent);
     m_steps.push_back({Step::Rollback, -1, "ROLLBACK;"});
 }
 
@@ -799,10 +821,43 @@ void TGridEdit::stepDone(bool ok, const QString &error)
 {
     if (!m_applying || m_at >= m_steps.size()) return;
     const Step step = m_steps[m_at];
+    const rowchanges::Outcome outcome = std::move(m_outcome);
+    const std::vector<std::vector<std::optional<std::string>>> rows = std::move(m_rows);
+    m_outcome = rowchanges::Outcome();
+    m_rows.clear();
+    // After a failure, what was in flight only has to come back before the ROLLBACK goes.
+    if (!m_failure.isEmpty() && step.What != Step::Rollback && step.What != Step::Commit) {
+        ++m_at;
+        runStep();
+        return;
+    }
     switch (step.What) {
     case Step::Engine:
-        if (ok && !m_rows.empty() && !m_rows.front().empty() && m_rows.front().front())
-            m_engine = *m_rows.front().front();
+        if (!ok && !m_retried) {
+            // A connection the server ended while it was idle: made anew, once. Nothing has been
+            // sent that changes anything.
+            m_retried = true;
+            // Not inside the connection's own event.
+            QTimer::singleShot(0, this, [this] {
+                if (m_conn) m_conn->Close();
+                m_conn.reset();
+                m_at = m_sent = 0;
+                if (m_applying) connectAndRun();
+            });
+            return;
+        }
+        {
+            std::string engine =
+                ok && !rows.empty() && !rows.front().empty() && rows.front().front()
+                    ? *rows.front().front()
+                    : std::string();
+            std::transform(engine.begin(), engine.end(), engine.begin(),
+                           [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+            // Known to undo a statement: its outcomes may be checked behind it.
+            m_pipelined = engine == "INNODB";
+        }
+        if (ok && !rows.empty() && !rows.front().empty() && rows.front().front())
+            m_engine = *rows.front().front();
         if (nonTransactional(m_engine)) {
             const QString answer = ui::askQuestion(
                 m_window, QStringLiteral("MySQL Quorvane"),
@@ -827,7 +882,7 @@ void TGridEdit::stepDone(bool ok, const QString &error)
         const rowchanges::Change &change =
             m_pending.changes()[static_cast<std::size_t>(step.Change)];
         const QString why =
-            ok ? QString::fromStdString(rowchanges::Verdict(change, m_outcome)) : error;
+            ok ? QString::fromStdString(rowchanges::Verdict(change, outcome)) : error;
         if (!why.isEmpty()) fail(step.Change, why);
         break;
     }
@@ -844,11 +899,16 @@ void TGridEdit::stepDone(bool ok, const QString &error)
             }
             return true;
         };
+        // A read that fails stops the run: the statements after it are not sent.
+        if (!ok) {
+            fail(step.Change, QStringLiteral("The row could not be read back: ") + error);
+            break;
+        }
         // Byte-identical copies are all the same row to show.
-        if (ok && (m_rows.size() == 1 || (m_rows.size() == 2 && m_rows[0] == m_rows[1])))
-            m_readBack[step.Change] = m_rows.front();
-        else if (ok && m_rows.size() == 2 && holdsTyped(m_rows[0]) != holdsTyped(m_rows[1]))
-            m_readBack[step.Change] = holdsTyped(m_rows[0]) ? m_rows[0] : m_rows[1];
+        if (ok && (rows.size() == 1 || (rows.size() == 2 && rows[0] == rows[1])))
+            m_readBack[step.Change] = rows.front();
+        else if (ok && rows.size() == 2 && holdsTyped(rows[0]) != holdsTyped(rows[1]))
+            m_readBack[step.Change] = holdsTyped(rows[0]) ? rows[0] : rows[1];
         break;
     }
     case Step::Commit:

@@ -108,6 +108,7 @@ private:
     std::vector<Step> plan(std::string *why, int *failed) const;
     void connectAndRun();
     void runStep();
+    void submit(const Step &step, bool chained);
     void stepDone(bool ok, const QString &error);
     void finish(bool ok, const QString &why);
     void storeResults();
@@ -135,8 +136,11 @@ private:
     // Apply's run.
     bool m_applying = false;
     int m_applyCount = 0;
+    bool m_retried = false;
     std::vector<Step> m_steps;
-    std::size_t m_at = 0;
+    std::size_t m_at = 0;   // the step whose outcome comes next
+    std::size_t m_sent = 0; // the next step to send
+    bool m_pipelined = false;
     QString m_failure;
     int m_failureChange = -1;
     rowchanges::Outcome m_outcome;

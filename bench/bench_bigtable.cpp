@@ -11,6 +11,7 @@
 // median of five. The window-thread figure is the longest gap of a 10 ms heartbeat timer.
 #include "Cologrid.h"
 #include "bench_common.h"
+#include "bench_window.h"
 #include "common.h"
 #include "mySQLQueue.h"
 #include "tolvar_window.h"
@@ -127,30 +128,9 @@ Result plain(bool stored)
     return r;
 }
 
-void noBox(QWidget *, const QString &) {}
-
-// A connected main window with the benchmark database chosen; the table list item of the big
-// table, or null when the window did not get there.
 QListWidgetItem *openBigTableList(Ttolvar &w)
 {
-    Server s;
-    ui::setErrorShower(noBox); // no settings.ini here: the start-up step's report is answered
-    w.mysql->setHostname(s.host);
-    w.mysql->setUsername(s.user);
-    w.mysql->setPassword(s.password);
-    w.mysql->setPort(s.port);
-    w.show();
-    w.mysql->Connect();
-    if (!waitFor([&] { return w.Tree_view->topLevelItemCount() > 0; }, 20000)) return nullptr;
-    QTreeWidgetItem *db = nullptr;
-    for (int i = 0; i < w.Tree_view->topLevelItemCount(); ++i)
-        if (w.Tree_view->topLevelItem(i)->text(0) == QLatin1String("quorvane_bench"))
-            db = w.Tree_view->topLevelItem(i);
-    if (!db) return nullptr;
-    w.Tree_view->setCurrentItem(db);
-    if (!waitFor([&] { return w.listDatabase() == QLatin1String("quorvane_bench"); }, 20000))
-        return nullptr;
-    return w.Table_list->findItems(QString::fromStdString(tableName()), Qt::MatchExactly).value(0);
+    return openBenchTableList(w, QString::fromStdString(tableName()));
 }
 
 Result quorvane()

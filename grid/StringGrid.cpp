@@ -507,6 +507,7 @@ void TStringGrid::clampCurrent()
 
 void TStringGrid::scrollIntoView(int col, int row)
 {
+    const int oldTop = m_topRow, oldLeft = m_leftCol;
     if (row >= m_fixedRows) {
         const int visible = visibleRowsFrom(m_topRow);
         if (row < m_topRow)
@@ -529,7 +530,8 @@ void TStringGrid::scrollIntoView(int col, int row)
         }
     }
     updateScrollBars();
-    viewport()->update();
+    // Only a scroll repaints the whole view; a move within it repaints its two cells.
+    if (m_topRow != oldTop || m_leftCol != oldLeft) viewport()->update();
 }
 
 int TStringGrid::sizingColumnAt(const QPoint &pos) const

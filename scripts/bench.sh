@@ -3,14 +3,15 @@
 # overhead against a plain library loop, and a million-row table shown whole against the library
 # alone, QSqlQueryModel and the mariadb client, the last two on the sandbox; and what TLS costs a
 # connect and a stream, on a second sandbox that requires it; the SQL lexer's speed; and the SQL
-# editor against the library alone, QSqlQueryModel and the mariadb client.
+# editor against the library alone, QSqlQueryModel and the mariadb client; and changes applied
+# from the grid against the same statements sent by the library in a loop.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
 scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target bench_grid bench_tasks \
-    bench_bigtable bench_ui bench_tls bench_lexer bench_editor
+    bench_bigtable bench_ui bench_tls bench_lexer bench_editor bench_gridedit
 # The program under test writes "log.ini" in its working directory: not in the source tree.
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
@@ -18,6 +19,6 @@ bench="$root/build/bench"
 (cd "$work" && "$bench/bench_grid")
 "$bench/bench_lexer"
 scripts/sandbox.sh run build/sandbox -- bash -c "cd '$work' && '$bench/bench_tasks' &&
-    '$bench/bench_bigtable' && '$bench/bench_ui' && '$bench/bench_editor'"
+    '$bench/bench_bigtable' && '$bench/bench_ui' && '$bench/bench_editor' && '$bench/bench_gridedit'"
 scripts/sandbox.sh run build/sandbox -- scripts/sandbox.sh run build/sandbox-tls --tls -- \
     bash -c "cd '$work' && '$bench/bench_tls'"

@@ -403,6 +403,8 @@ private Q_SLOTS:
         QVERIFY(make(s, QStringLiteral("inno"), "id INT PRIMARY KEY, v INT", "(1,1)").isEmpty());
         Connected c;
         QVERIFY(c.waitConnected());
+        const QString ids = QStringLiteral("SELECT ID FROM information_schema.PROCESSLIST");
+        const QStringList before = s.Column(ids.toStdString());
         QVERIFY(c.chooseTable(QString::fromLatin1(Db), QStringLiteral("my")));
         Editing edit(c);
         QVERIFY(edit.type(1, 1, QStringLiteral("10")));
@@ -419,6 +421,17 @@ private Q_SLOTS:
         QVERIFY(ok);
         QCOMPARE(s.Column(std::string("SELECT v FROM qr_edit.my ORDER BY id")),
                  QStringList({"10", "2"}));
+        // The edit connection ended by the server while idle is made anew at the next Apply.
+        QStringList made = s.Column(ids.toStdString());
+        for (const QString &id : before)
+            made.removeAll(id);
+        QCOMPARE(made.size(), 1);
+        QVERIFY(exec(s, "KILL " + made.first().toStdString()).isEmpty());
+        QVERIFY(edit.type(1, 2, QStringLiteral("20")));
+        QVERIFY(edit.apply(&ok));
+        QVERIFY2(ok, qPrintable(c.w->PanelText(5)));
+        QCOMPARE(s.Column(std::string("SELECT v FROM qr_edit.my ORDER BY id")),
+                 QStringList({"10", "20"}));
 
         for (const char *sql : {"START TRANSACTION", "INSERT INTO qr_edit.other VALUES (1)"}) {
             c.program->console->Edit1->setText(QString::fromLatin1(sql));
