@@ -21,6 +21,8 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <functional>
+#include <unordered_map>
 
 using rowchanges::Kind;
 using rowchanges::Value;
@@ -620,6 +622,7 @@ QString TGridEdit::sqlText() const
             .arg(QString::fromStdString(why));
     QString text;
     const bool wholeKey = rowdelete::WholeKey(m_target);
+    const std::vector<int> copies = wholeKey ? std::vector<int>() : identicalCopies();
     for (const Step &step : steps) {
         if (step.What == Step::Engine) continue;
         if (step.What == Step::Statement) {
@@ -629,9 +632,15 @@ QString TGridEdit::sqlText() const
             text += change.What == Kind::Insert   ? QStringLiteral("a new row")
                     : change.What == Kind::Delete ? QStringLiteral("delete row %1").arg(change.Row)
                                                   : QStringLiteral("row %1").arg(change.Row);
-            if (!wholeKey && change.What != Kind::Insert)
-                text += QStringLiteral(" (no whole key: if rows identical to it exist, one of "
-                                       "them changes)");
+            if (!wholeKey && change.What != Kind::Insert) {
+                const int others = copies[static_cast<std::size_t>(step.Change)];
+                if (others > 0)
+                    text +=
+                        QStringLiteral(": this row has %1 identical %2; one of them will "
+                                       "change")
+                            .arg(others)
+                            .arg(others == 1 ? QStringLiteral("copy") : QStringLiteral("copies"));
+            }
             // The values readable, then the statement as sent.
             std::string none;
             if (std::optional<TmySQLStatement> readable =
@@ -649,6 +658,45 @@ QString TGridEdit::sqlText() const
         text += QLatin1Char('\n');
     }
     return text;
+}
+
+std::vector<int> TGridEdit::identicalCopies() const
+{
+    // Rows told apart by no key: how many other rows of the grid hold the same bytes, by one
+    // pass over the grid with a hash of each row.
+    const auto &changes = m_pending.changes();
+    std::vector<int> copies(changes.size(), 0);
+    const int cols = m_grid->ColCount();
+    const auto rowHash = [&](int row) {
+        std::size_t h = 0;
+        for (int c = 0; c < cols; ++c) {
+            const std::size_t cell = m_grid->CellIsNull(c, row)
+                                         ? 0x9e3779b9u
+                                         : std::hash<std::string_view>()(m_grid->CellUtf8(c, row));
+            h ^= cell + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2);
+        }
+        return h;
+    };
+    const auto same = [&](int a, int b) {
+        for (int c = 0; c < cols; ++c)
+            if (m_grid->CellIsNull(c, a) != m_grid->CellIsNull(c, b) ||
+                m_grid->CellUtf8(c, a) != m_grid->CellUtf8(c, b))
+                return false;
+        return true;
+    };
+    std::unordered_multimap<std::size_t, std::size_t> wanted;
+    for (std::size_t i = 0; i < changes.size(); ++i)
+        if (changes[i].What != Kind::Insert) wanted.emplace(rowHash(changes[i].Row), i);
+    if (wanted.empty()) return copies;
+    const int end = m_firstNewRow >= 0 ? m_firstNewRow : m_grid->RowCount();
+    for (int row = m_grid->HeaderRows(); row < end; ++row) {
+        const auto [from, to] = wanted.equal_range(rowHash(row));
+        for (auto it = from; it != to; ++it) {
+            const int changed = changes[it->second].Row;
+            if (row != changed && same(row, changed)) ++copies[it->second];
+        }
+    }
+    return copies;
 }
 
 void TGridEdit::showSql()

@@ -106,6 +106,7 @@ private:
     void openEditor(int col, int row, const QString &text, bool multiLine, bool selected);
     void currentMoved(int row);
     std::vector<Step> plan(std::string *why, int *failed) const;
+    std::vector<int> identicalCopies() const;
     void connectAndRun();
     void runStep();
     void submit(const Step &step, bool chained);

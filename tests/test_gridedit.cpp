@@ -271,6 +271,10 @@ private Q_SLOTS:
         }
         QVERIFY(expected.removeOne(gridRowKeyOf(c.w->Mgrid, last)));
         QVERIFY(edit.remove(last));
+        // Show SQL counts the byte-identical copies of a row without a key: three of ('x',2).
+        if (columns.startsWith(QLatin1String("v VARCHAR(10) COLLATE utf8mb4_general_ci")))
+            QVERIFY(edit.e->sqlText().contains(
+                QStringLiteral("this row has 2 identical copies; one of them will change")));
         QVERIFY(edit.insert(inserted));
         QCOMPARE(c.w->PanelText(4), QStringLiteral("%1 changes pending").arg(last + 1));
         bool ok = false;
