@@ -71,7 +71,17 @@ void Ttolvar::submitViewTable(const QString &database, const QString &table)
     // A table still being read is stopped: only the one chosen now is shown.
     mysql->StopReading();
     const quint64 view = ++m_viewRequest;
-    showLoading(table);
+    // Another table starts in its own order, unfiltered; the same one read again (sorted or
+    // filtered anew) keeps its rows shown until the new ones come.
+    const TableRef chosen{database, table};
+    const bool again = m_grid.Database == database && m_grid.Table == table;
+    if (!(chosen == m_currentTable) && !again) {
+        m_view = {};
+        if (Where_edit) Where_edit->clear();
+    }
+    m_currentTable = chosen;
+    m_previousGrid = again ? m_grid : GridOrigin();
+    showLoading(table, again);
     // The table's key and the session's result character set, asked right before the rows so
     // that the answer describes them: the row delete needs both.
     mysql->Query()->SubmitStatementWithHandlers(
@@ -96,9 +106,8 @@ void Ttolvar::submitViewTable(const QString &database, const QString &table)
         });
     // Named with its database, so a table node left from an earlier database never shows another
     // database's table of the same name; the names travel with the request to its result.
-    TmySQLStatement statement("Select * From ");
-    if (!database.isEmpty()) statement.Identifier(database.toStdString()).Text(".");
-    statement.Identifier(table.toStdString()).Text(";").OnlyReads();
+    const TmySQLStatement statement =
+        tablesql::Select(database.toStdString(), table.toStdString(), m_view);
     // Read as the server sends it: the first rows are shown at once, the rest as they come.
     mysql->Query()->SubmitStream(
         statement, "View Table",
@@ -148,6 +157,12 @@ void Ttolvar::rowsArrived(TmySQLRowBatch &batch, const QString &database, const 
         ++m_grid.Fill;
         m_shownView = view;
         resultgrid::take(Mgrid, batch, m_grid.Fields);
+        m_readView = m_view;
+        // The sorted column says so in its header cell: an arrow, read with its name.
+        for (std::size_t c = 0; m_view.sorted() && c < m_grid.Fields.size(); ++c)
+            if (m_grid.Fields[c].Name == m_view.OrderBy)
+                Mgrid->setCellUtf8(int(c), 0,
+                                   m_view.OrderBy + (m_view.Descending ? " \u25BC" : " \u25B2"));
         // A new fill forgets the row captured from the last one.
         haderModel->setColumnCount(0);
         if (QAbstractButton *del = button(QStringLiteral("SpeedButton17"))) del->setEnabled(true);
@@ -168,16 +183,33 @@ void Ttolvar::readFinished(TmySQLClientQuery *q, quint64 view, const QString &er
     const bool shown = m_shownView == view;
     const qint64 rows = shown ? Mgrid->RowCount() - 1 : 0;
     if (!error.isEmpty() || (q && q->ErrorNumber() != 0)) {
-        // The rows read before the error stay shown.
-        setPanelText(4, shown ? rowsText(rows) : QString());
+        if (!shown && !m_previousGrid.Table.isEmpty()) {
+            // A sort or filter the server refused: the rows shown before are still there, and
+            // so is what is known of them; the condition is dropped.
+            m_grid = m_previousGrid;
+            m_previousGrid = GridOrigin();
+            m_view = m_readView;
+            setPanelText(4, rowsShownText(Mgrid->RowCount() - 1));
+            rowdelete::Target target;
+            target.Database = m_grid.Database.toStdString();
+            target.Table = m_grid.Table.toStdString();
+            target.Fields = m_grid.Fields;
+            target.TableKey = m_grid.TableKey;
+            m_edit->setTarget(std::move(target));
+            if (QAbstractButton *del = button(QStringLiteral("SpeedButton17")))
+                del->setEnabled(true);
+        } else {
+            // The rows read before the error stay shown.
+            setPanelText(4, shown ? rowsShownText(rows) : QString());
+        }
         mysqlQueryError(q, error);
         return;
     }
     appendConsole(QStringLiteral("Returned Query:View Table"));
     if (q && q->StreamStopped())
-        setPanelText(4, QStringLiteral("Stopped: ") + rowsText(rows));
+        setPanelText(4, QStringLiteral("Stopped: ") + rowsShownText(rows));
     else
-        setPanelText(4, rowsText(rows));
+        setPanelText(4, rowsShownText(rows));
     // The rows read can be changed now, a stopped table's too (each by its own identity).
     if (shown) {
         rowdelete::Target target;
@@ -189,7 +221,7 @@ void Ttolvar::readFinished(TmySQLClientQuery *q, quint64 view, const QString &er
     }
 }
 
-void Ttolvar::showLoading(const QString &table)
+void Ttolvar::showLoading(const QString &table, bool keepRows)
 {
     m_edit->clearTarget(QStringLiteral("The table is still being read"));
     Panel5->setCaption(QStringLiteral("Current Table: ") + table);
@@ -199,7 +231,7 @@ void Ttolvar::showLoading(const QString &table)
     m_grid.Fields.clear();
     m_grid.TableKey = {};
     haderModel->setColumnCount(0);
-    resultgrid::clear(Mgrid);
+    if (!keepRows) resultgrid::clear(Mgrid);
     if (QAbstractButton *del = button(QStringLiteral("SpeedButton17"))) del->setEnabled(false);
 }
 

@@ -215,9 +215,9 @@ void Ttolvar::buildMenu()
         ->setEnabled(false);
     addAction(databases, QStringLiteral("Refreshlist1"), QStringLiteral("Refresh list"),
               QStringLiteral("refresh"), &Ttolvar::Refreshlist1Click);
-    QMenu *tables = bar->addMenu(QStringLiteral("&Tables"));
-    tables->setObjectName(QStringLiteral("Tables1"));
-    tables->menuAction()->setEnabled(false);
+    Tables_menu = bar->addMenu(QStringLiteral("&Tables"));
+    Tables_menu->setObjectName(QStringLiteral("Tables1"));
+    addTableCommands(Tables_menu, true);
 
     Tree_view_popup = new QMenu(this);
     Tree_view_popup->setObjectName(QStringLiteral("Tree_view_popup"));
@@ -236,9 +236,9 @@ void Ttolvar::buildMenu()
     QMenu *popupTables = Tree_view_popup->addMenu(QStringLiteral("Tables"));
     popupTables->setObjectName(QStringLiteral("Tables2"));
     addAction(popupTables, QStringLiteral("Create2"), QStringLiteral("Create"),
-              QStringLiteral("tablenew"));
+              QStringLiteral("tablenew"), &Ttolvar::TablesCreateClick);
     addAction(popupTables, QStringLiteral("Delete2"), QStringLiteral("Delete"),
-              QStringLiteral("delete"));
+              QStringLiteral("delete"), &Ttolvar::TablesDeleteClick);
 }
 
 QToolButton *Ttolvar::toolButton(QWidget *parent, const QString &objectName,
@@ -350,8 +350,13 @@ QWidget *Ttolvar::buildLeftColumn()
     Tree_view->setIconSize(QSize(32, 32));
     Tree_view->setIndentation(35);
     Tree_view->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(Tree_view, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint &pos) { Tree_view_popup->popup(Tree_view->mapToGlobal(pos)); });
+    connect(Tree_view, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
+        // A table node under the pointer is the table the "Tables" entries act on.
+        QTreeWidgetItem *item = Tree_view->itemAt(pos);
+        if (item && item->parent() && !item->parent()->parent())
+            m_currentTable = {item->parent()->text(0), item->text(0)};
+        Tree_view_popup->popup(Tree_view->mapToGlobal(pos));
+    });
     // From the keyboard too: the Menu key, and Shift+F10 as everywhere else.
     auto *popupKey = new QAction(Tree_view);
     popupKey->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10));
@@ -403,7 +408,26 @@ void Ttolvar::buildPages()
         QFont f16 = font();
         f16.setPixelSize(16);
         Panel5->CaptionLabel()->setFont(f16);
+        // A long table name is cut, not a reason for a wider window.
+        Panel5->CaptionLabel()->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
         setBackground(Panel5, QColor(240, 255, 255));
+        {
+            auto *row = static_cast<QHBoxLayout *>(Panel5->layout());
+            auto *filterLabel = new QLabel(QStringLiteral("F&ilter:"), Panel5);
+            Where_edit = new QLineEdit(Panel5);
+            Where_edit->setObjectName(QStringLiteral("Where_edit"));
+            Where_edit->setPlaceholderText(QStringLiteral("WHERE condition"));
+            Where_edit->setToolTip(QStringLiteral("A WHERE condition; Enter filters, Esc clears"));
+            Where_edit->setFixedWidth(170);
+            filterLabel->setBuddy(Where_edit);
+            connect(Where_edit, &QLineEdit::returnPressed, this, &Ttolvar::applyFilter);
+            Where_edit->installEventFilter(this);
+            row->addWidget(filterLabel);
+            row->addWidget(Where_edit);
+            row->addWidget(toolButton(Panel5, QStringLiteral("Structure_button"),
+                                      QStringLiteral("table"), QStringLiteral("Structure"),
+                                      &Ttolvar::TablesStructureClick, 30));
+        }
         layout->addWidget(Panel5);
         auto *rule = new QFrame(w);
         rule->setFrameStyle(QFrame::HLine | QFrame::Sunken);
@@ -416,6 +440,7 @@ void Ttolvar::buildPages()
         Mgrid->OnSelectCell = [this](TStringGrid *, int col, int row, bool &can) {
             MgridSelectCell(col, row, can);
         };
+        connect(Mgrid, &TStringGrid::headerClicked, this, &Ttolvar::sortByColumn);
         // Esc in the grid stops the table being read, as the toolbar's "Stop" does.
         Mgrid->installEventFilter(this);
         connect(Mgrid->horizontalScrollBar(), &QScrollBar::valueChanged, this,
@@ -483,7 +508,8 @@ void Ttolvar::buildPages()
         connect(m_edit, &TGridEdit::message, this,
                 [this](const QString &text) { setPanelText(5, text); });
         connect(m_edit, &TGridEdit::pendingChanged, this, [this](int count) {
-            setPanelText(4, count > 0 ? m_edit->pendingText() : rowsText(Mgrid->RowCount() - 1));
+            setPanelText(4,
+                         count > 0 ? m_edit->pendingText() : rowsShownText(Mgrid->RowCount() - 1));
         });
         layout->addWidget(panel12);
     }
@@ -639,9 +665,9 @@ void Ttolvar::buildPages()
         columns->addLayout(right, 1);
         layout->addLayout(columns, 1);
     }
-    // 4, 5: kept empty; no command opens them.
-    page("Table_Remove");
-    page("Table_Rename");
+    // 4, 5 (built in tolvar_tables.cpp with 9)
+    QWidget *removePage = page("Table_Remove");
+    QWidget *renamePage = page("Table_Rename");
     // 6 Welcome
     {
         QWidget *w = page("Welcome");
@@ -707,6 +733,13 @@ void Ttolvar::buildPages()
                 [this](QListWidgetItem *current) { Table_listChange(current); });
         Table_List_popup = new QMenu(this);
         Table_List_popup->setObjectName(QStringLiteral("Table_List_popup"));
+        addTableCommands(Table_List_popup, true);
+        connect(Table_list, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
+            // The table under the pointer is the one the entries act on.
+            if (QListWidgetItem *item = Table_list->itemAt(pos))
+                m_currentTable = {m_listDatabase, item->text()};
+            Table_List_popup->popup(Table_list->viewport()->mapToGlobal(pos));
+        });
         layout->addWidget(Table_list, 1);
     }
     // 8 Database_Deleted
@@ -727,6 +760,7 @@ void Ttolvar::buildPages()
                           0, Qt::AlignHCenter);
         layout->addStretch(2);
     }
+    buildTablePages(removePage, renamePage, nullptr);
 }
 
 void Ttolvar::buildStatusBar()
@@ -808,6 +842,13 @@ void Ttolvar::reportLater(const QString &text)
 
 bool Ttolvar::eventFilter(QObject *watched, QEvent *event)
 {
+    // Esc in the filter edit removes the filter.
+    if (watched == Where_edit && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape) {
+        Where_edit->clear();
+        applyFilter();
+        return true;
+    }
     if (watched == Mgrid && event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape && m_readsRunning > 0) {
         StopClick();

@@ -3,6 +3,7 @@
 #include "files.h"
 #include "mySQLClient.h"
 #include "row_delete.h"
+#include "table_statements.h"
 
 #include <QFile>
 #include <QFrame>
@@ -11,6 +12,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,6 +40,7 @@ class Tconsole;
 class TInformacjon;
 class TSqlEditor;
 class TGridEdit;
+class TTableStructure;
 
 // A list whose inner border keeps its items away from its edges.
 class TListWidget : public QListWidget
@@ -76,7 +79,8 @@ public:
         Table_Rename = 5,
         Welcome = 6,
         Table_List = 7,
-        Database_Deleted = 8
+        Database_Deleted = 8,
+        Table_Structure = 9
     };
 
     explicit Ttolvar(QWidget *parent = nullptr);
@@ -149,6 +153,37 @@ public:
     void SpeedButton15Click();
     void MgridSelectCell(int ACol, int ARow, bool &CanSelect);
     void SpeedButton17Click();
+    // Table commands (tolvar_tables.cpp): on the table chosen last in the tree or the table
+    // list (or under the context menu).
+    struct TableRef
+    {
+        QString Database;
+        QString Table;
+        bool operator==(const TableRef &other) const = default;
+    };
+    TableRef currentTable() const { return m_currentTable; }
+    // The table named on the remove page; the drop goes there and nowhere else.
+    TableRef confirmedTable() const { return m_confirmTable; }
+    const tablesql::View &tableView() const { return m_view; }
+    void TablesCreateClick();
+    void TablesDeleteClick();
+    void TablesRenameClick();
+    void TablesEmptyClick();
+    void TablesStructureClick();
+    void TableRemoveYesClick();
+    void TableAnimationStop(QObject *Sender);
+    void TableRenameClick();
+    // A header click sorts on the server; Enter in the filter edit filters there.
+    void sortByColumn(int col);
+    void applyFilter();
+    QLabel *Table_name_caption = nullptr;
+    QLabel *Table_old_name = nullptr;
+    QLineEdit *Table_new_name = nullptr;
+    TAnimate *Table_animation = nullptr;
+    TTableStructure *Table_structure = nullptr;
+    QLineEdit *Where_edit = nullptr;
+    QMenu *Tables_menu = nullptr;
+
     // Export of the database list (tolvar_export.cpp).
     void oTXTfile1Click();
     // The database the confirmation page names; the drop goes there and nowhere else.
@@ -216,7 +251,7 @@ private:
     void reportLater(const QString &text);
     void submitViewTable(const QString &database, const QString &table);
     // The grid shows nothing while a table is read, so no command acts on rows of another.
-    void showLoading(const QString &table);
+    void showLoading(const QString &table, bool keepRows = false);
     void requestTables(const QString &database);
     // The result dispatch, with the database its request carried.
     void dispatch(TmySQLClientQuery *q, const QString &database);
@@ -234,6 +269,13 @@ private:
     void buildToolbar(QWidget *parent);
     QWidget *buildLeftColumn();
     void buildPages();
+    void buildTablePages(QWidget *remove, QWidget *rename, QWidget *structure);
+    void addTableCommands(QMenu *menu, bool all);
+    // A table command's statement; done runs once it succeeded, a failure goes to panel 5, the
+    // log and the console.
+    void submitTableChange(TmySQLStatement statement, const char *name, std::function<void()> done);
+    // "12 rows", "1,204 rows (filtered)": what panel 4 says of the rows shown.
+    QString rowsShownText(qint64 rows) const;
     void buildStatusBar();
     QAction *addAction(QMenu *menu, const QString &objectName, const QString &text,
                        const QString &iconName, void (Ttolvar::*handler)() = nullptr);
@@ -272,6 +314,14 @@ private:
         bool Sized;
     };
     std::vector<Field> m_fields; // beside the lines of TC_FIELDS, one each
+    TableRef m_currentTable;
+    TableRef m_confirmTable;
+    bool m_tableDropArmed = false;
+    tablesql::View m_view;
+    // The grid's origin before a re-read of the same table (sorted or filtered anew): a
+    // condition the server rejects leaves the rows and what is known of them as they were.
+    GridOrigin m_previousGrid;
+    tablesql::View m_readView; // the sort and filter the rows shown were read with
     quint64 m_capturedFill = 0;
     int m_capturedRow = -1;
 };

@@ -559,7 +559,12 @@ void TStringGrid::mousePressEvent(QMouseEvent *event)
         return;
     }
     int col = 0, row = 0;
-    if (!MouseToCell(pos, col, row) || col < m_fixedCols || row < m_fixedRows) return;
+    if (!MouseToCell(pos, col, row)) return;
+    if (row < HeaderRows() && col >= m_fixedCols) {
+        Q_EMIT headerClicked(col);
+        return;
+    }
+    if (col < m_fixedCols || row < m_fixedRows) return;
     if (col == m_col && row == m_row) {
         // A click on the current cell is a selection too: its owner may have forgotten it.
         if (!SelectCell(col, row)) return;

@@ -136,6 +136,8 @@ Q_SIGNALS:
     // Rows first..last were added below the others; nothing else changed.
     void rowsAppended(int first, int last);
     void currentCellChanged(int col, int row);
+    // A click on a header cell (not on a column's edge).
+    void headerClicked(int col);
     void columnResized(int col);
 
 protected:

@@ -93,7 +93,7 @@ private Q_SLOTS:
         QCOMPARE(w->windowTitle(), QStringLiteral("MySQL Quorvane"));
         QCOMPARE(w->size(), QSize(699, 480));
         QCOMPARE(w->Notebook->currentWidget()->objectName(), QStringLiteral("Welcome"));
-        QCOMPARE(w->Notebook->count(), 9);
+        QCOMPARE(w->Notebook->count(), 10);
         QCOMPARE(w->PanelText(1), QStringLiteral("Disconnected"));
         for (int p = 2; p <= 5; ++p)
             QVERIFY(w->PanelText(p).isEmpty());
@@ -210,7 +210,9 @@ private Q_SLOTS:
         QCOMPARE(entries(topMenu(w, QStringLiteral("Databases"))),
                  QStringList({"Add", "Delete", "Rename", "Refresh list"}));
         QVERIFY(!w->action(QStringLiteral("Rename1"))->isEnabled());
-        QVERIFY(!topMenu(w, QStringLiteral("Tables"))->menuAction()->isEnabled());
+        QCOMPARE(entries(topMenu(w, QStringLiteral("Tables"))),
+                 QStringList({"Create", "Delete", "Rename", "Empty\u2026", "Structure"}));
+        QCOMPARE(entries(w->Table_List_popup), entries(topMenu(w, QStringLiteral("Tables"))));
         for (QAction *a : topMenu(w, QStringLiteral("File"))->actions())
             QVERIFY(!a->icon().isNull());
 

@@ -1,0 +1,303 @@
+// The table commands through the real windows against the sandbox: remove bound to the confirmed
+// table while the tree changes, rename with quotes and backticks in both names, empty, the
+// structure page, and the table view's sort and filter done by the server. Judged by the
+// server's own state.
+#include "Animate.h"
+#include "grid_edit.h"
+#include "table_structure.h"
+#include "windows_driver.h"
+
+#include <QAccessible>
+#include <QMenu>
+#include <QRegularExpression>
+#include <QStackedWidget>
+#include <QTabWidget>
+#include <QTableWidget>
+
+namespace {
+const char *const Db = "qr_tables";
+
+QString exec(Session &s, const std::string &sql)
+{
+    s.Run(sql);
+    return s.error;
+}
+
+QStringList tables(Session &s)
+{
+    return s.Column(std::string("SELECT TABLE_NAME FROM information_schema.TABLES WHERE "
+                                "TABLE_SCHEMA = 'qr_tables' ORDER BY TABLE_NAME"));
+}
+
+// The grid's column, top to bottom.
+QStringList gridColumn(const Ttolvar *w, int col)
+{
+    QStringList values;
+    for (int r = w->Mgrid->HeaderRows(); r < w->Mgrid->RowCount(); ++r)
+        values << QString::fromUtf8(w->Mgrid->CellUtf8(col, r));
+    return values;
+}
+
+// Waits for a read of the shown table to end (a sort or filter read it again).
+bool waitRead(Connected &c, quint64 fill)
+{
+    return QTest::qWaitFor(
+               [&] { return c.w->gridOrigin().Fill > fill || !c.w->PanelText(5).isEmpty(); },
+               10000) &&
+           QTest::qWaitFor([&] { return !c.w->PanelText(4).startsWith(QStringLiteral("Loading")); },
+                           10000);
+}
+
+// A click on a column's header cell.
+void clickHeader(Connected &c, int col)
+{
+    QTest::mouseClick(c.w->Mgrid->viewport(), Qt::LeftButton, {},
+                      c.w->Mgrid->CellRect(col, 0).center());
+}
+} // namespace
+
+class TestTables : public QObject
+{
+    Q_OBJECT
+private:
+    std::unique_ptr<ProgramFolder> m_folder;
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        m_folder = std::make_unique<ProgramFolder>();
+        QVERIFY(m_folder->ok());
+        if (!Server().ok()) return;
+        Session s;
+        QVERIFY2(s.connected, qPrintable(s.error));
+        QVERIFY(s.RunEach({"DROP DATABASE IF EXISTS qr_tables", "CREATE DATABASE qr_tables"})
+                    .isEmpty());
+    }
+    void cleanupTestCase()
+    {
+        QCOMPARE(m_folder->passwordTraces(), QStringList());
+        m_folder.reset();
+        if (!Server().ok()) return;
+        Session s;
+        s.Run(std::string("DROP DATABASE IF EXISTS qr_tables"));
+    }
+    void init() { forgetAnswers(); }
+
+    // The drop goes to the table the page named, whatever is chosen while the clip plays.
+    void removeIsBoundToTheConfirmedTable()
+    {
+        REQUIRE_SERVER();
+        Session s;
+        QVERIFY(s.RunEach({"CREATE TABLE qr_tables.keep (id INT)",
+                           "CREATE TABLE qr_tables.`go away` (id INT)"})
+                    .isEmpty());
+        Connected c;
+        QVERIFY(c.waitConnected());
+        QVERIFY(c.chooseTable(QString::fromLatin1(Db), QStringLiteral("go away")));
+        c.w->action(QStringLiteral("TableDeleteTables1"))->trigger();
+        QCOMPARE(c.w->Notebook->currentWidget()->objectName(), QStringLiteral("Table_Remove"));
+        QCOMPARE(c.w->Table_name_caption->text(), QStringLiteral("`qr_tables`.`go away` ?"));
+        c.w->button(QStringLiteral("Table_remove_yes"))->click();
+        // Another table chosen while the clip plays changes nothing of what is dropped.
+        QVERIFY(c.chooseListedTable(QStringLiteral("keep")));
+        c.w->ShowPage(Ttolvar::Table_Remove);
+        QVERIFY(QTest::qWaitFor([&] { return tables(s) == QStringList({"keep"}); }, 10000));
+        const bool gone = QTest::qWaitFor(
+            [&] { return c.w->Table_list->findItems("go away", Qt::MatchExactly).isEmpty(); },
+            10000);
+        QVERIFY(gone);
+    }
+
+    // Rename within the database, quotes and backticks in both names.
+    void renameQuotesBothNames_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("to");
+        QTest::newRow("backticks") << "a`b"
+                                   << "c``d`";
+        QTest::newRow("quotes and blanks") << "it's \"x\""
+                                           << "new 'name'";
+        QTest::newRow("non-ASCII") << "zażółć"
+                                   << "gęślą jaźń";
+    }
+    void renameQuotesBothNames()
+    {
+        REQUIRE_SERVER();
+        QFETCH(QString, from);
+        QFETCH(QString, to);
+        Session s;
+        QVERIFY(exec(s, TmySQLStatement("CREATE TABLE qr_tables.")
+                            .Identifier(from.toStdString())
+                            .Text(" (id INT)")
+                            .Build())
+                    .isEmpty());
+        Connected c;
+        QVERIFY(c.waitConnected());
+        QVERIFY(c.chooseTable(QString::fromLatin1(Db), from));
+        c.w->action(QStringLiteral("TableRenameTables1"))->trigger();
+        QCOMPARE(c.w->Notebook->currentWidget()->objectName(), QStringLiteral("Table_Rename"));
+        QCOMPARE(c.w->Table_new_name->text(), from);
+        c.w->Table_new_name->setText(to);
+        c.w->button(QStringLiteral("Table_rename_ok"))->click();
+        QVERIFY(QTest::qWaitFor([&] { return tables(s).contains(to); }, 10000));
+        QVERIFY(!tables(s).contains(from));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return !c.w->Table_list->findItems(to, Qt::MatchExactly).isEmpty(); }, 10000));
+        QVERIFY(
+            exec(s, TmySQLStatement("DROP TABLE qr_tables.").Identifier(to.toStdString()).Build())
+                .isEmpty());
+    }
+
+    // Empty asks first; Cancel keeps the rows, Empty removes them and the grid reads again.
+    void emptyAsksThenTruncates()
+    {
+        REQUIRE_SERVER();
+        Session s;
+        QVERIFY(s.RunEach({"CREATE TABLE qr_tables.full (id INT)",
+                           "INSERT INTO qr_tables.full VALUES (1),(2)"})
+                    .isEmpty());
+        Connected c;
+        QVERIFY(c.waitConnected());
+        QVERIFY(c.chooseTable(QString::fromLatin1(Db), QStringLiteral("full")));
+        g_answer = QStringLiteral("Cancel");
+        c.w->action(QStringLiteral("TableEmptyTables1"))->trigger();
+        QCOMPARE(g_questions.size(), 1);
+        QVERIFY(g_questions.first().contains(QStringLiteral("`qr_tables`.`full`")));
+        QVERIFY(c.waitReport());
+        QCOMPARE(s.Column(std::string("SELECT COUNT(*) FROM qr_tables.full")), QStringList({"2"}));
+        g_answer = QStringLiteral("Empty");
+        c.w->action(QStringLiteral("TableEmptyTables1"))->trigger();
+        QVERIFY(
+            QTest::qWaitFor([&] { return c.w->PanelText(4) == QLatin1String("0 rows"); }, 10000));
+        QCOMPARE(s.Column(std::string("SELECT COUNT(*) FROM qr_tables.full")), QStringList({"0"}));
+        // An empty table's columns are named for screen readers.
+        QAccessibleInterface *grid = QAccessible::queryAccessibleInterface(c.w->Mgrid);
+        QVERIFY(grid && grid->tableInterface());
+        QCOMPARE(grid->tableInterface()->columnDescription(0), QStringLiteral("id"));
+    }
+
+    // Every kind of index, a foreign key, a trigger; a view shows its CREATE VIEW.
+    void structurePage()
+    {
+        REQUIRE_SERVER();
+        Session s;
+        QVERIFY(s.RunEach({"CREATE TABLE qr_tables.parent (id INT PRIMARY KEY)",
+                           "CREATE TABLE qr_tables.child (id INT NOT NULL AUTO_INCREMENT, "
+                           "p INT COMMENT 'the parent', a VARCHAR(20) COLLATE utf8mb4_bin "
+                           "DEFAULT 'x', b TEXT, g POINT NOT NULL, PRIMARY KEY (id), UNIQUE KEY "
+                           "ua (a, p), KEY kp (p), FULLTEXT KEY fb (b), SPATIAL KEY sg (g), "
+                           "CONSTRAINT fk FOREIGN KEY (p) REFERENCES qr_tables.parent (id)) "
+                           "ENGINE=InnoDB",
+                           "CREATE TRIGGER qr_tables.child_bi BEFORE INSERT ON qr_tables.child "
+                           "FOR EACH ROW SET NEW.a = 'y'",
+                           "CREATE VIEW qr_tables.v AS SELECT id, a FROM qr_tables.child"})
+                    .isEmpty());
+        Connected c;
+        QVERIFY(c.waitConnected());
+        QVERIFY(c.chooseTable(QString::fromLatin1(Db), QStringLiteral("child")));
+        c.w->button(QStringLiteral("Structure_button"))->click();
+        TTableStructure *page = c.w->Table_structure;
+        QCOMPARE(c.w->Notebook->currentWidget(), page);
+        QVERIFY(QTest::qWaitFor([&] { return page->answers() == 5; }, 10000));
+        auto cells = [](QTableWidget *t, int row) {
+            QStringList values;
+            for (int c = 0; c < t->columnCount(); ++c)
+                values << (t->item(row, c) ? t->item(row, c)->text() : QString());
+            return values.join('|');
+        };
+        QCOMPARE(page->Columns->rowCount(), 5);
+        QCOMPARE(cells(page->Columns, 1),
+                 QStringLiteral("p|int(11)|NULL|YES|MUL|NULL||the parent"));
+        QCOMPARE(cells(page->Columns, 2).section('|', 0, 2),
+                 QStringLiteral("a|varchar(20)|utf8mb4_bin"));
+        QStringList indexes;
+        for (int r = 0; r < page->Indexes->rowCount(); ++r)
+            indexes << cells(page->Indexes, r);
+        indexes.sort();
+        QCOMPARE(indexes, QStringList({"PRIMARY|id|Yes|BTREE", "fb|b|No|FULLTEXT", "kp|p|No|BTREE",
+                                       "sg|g|No|SPATIAL", "ua|a, p|Yes|BTREE"}));
+        QCOMPARE(cells(page->ForeignKeys, 0), QStringLiteral("fk|p|qr_tables.parent.id"));
+        QCOMPARE(cells(page->Triggers, 0).section('|', 0, 2),
+                 QStringLiteral("child_bi|BEFORE|INSERT"));
+        QVERIFY(page->CreateText->toPlainText().startsWith(QStringLiteral("CREATE TABLE `child`")));
+        for (QTableWidget *t : {page->Columns, page->Indexes, page->ForeignKeys, page->Triggers}) {
+            QAccessibleInterface *table = QAccessible::queryAccessibleInterface(t);
+            QVERIFY(table && table->tableInterface());
+            QCOMPARE(table->tableInterface()->rowCount(), t->rowCount());
+        }
+        QVERIFY(c.chooseListedTable(QStringLiteral("v")));
+        c.w->TablesStructureClick();
+        QVERIFY(QTest::qWaitFor([&] { return page->answers() == 5; }, 10000));
+        QVERIFY(page->CreateText->toPlainText().contains(QStringLiteral("VIEW `v` AS")));
+    }
+
+    // The server sorts (in its collation) and filters; a condition it refuses leaves the rows.
+    void sortAndFilterOnTheServer()
+    {
+        REQUIRE_SERVER();
+        Session s;
+        QVERIFY(s.RunEach({"CREATE TABLE qr_tables.words (id INT PRIMARY KEY, w VARCHAR(10) "
+                           "COLLATE utf8mb4_general_ci)",
+                           "INSERT INTO qr_tables.words VALUES (1,'b'),(2,'A'),(3,'a'),(4,'C'),"
+                           "(5,'\xC3\xA4'),(6,NULL)"})
+                    .isEmpty());
+        const QStringList ascending =
+            s.Column(std::string("SELECT IFNULL(w, '') FROM qr_tables.words ORDER BY w ASC, id"));
+        Connected c;
+        QVERIFY(c.waitConnected());
+        QVERIFY(c.chooseTable(QString::fromLatin1(Db), QStringLiteral("words")));
+        quint64 fill = c.w->gridOrigin().Fill;
+        clickHeader(c, 1);
+        QVERIFY(waitRead(c, fill));
+        QCOMPARE(c.w->PanelText(5), QString());
+        QCOMPARE(c.w->tableView().OrderBy, std::string("w"));
+        // Equal under the collation, the rows' order among themselves is the server's too.
+        QStringList shown = gridColumn(c.w, 1);
+        QCOMPARE(shown.size(), ascending.size());
+        for (int i = 0; i < shown.size(); ++i)
+            QVERIFY2(QString::compare(shown[i], ascending[i], Qt::CaseInsensitive) == 0 ||
+                         (shown[i] + ascending[i]).contains(QChar(0xE4)),
+                     qPrintable(shown.join(',') + " / " + ascending.join(',')));
+        QCOMPARE(c.cell(1, 0), QStringLiteral("w \u25B2"));
+        fill = c.w->gridOrigin().Fill;
+        clickHeader(c, 1);
+        QVERIFY(waitRead(c, fill));
+        QCOMPARE(c.cell(1, 0), QStringLiteral("w \u25BC"));
+        QCOMPARE(gridColumn(c.w, 1).first(), QStringLiteral("C"));
+        fill = c.w->gridOrigin().Fill;
+        clickHeader(c, 1);
+        QVERIFY(waitRead(c, fill));
+        QCOMPARE(gridColumn(c.w, 0), QStringList({"1", "2", "3", "4", "5", "6"}));
+
+        // A filter, then one the server refuses: panel 5 says why, the rows stay.
+        c.w->Where_edit->setText(QStringLiteral("w = 'a' -- a comment"));
+        fill = c.w->gridOrigin().Fill;
+        QTest::keyClick(c.w->Where_edit, Qt::Key_Return);
+        QVERIFY(waitRead(c, fill));
+        QCOMPARE(gridColumn(c.w, 0), QStringList({"2", "3", "5"}));
+        QCOMPARE(c.w->PanelText(4), QStringLiteral("3 rows (filtered)"));
+        c.w->Where_edit->setText(QStringLiteral("no_such_column = 1"));
+        fill = c.w->gridOrigin().Fill;
+        QTest::keyClick(c.w->Where_edit, Qt::Key_Return);
+        QVERIFY(waitRead(c, fill));
+        QVERIFY(c.w->PanelText(5).contains(QStringLiteral("no_such_column")));
+        QCOMPARE(gridColumn(c.w, 0), QStringList({"2", "3", "5"}));
+        QCOMPARE(c.w->gridOrigin().Table, QStringLiteral("words"));
+        // Esc removes it.
+        c.w->setPanelText(5, QString());
+        fill = c.w->gridOrigin().Fill;
+        QTest::keyClick(c.w->Where_edit, Qt::Key_Escape);
+        QVERIFY(waitRead(c, fill));
+        QCOMPARE(c.w->PanelText(4), QStringLiteral("6 rows"));
+        // With a change pending, a sort asks first.
+        c.w->Mgrid->MoveTo(1, 1);
+        c.w->gridEdit()->setCurrent(rowchanges::Value::of("z"));
+        g_answer = QStringLiteral("Cancel");
+        clickHeader(c, 1);
+        QCOMPARE(g_questions.size(), 1);
+        QCOMPARE(c.w->tableView().OrderBy, std::string());
+    }
+};
+
+QTEST_MAIN(TestTables)
+#include "test_tables.moc"
