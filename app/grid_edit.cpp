@@ -7,8 +7,10 @@
 #include "result_grid.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QDialog>
 #include <QEventLoop>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
@@ -201,7 +203,7 @@ TStringGrid::TCellMark TGridEdit::mark(int col, int row) const
             return mark;
         }
     }
-    if (m_selected.size() > 1 && m_selected.count(row)) {
+    if (m_allSelected || (m_selected.size() > 1 && m_selected.count(row))) {
         mark.Marked = true;
         mark.Background = SelectedColor;
         mark.Description = QStringLiteral("Selected");
@@ -442,6 +444,10 @@ void TGridEdit::currentMoved(int row)
     const Qt::KeyboardModifiers mods = m_mods;
     m_mods = Qt::NoModifier;
     const std::set<int> before = m_selected;
+    if (m_allSelected) {
+        m_allSelected = false;
+        m_grid->viewport()->update();
+    }
     if ((mods & Qt::ShiftModifier) && m_anchor >= m_grid->HeaderRows()) {
         m_selected.clear();
         for (int r = std::min(m_anchor, row); r <= std::max(m_anchor, row); ++r)
@@ -458,9 +464,81 @@ void TGridEdit::currentMoved(int row)
         m_grid->viewport()->update();
 }
 
+void TGridEdit::selectAll()
+{
+    m_allSelected = true;
+    m_grid->viewport()->update();
+}
+
+std::string TGridEdit::copyText(rowformat::Kind kind, bool wholeRows) const
+{
+    const int cols = m_grid->ColCount();
+    std::vector<rowformat::Column> columns;
+    for (int c = 0; c < cols; ++c) {
+        rowformat::Column column;
+        if (c < static_cast<int>(m_target.Fields.size())) {
+            const TmySQLFieldInfo &field = m_target.Fields[static_cast<std::size_t>(c)];
+            column.Name = field.Name;
+            column.Bit = field.Type == 16;
+            column.Binary = m_grid->ColFormat(c) == TCellFormat::Hex;
+            column.Number =
+                (field.Type >= 0 && field.Type <= 9 && field.Type != 6 && field.Type != 7) ||
+                field.Type == 246;
+        } else {
+            column.Name = std::string(m_grid->CellUtf8(c, 0));
+        }
+        columns.push_back(std::move(column));
+    }
+    const auto shownCell = [this](int row) {
+        return [this, row](int col) -> std::optional<std::string_view> {
+            if (const Value *value = m_pending.cell(row, col)) {
+                if (value->Kind == Value::Bytes) return std::string_view(value->Data);
+                return std::nullopt;
+            }
+            return stored(row, col);
+        };
+    };
+    std::string out;
+    const std::vector<int> rows = selectedRows();
+    if (!wholeRows && rows.size() == 1 && !m_allSelected) {
+        // The current cell alone: its value as text, no header, no line end.
+        const std::optional<std::string_view> value = shownCell(m_grid->Row())(m_grid->Col());
+        if (kind == rowformat::Kind::Tsv) return value ? std::string(*value) : std::string();
+    }
+    rowformat::Options options;
+    options.Table = QuoteIdentifier(m_target.Table.empty() ? "table" : m_target.Table);
+    if (!m_target.Database.empty())
+        options.Table = QuoteIdentifier(m_target.Database) + "." + options.Table;
+    rowformat::begin(kind, columns, options, out);
+    bool first = true;
+    for (const int row : rows) {
+        const rowchanges::Change *change = m_pending.find(row);
+        if (change && change->What == Kind::Delete) continue; // about to go
+        rowformat::row(kind, columns, options, shownCell(row), first, out);
+        first = false;
+    }
+    rowformat::end(kind, out);
+    return out;
+}
+
+void TGridEdit::copy(rowformat::Kind kind, bool wholeRows)
+{
+    if (m_grid->RowCount() <= m_grid->HeaderRows()) return;
+    const std::string text = copyText(kind, wholeRows);
+    QGuiApplication::clipboard()->setText(
+        QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+}
+
 std::vector<int> TGridEdit::selectedRows() const
 {
     std::vector<int> rows;
+    if (m_allSelected) {
+        rows.reserve(
+            static_cast<std::size_t>(std::max(m_grid->RowCount() - m_grid->HeaderRows(), 0)));
+        for (int row = m_grid->HeaderRows(); row < m_grid->RowCount(); ++row)
+            rows.push_back(row);
+        return rows;
+    }
     for (const int row : m_selected)
         if (row >= m_grid->HeaderRows() && row < m_grid->RowCount()) rows.push_back(row);
     if (rows.empty() && m_grid->Row() >= m_grid->HeaderRows() && m_grid->Row() < m_grid->RowCount())
@@ -532,6 +610,19 @@ bool TGridEdit::eventFilter(QObject *watched, QEvent *event)
                 return true;
             }
             break;
+        case Qt::Key_C:
+            if (mods & Qt::ControlModifier) {
+                // Several rows go whole, with their names; one chosen row, its current cell.
+                copy(rowformat::Kind::Tsv, m_allSelected || selectedRows().size() > 1);
+                return true;
+            }
+            break;
+        case Qt::Key_A:
+            if (mods & Qt::ControlModifier) {
+                selectAll();
+                return true;
+            }
+            break;
         default:
             break;
         }
@@ -569,6 +660,16 @@ bool TGridEdit::eventFilter(QObject *watched, QEvent *event)
             m_target.Fields[static_cast<std::size_t>(col)].Binary())
             menu->addAction(QStringLiteral("Edit as hex\u2026"), this,
                             [this] { editCurrentAsHex(); });
+        menu->addSeparator();
+        menu->addAction(QStringLiteral("Copy"), this, [this] {
+            copy(rowformat::Kind::Tsv, m_allSelected || selectedRows().size() > 1);
+        });
+        menu->addAction(QStringLiteral("Copy as CSV"), this,
+                        [this] { copy(rowformat::Kind::Csv, true); });
+        menu->addAction(QStringLiteral("Copy as JSON"), this,
+                        [this] { copy(rowformat::Kind::Json, true); });
+        menu->addAction(QStringLiteral("Copy as SQL INSERT"), this,
+                        [this] { copy(rowformat::Kind::Insert, true); });
         menu->popup(static_cast<QContextMenuEvent *>(event)->globalPos());
         return true;
     }

@@ -6,6 +6,7 @@
 #include "Cologrid.h"
 #include "mySQLClient.h"
 #include "row_changes.h"
+#include "row_formats.h"
 
 #include <QObject>
 #include <QPointer>
@@ -49,6 +50,14 @@ public:
     // The rows chosen for delete: the current one, or the run made with Shift or Ctrl.
     std::vector<int> selectedRows() const;
     void selectRows(const std::vector<int> &rows);
+    // Ctrl+A: every row.
+    void selectAll();
+    // Ctrl+C and the context menu's copies: the selected rows whole (the column names first
+    // where the format has a header), or with wholeRows false and one row chosen, the current
+    // cell's value alone. What is shown is copied: a pending value in place of the stored one.
+    void copy(rowformat::Kind kind, bool wholeRows);
+    // The text copy would put on the clipboard.
+    std::string copyText(rowformat::Kind kind, bool wholeRows) const;
 
     // The commands.
     void editCurrent(const QString &typed = QString(), bool replace = false);
@@ -128,6 +137,7 @@ private:
     QString m_failedWhy;
     std::set<int> m_selected;
     int m_anchor = -1;
+    bool m_allSelected = false;
     Qt::KeyboardModifiers m_mods = Qt::NoModifier;
 
     QPointer<QWidget> m_editor;
