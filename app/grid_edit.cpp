@@ -670,6 +670,8 @@ bool TGridEdit::eventFilter(QObject *watched, QEvent *event)
                         [this] { copy(rowformat::Kind::Json, true); });
         menu->addAction(QStringLiteral("Copy as SQL INSERT"), this,
                         [this] { copy(rowformat::Kind::Insert, true); });
+        menu->addSeparator();
+        menu->addAction(QStringLiteral("Export\u2026"), this, [this] { Q_EMIT exportRequested(); });
         menu->popup(static_cast<QContextMenuEvent *>(event)->globalPos());
         return true;
     }

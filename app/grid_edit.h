@@ -85,6 +85,8 @@ Q_SIGNALS:
     // For status panel 5.
     void message(const QString &text);
     void applyFinished(bool ok);
+    // "Export…" in the cell menu.
+    void exportRequested();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

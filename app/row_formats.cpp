@@ -29,10 +29,12 @@ void tsvField(std::string_view text, std::string &out)
     }
 }
 
-void csvField(std::string_view text, std::string &out)
+void csvField(std::string_view text, std::string &out, std::string_view null = {})
 {
-    // Quoted only when it has to be; an empty text is quoted so that it is not NULL.
-    const bool quote = text.empty() || text.find_first_of(",\"\r\n") != std::string_view::npos ||
+    // Quoted only when it has to be; an empty text, and a text that reads as the NULL word, are
+    // quoted so that they are not NULL.
+    const bool quote = text.empty() || text == null ||
+                       text.find_first_of(",\"\r\n") != std::string_view::npos ||
                        text.front() == ' ' || text.back() == ' ';
     if (!quote) {
         out += text;
@@ -176,7 +178,7 @@ void begin(Kind kind, const std::vector<Column> &columns, const Options &options
         out += '[';
         return;
     }
-    if (kind == Kind::Insert || !options.Header) return;
+    if (kind == Kind::Insert || kind == Kind::JsonLines || !options.Header) return;
     for (std::size_t c = 0; c < columns.size(); ++c) {
         if (c > 0) out += kind == Kind::Tsv ? '\t' : ',';
         if (kind == Kind::Tsv)
@@ -199,22 +201,27 @@ void row(Kind kind, const std::vector<Column> &columns, const Options &options, 
             const std::optional<std::string_view> value = cell(c);
             const Column &column = columns[static_cast<std::size_t>(c)];
             if (!value) {
-                if (kind == Kind::Tsv) out += options.Null;
+                out += kind == Kind::Tsv ? options.Null : options.CsvNull;
                 continue;
             }
             // Bytes in hexadecimal, as the grid shows them; no bytes, an empty field.
-            const std::string shown = (column.Binary || column.Bit) && !value->empty()
-                                          ? "0x" + hex(*value)
-                                          : std::string(*value);
+            const std::string shown =
+                (column.Binary || column.Bit) && options.BinaryAsHex && !value->empty()
+                    ? "0x" + hex(*value)
+                    : std::string(*value);
             if (kind == Kind::Tsv)
                 tsvField(shown, out);
             else
-                csvField(shown, out);
+                csvField(shown, out, options.CsvNull);
         }
         out += kind == Kind::Csv ? "\r\n" : "\n";
         return;
     case Kind::Json:
-        out += first ? "\n{" : ",\n{";
+    case Kind::JsonLines:
+        if (kind == Kind::Json)
+            out += first ? "\n{" : ",\n{";
+        else
+            out += '{';
         for (int c = 0; c < count; ++c) {
             const Column &column = columns[static_cast<std::size_t>(c)];
             if (c > 0) out += ", ";
@@ -230,7 +237,7 @@ void row(Kind kind, const std::vector<Column> &columns, const Options &options, 
             else
                 out += jsonString(*value);
         }
-        out += '}';
+        out += kind == Kind::Json ? "}" : "}\n";
         return;
     case Kind::Insert:
         out += "INSERT INTO " + options.Table + " (";

@@ -14,7 +14,8 @@ enum class Kind
 {
     Tsv,
     Csv,
-    Json,
+    Json,      // an array of objects
+    JsonLines, // an object a line
     Insert
 };
 
@@ -32,8 +33,12 @@ using Cell = std::function<std::optional<std::string_view>(int col)>;
 struct Options
 {
     bool Header = true;       // the column names first (TSV, CSV)
-    std::string Null = "\\N"; // TSV's NULL; CSV writes NULL as an empty unquoted field
+    std::string Null = "\\N"; // TSV's NULL
     std::string Table;        // for INSERT: `table`, or `db`.`table` already quoted
+    // CSV's NULL: empty, or a word such as NULL (which LOAD DATA reads as NULL).
+    std::string CsvNull;
+    // Text formats: bytes as 0x… (for the clipboard), or as they are (for a file).
+    bool BinaryAsHex = true;
 };
 
 // The text before the first row, each row, and the text after the last one.

@@ -6,6 +6,7 @@
 #include "Cologrid.h"
 #include "common.h"
 #include "grid_edit.h"
+#include "table_export.h"
 #include "table_structure.h"
 
 #include <QAbstractButton>
@@ -117,6 +118,12 @@ void Ttolvar::buildTablePages(QWidget *remove, QWidget *rename, QWidget *)
     // 9 Table_Structure
     Table_structure = new TTableStructure;
     Notebook->addWidget(Table_structure);
+    m_export = new TTableExport(this);
+    connect(m_export, &TTableExport::finished, this, [this](bool, const QString &message) {
+        setPanelText(5, message);
+        appendConsole(message);
+    });
+    connect(m_edit, &TGridEdit::exportRequested, this, &Ttolvar::TablesExportClick);
 }
 
 void Ttolvar::addTableCommands(QMenu *menu, bool all)
@@ -133,6 +140,7 @@ void Ttolvar::addTableCommands(QMenu *menu, bool all)
     add("TableRename", "Rename", "rename", &Ttolvar::TablesRenameClick);
     add("TableEmpty", "Empty\u2026", "recorddelete", &Ttolvar::TablesEmptyClick);
     add("TableStructure", "Structure", "table", &Ttolvar::TablesStructureClick);
+    add("TableExport", "Export\u2026", "sql", &Ttolvar::TablesExportClick);
 }
 
 QString Ttolvar::rowsShownText(qint64 rows) const
@@ -309,4 +317,29 @@ void Ttolvar::applyFilter()
     if (!requireConnection() || !m_edit->mayLeave()) return;
     m_view.Where = where;
     submitViewTable(table.Database, table.Table);
+}
+
+void Ttolvar::TablesExportClick()
+{
+    const bool shownTable = !m_grid.Table.isEmpty();
+    const TableRef table = shownTable ? TableRef{m_grid.Database, m_grid.Table} : m_currentTable;
+    if (table.Table.isEmpty()) {
+        setPanelText(5, QStringLiteral("No table chosen"));
+        return;
+    }
+    if (m_export->running()) {
+        setPanelText(5, QStringLiteral("An export is running"));
+        return;
+    }
+    if (!requireConnection()) return;
+    TExportOptions defaults;
+    defaults.Path = table.Table + QStringLiteral(".csv");
+    defaults.WholeTable = true;
+    const std::optional<TExportOptions> options = exportdialog::ask(this, defaults);
+    if (!options) return;
+    if (options->WholeTable || !shownTable)
+        m_export->startTable(mysql, table.Database, table.Table,
+                             shownTable ? m_view : tablesql::View(), *options);
+    else
+        m_export->writeShown(Mgrid, m_grid.Fields, m_grid.Table, *options);
 }

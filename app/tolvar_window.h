@@ -41,6 +41,7 @@ class TInformacjon;
 class TSqlEditor;
 class TGridEdit;
 class TTableStructure;
+class TTableExport;
 
 // A list whose inner border keeps its items away from its edges.
 class TListWidget : public QListWidget
@@ -170,6 +171,9 @@ public:
     void TablesRenameClick();
     void TablesEmptyClick();
     void TablesStructureClick();
+    // The export dialog, then the whole table streamed to the file, or the rows shown.
+    void TablesExportClick();
+    TTableExport *tableExport() const { return m_export; }
     void TableRemoveYesClick();
     void TableAnimationStop(QObject *Sender);
     void TableRenameClick();
@@ -289,6 +293,7 @@ private:
     TInformacjon *m_about = nullptr;
     TSqlEditor *m_editor = nullptr;
     TGridEdit *m_edit = nullptr;
+    TTableExport *m_export = nullptr;
     QLabel *m_panels[5] = {};
     TLineFile m_log;
     bool m_logReported = false;

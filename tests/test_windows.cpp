@@ -211,7 +211,8 @@ private Q_SLOTS:
                  QStringList({"Add", "Delete", "Rename", "Refresh list"}));
         QVERIFY(!w->action(QStringLiteral("Rename1"))->isEnabled());
         QCOMPARE(entries(topMenu(w, QStringLiteral("Tables"))),
-                 QStringList({"Create", "Delete", "Rename", "Empty\u2026", "Structure"}));
+                 QStringList(
+                     {"Create", "Delete", "Rename", "Empty\u2026", "Structure", "Export\u2026"}));
         QCOMPARE(entries(w->Table_List_popup), entries(topMenu(w, QStringLiteral("Tables"))));
         for (QAction *a : topMenu(w, QStringLiteral("File"))->actions())
             QVERIFY(!a->icon().isNull());

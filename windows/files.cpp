@@ -1,5 +1,6 @@
 #include "files.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
@@ -129,4 +130,56 @@ void TLineFile::close()
 {
     if (m_fd >= 0) ::close(m_fd);
     m_fd = -1;
+}
+
+void TPartFile::create(const QString &target)
+{
+    abandon();
+    const QFileInfo info(target);
+    m_target = nativePath(info.absoluteFilePath());
+    m_part = nativePath(info.absolutePath() + QLatin1Char('/') + QLatin1Char('.') +
+                        info.fileName() + QStringLiteral(".part-XXXXXX"));
+    m_fd = ::mkostemp(m_part.data(), O_CLOEXEC);
+    if (m_fd < 0) {
+        m_part.clear();
+        throw TFileError(errno);
+    }
+    // mkostemp makes the file 0600; an export gets the usual mode.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(m_fd, 0666 & ~mask);
+}
+
+void TPartFile::write(const char *data, std::size_t size)
+{
+    if (m_fd < 0) throw TFileError(EBADF);
+    writeWhole(m_fd, data, size);
+}
+
+void TPartFile::commit()
+{
+    if (m_fd < 0) throw TFileError(EBADF);
+    int error = ::fsync(m_fd) != 0 ? errno : 0;
+    if (::close(m_fd) != 0 && error == 0) error = errno;
+    m_fd = -1;
+    if (error == 0 && ::rename(m_part.c_str(), m_target.c_str()) != 0) error = errno;
+    if (error != 0) {
+        ::unlink(m_part.c_str());
+        m_part.clear();
+        throw TFileError(error);
+    }
+    m_part.clear();
+}
+
+void TPartFile::abandon()
+{
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = -1;
+    if (!m_part.empty()) ::unlink(m_part.c_str());
+    m_part.clear();
+}
+
+QString TPartFile::partPath() const
+{
+    return QFile::decodeName(QByteArray::fromStdString(m_part));
 }

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstddef>
 #include <stdexcept>
 #include <string>
 
@@ -50,4 +51,30 @@ public:
 
 private:
     int m_fd = -1;
+};
+
+// A file written piece by piece beside its target and put in its place only when it is whole:
+// until commit the target is untouched, and abandon (or the destructor) leaves no part behind.
+class TPartFile
+{
+public:
+    TPartFile() = default;
+    ~TPartFile() { abandon(); }
+    TPartFile(const TPartFile &) = delete;
+    TPartFile &operator=(const TPartFile &) = delete;
+
+    // Throws TFileError.
+    void create(const QString &target);
+    void write(const char *data, std::size_t size);
+    // Flushed, then renamed over the target. Throws TFileError (and removes the part).
+    void commit();
+    void abandon();
+    bool isOpen() const { return m_fd >= 0; }
+    // The part's path while it is being written.
+    QString partPath() const;
+
+private:
+    int m_fd = -1;
+    std::string m_part;
+    std::string m_target;
 };

@@ -1,0 +1,88 @@
+#pragma once
+
+// A table's rows to a file: the whole table read in a stream of its own and written as it
+// arrives (bounded memory whatever its size), or the rows the grid shows. The file is written
+// beside its target and put in place only when whole; Stop or an error leaves no file.
+#include "files.h"
+#include "row_formats.h"
+#include "table_statements.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+class QLabel;
+class QWidget;
+class TStringGrid;
+class TmySQLClient;
+struct TmySQLFieldInfo;
+
+struct TExportOptions
+{
+    rowformat::Kind Format = rowformat::Kind::Csv;
+    QString Path;
+    bool Header = true;
+    QString Null = QStringLiteral("\\N"); // TSV's; CSV writes NULL as this word, or empty
+    bool WholeTable = true;               // false: the rows shown
+    bool CreateTable = false;             // SQL: the CREATE TABLE first
+};
+
+namespace exportdialog {
+// The export dialog: format, header, NULL text, whole table or rows shown, then the file through
+// the save dialog. None when cancelled. Replaceable for tests like every box.
+std::optional<TExportOptions> ask(QWidget *parent, const TExportOptions &defaults);
+using Asker = std::optional<TExportOptions> (*)(QWidget *parent, const TExportOptions &defaults);
+Asker setAsker(Asker asker);
+} // namespace exportdialog
+
+class TTableExport : public QObject
+{
+    Q_OBJECT
+public:
+    explicit TTableExport(QWidget *window);
+
+    // The whole table (with the sort and filter given), streamed on the client's connection.
+    bool startTable(TmySQLClient *client, const QString &database, const QString &table,
+                    const tablesql::View &view, const TExportOptions &options);
+    // Rows of the grid (row 0 the names), written at once.
+    bool writeShown(const TStringGrid *grid, const std::vector<TmySQLFieldInfo> &fields,
+                    const QString &table, const TExportOptions &options);
+    // Stops a streamed export: no file is left.
+    void stop();
+    bool running() const { return m_running; }
+    qint64 rows() const { return m_rows; }
+    qint64 bytes() const { return m_bytes; }
+    // The progress window while a streamed export runs.
+    QWidget *progress() const { return m_progress; }
+
+Q_SIGNALS:
+    // ok: the file is in place; otherwise why not.
+    void finished(bool ok, const QString &message);
+
+private:
+    static std::vector<rowformat::Column> columnsOf(const std::vector<TmySQLFieldInfo> &fields);
+    rowformat::Options formatOptions(const QString &table) const;
+    bool open(const TExportOptions &options);
+    void put(std::string &text);
+    void fail(const QString &message);
+    void done(bool stopped);
+    void showProgress();
+
+    QWidget *m_window;
+    TmySQLClient *m_client = nullptr;
+    TExportOptions m_options;
+    TPartFile m_file;
+    std::vector<rowformat::Column> m_columns;
+    QString m_table;
+    bool m_running = false;
+    bool m_failed = false;
+    bool m_first = true;
+    qint64 m_rows = 0;
+    qint64 m_bytes = 0;
+    qint64 m_started = 0;
+    QPointer<QWidget> m_progress;
+    QLabel *m_status = nullptr;
+};
