@@ -85,6 +85,12 @@ Asker setAsker(Asker asker)
 
 TTableExport::TTableExport(QWidget *window) : QObject(window), m_window(window) {}
 
+TTableExport::~TTableExport()
+{
+    finishStream(true);
+    if (m_commit.joinable()) m_commit.join();
+}
+
 std::vector<rowformat::Column> TTableExport::columnsOf(const std::vector<TmySQLFieldInfo> &fields)
 {
     std::vector<rowformat::Column> columns;
@@ -146,8 +152,8 @@ void TTableExport::fail(const QString &message)
 {
     if (m_failed) return;
     m_failed = true;
-    m_file.abandon();
-    if (m_running && m_client) m_client->StopReading();
+    if (m_streaming && m_client) m_client->StopReading(); // the writer drops the file
+    if (!m_running) m_file.abandon();
     ui::showAppError(m_window, message);
 }
 
@@ -180,21 +186,90 @@ bool TTableExport::startTable(TmySQLClient *client, const QString &database, con
                               const tablesql::View &view, const TExportOptions &options)
 {
     if (!client || !client->Connected() || !client->Query() || !open(options)) return false;
+    if (m_commit.joinable()) m_commit.join();
     m_client = client;
     m_table = table;
     m_running = true;
     m_started = QDateTime::currentMSecsSinceEpoch();
     showProgress();
+    // The rows are written as text on a thread of its own: the window thread only hands over
+    // each batch as it came, and stays answered however fast the rows arrive.
+    m_queue = std::make_shared<Queue>();
+    m_commit = std::thread([this, queue = m_queue, format = formatOptions(table)] {
+        int error = 0;
+        bool first = true;
+        for (;;) {
+            Item item;
+            {
+                std::unique_lock<std::mutex> lock(queue->lock);
+                queue->wake.wait(lock, [&] {
+                    return !queue->items.empty() || queue->ended || queue->abandoned;
+                });
+                if (queue->abandoned) break;
+                if (queue->items.empty()) break; // ended, all written
+                item = std::move(queue->items.front());
+                queue->items.pop_front();
+            }
+            std::string text = std::move(item.Text);
+            if (item.Rows) {
+                const CellStore &rows = *item.Rows;
+                if (item.First) rowformat::begin(m_options.Format, m_columns, format, text);
+                for (int r = item.First ? 1 : 0; r < rows.rowCount(); ++r) {
+                    rowformat::row(
+                        m_options.Format, m_columns, format,
+                        [&rows, r](int col) -> std::optional<std::string_view> {
+                            if (rows.isNull(col, r)) return std::nullopt;
+                            return rows.get(col, r);
+                        },
+                        first, text);
+                    first = false;
+                    ++m_rows;
+                }
+            }
+            try {
+                if (!text.empty()) m_file.write(text.data(), text.size());
+                m_bytes += static_cast<qint64>(text.size());
+            } catch (const TFileError &e) {
+                error = e.ErrorNumber();
+                break;
+            }
+        }
+        bool abandoned = false;
+        {
+            std::lock_guard<std::mutex> lock(queue->lock);
+            abandoned = queue->abandoned;
+        }
+        if (error == 0 && !abandoned) {
+            try {
+                std::string text;
+                rowformat::end(m_options.Format, text);
+                m_file.write(text.data(), text.size());
+                m_file.commit(); // flushed, then renamed: a big file's fsync takes a while
+            } catch (const TFileError &e) {
+                error = e.ErrorNumber();
+            }
+        }
+        if (error != 0 || abandoned) m_file.abandon();
+        QMetaObject::invokeMethod(
+            this, [this, error, abandoned] { committed(error, abandoned); }, Qt::QueuedConnection);
+    });
+    auto push = [queue = m_queue](Item item) {
+        {
+            std::lock_guard<std::mutex> lock(queue->lock);
+            queue->items.push_back(std::move(item));
+        }
+        queue->wake.notify_one();
+    };
     const std::string db = database.toStdString(), name = table.toStdString();
     if (options.Format == rowformat::Kind::Insert && options.CreateTable) {
         client->Query()->SubmitStatementWithHandlers(
             tablesql::Create(db, name), "Export Create", false,
-            [this](QObject *sender) {
+            [push](QObject *sender) {
                 auto *q = static_cast<TmySQLClientQuery *>(sender);
                 if (q->RowCount() > 0 && q->FieldCount() >= 2) {
-                    std::string text(q->ValueBytes(0, 1));
-                    text += ";\n\n";
-                    put(text);
+                    Item item;
+                    item.Text = std::string(q->ValueBytes(0, 1)) + ";\n\n";
+                    push(std::move(item));
                 }
                 q->Clear();
             },
@@ -205,68 +280,92 @@ bool TTableExport::startTable(TmySQLClient *client, const QString &database, con
     // A stream of its own: the rows go to the file batch by batch and are not kept.
     client->Query()->SubmitStream(
         tablesql::Select(db, name, view), "Export Table",
-        [this](QObject *, TmySQLRowBatch &batch) {
+        [this, push](QObject *, TmySQLRowBatch &batch) {
             if (m_failed || !batch.Block) return;
+            // The columns are known before the first batch goes to the writer.
             if (batch.First) m_columns = columnsOf(batch.Fields);
-            CellStore rows;
-            rows.assign(std::move(*batch.Block));
-            const rowformat::Options format = formatOptions(m_table);
-            std::string text;
-            if (batch.First) rowformat::begin(m_options.Format, m_columns, format, text);
-            for (int r = batch.First ? 1 : 0; r < rows.rowCount(); ++r) {
-                rowformat::row(
-                    m_options.Format, m_columns, format,
-                    [&rows, r](int col) -> std::optional<std::string_view> {
-                        if (rows.isNull(col, r)) return std::nullopt;
-                        return rows.get(col, r);
-                    },
-                    m_first, text);
-                m_first = false;
-                ++m_rows;
-            }
-            put(text);
+            Item item;
+            item.Rows = std::make_unique<CellStore>();
+            item.Rows->assign(std::move(*batch.Block));
+            item.First = batch.First;
+            push(std::move(item));
             showProgress();
         },
         [this](QObject *sender) {
-            done(static_cast<TmySQLClientQuery *>(sender)->StreamStopped());
+            m_streaming = false;
+            finishStream(static_cast<TmySQLClientQuery *>(sender)->StreamStopped() || m_failed);
         },
         [this](QObject *, const QString &msg) {
             fail(msg.isEmpty() ? QStringLiteral("The export failed") : msg);
-            done(true);
+            m_streaming = false;
+            finishStream(true);
         });
+    m_streaming = true;
     client->ExecuteTasks();
     return true;
 }
 
+void TTableExport::finishStream(bool abandon)
+{
+    if (!m_queue) return;
+    {
+        std::lock_guard<std::mutex> lock(m_queue->lock);
+        if (abandon)
+            m_queue->abandoned = true;
+        else
+            m_queue->ended = true;
+    }
+    m_queue->wake.notify_one();
+}
+
 void TTableExport::stop()
 {
-    if (m_running && m_client) m_client->StopReading();
+    // Only while our stream reads: the connection's next read is someone else's.
+    if (m_streaming && m_client) m_client->StopReading();
 }
 
 void TTableExport::done(bool stopped)
 {
-    const bool wasRunning = m_running;
-    m_running = false;
-    if (m_progress) m_progress->close();
+    // The rows shown, written at once on the window thread.
     if (m_failed || stopped) {
         m_file.abandon();
+        Q_EMIT finished(false, QStringLiteral("The export failed; no file was written"));
+        return;
+    }
+    std::string text;
+    rowformat::end(m_options.Format, text);
+    put(text);
+    int error = 0;
+    if (!m_failed) {
+        try {
+            m_file.commit();
+        } catch (const TFileError &e) {
+            error = e.ErrorNumber();
+        }
+    }
+    committed(error, m_failed);
+}
+
+void TTableExport::committed(int error, bool abandoned)
+{
+    if (m_commit.joinable()) m_commit.join();
+    m_queue.reset();
+    m_running = false;
+    if (m_progress) m_progress->close();
+    if (error != 0) {
+        // The rest of the table is not read for nothing.
+        m_failed = true;
+        if (m_streaming && m_client) m_client->StopReading();
+        ui::showAppError(m_window, TFileError::TextFor(error));
+        Q_EMIT finished(false, TFileError::TextFor(error));
+        return;
+    }
+    if (abandoned) {
         Q_EMIT finished(false, m_failed ? QStringLiteral("The export failed; no file was written")
                                         : QStringLiteral("Export stopped; no file was written"));
         return;
     }
-    if (wasRunning) {
-        std::string text;
-        rowformat::end(m_options.Format, text);
-        put(text);
-    }
-    try {
-        m_file.commit();
-    } catch (const TFileError &error) {
-        ui::showAppError(m_window, TFileError::TextFor(error.ErrorNumber()));
-        Q_EMIT finished(false, TFileError::TextFor(error.ErrorNumber()));
-        return;
-    }
-    Q_EMIT finished(true, QStringLiteral("%1 rows exported").arg(m_rows));
+    Q_EMIT finished(true, QStringLiteral("%1 rows exported").arg(qint64(m_rows)));
 }
 
 void TTableExport::showProgress()
@@ -291,8 +390,9 @@ void TTableExport::showProgress()
     }
     const double seconds =
         std::max<qint64>(QDateTime::currentMSecsSinceEpoch() - m_started, 1) / 1000.0;
+    const qint64 rows = m_rows, bytes = m_bytes;
     m_status->setText(QStringLiteral("%1 rows written, %2 MB, %3 rows/s")
-                          .arg(m_rows)
-                          .arg(m_bytes / 1e6, 0, 'f', 1)
-                          .arg(qint64(m_rows / seconds)));
+                          .arg(rows)
+                          .arg(bytes / 1e6, 0, 'f', 1)
+                          .arg(qint64(rows / seconds)));
 }

@@ -3,6 +3,7 @@
 // A table's rows to a file: the whole table read in a stream of its own and written as it
 // arrives (bounded memory whatever its size), or the rows the grid shows. The file is written
 // beside its target and put in place only when whole; Stop or an error leaves no file.
+#include "CellStore.h"
 #include "files.h"
 #include "row_formats.h"
 #include "table_statements.h"
@@ -11,7 +12,13 @@
 #include <QPointer>
 #include <QString>
 
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 class QLabel;
@@ -43,6 +50,7 @@ class TTableExport : public QObject
     Q_OBJECT
 public:
     explicit TTableExport(QWidget *window);
+    ~TTableExport() override;
 
     // The whole table (with the sort and filter given), streamed on the client's connection.
     bool startTable(TmySQLClient *client, const QString &database, const QString &table,
@@ -70,6 +78,8 @@ private:
     void fail(const QString &message);
     void done(bool stopped);
     void showProgress();
+    void finishStream(bool abandon);
+    void committed(int error, bool abandoned);
 
     QWidget *m_window;
     TmySQLClient *m_client = nullptr;
@@ -78,11 +88,31 @@ private:
     std::vector<rowformat::Column> m_columns;
     QString m_table;
     bool m_running = false;
+    bool m_streaming = false; // our stream reads on the connection
     bool m_failed = false;
     bool m_first = true;
-    qint64 m_rows = 0;
-    qint64 m_bytes = 0;
+    // Counted by the writer while a stream runs.
+    std::atomic<qint64> m_rows{0};
+    std::atomic<qint64> m_bytes{0};
+    // Batches on their way to the writer.
+    struct Item
+    {
+        std::unique_ptr<CellStore> Rows;
+        bool First = false;
+        std::string Text; // written as it is (the CREATE TABLE)
+    };
+    struct Queue
+    {
+        std::mutex lock;
+        std::condition_variable wake;
+        std::deque<Item> items;
+        bool ended = false;
+        bool abandoned = false;
+    };
+    std::shared_ptr<Queue> m_queue;
     qint64 m_started = 0;
     QPointer<QWidget> m_progress;
     QLabel *m_status = nullptr;
+    // The writer of a streamed export: formats, writes, flushes and renames.
+    std::thread m_commit;
 };
