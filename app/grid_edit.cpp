@@ -19,6 +19,7 @@
 #include <QRegularExpression>
 #include <QStringDecoder>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -265,10 +266,18 @@ void TGridEdit::editCurrent(const QString &typed, bool replace)
         return;
     }
     const QString text = replace ? typed : QString::fromUtf8(start.data(), qsizetype(start.size()));
-    openEditor(col, row, text, text.size() > LongValue || text.contains(QLatin1Char('\n')),
-               !replace);
-    m_editStart = replace ? QString::fromUtf8(start.data(), qsizetype(start.size())) : text;
-    if (replace) m_editStart += QChar(0xFFFF); // a typed start is always a change
+    const bool multiLine = text.size() > LongValue || text.contains(QLatin1Char('\n'));
+    // The multi-line editor keeps no carriage return: such a value is edited as its bytes.
+    if (multiLine && text.contains(QLatin1Char('\r')) && !replace) {
+        Q_EMIT message(QStringLiteral("The value holds carriage returns: edited as hexadecimal"));
+        editCurrentAsHex();
+        return;
+    }
+    openEditor(col, row, text, multiLine, !replace);
+    // What the editor holds before any key (the start, as the editor reads it): unchanged, it is
+    // no change.
+    m_editStart = replace ? QString::fromUtf8(start.data(), qsizetype(start.size())) + QChar(0xFFFF)
+                          : editorText(m_editor);
 }
 
 void TGridEdit::openEditor(int col, int row, const QString &text, bool multiLine, bool selected)
@@ -307,6 +316,18 @@ void TGridEdit::openEditor(int col, int row, const QString &text, bool multiLine
     editor->setFocus();
 }
 
+QString TGridEdit::editorText(const QWidget *editor)
+{
+    if (auto *line = qobject_cast<const QLineEdit *>(editor)) return line->text();
+    // The document's own characters: toPlainText would turn no-break spaces into blanks.
+    if (auto *plain = qobject_cast<const QPlainTextEdit *>(editor)) {
+        QString text = plain->document()->toRawText();
+        text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+        return text;
+    }
+    return {};
+}
+
 QWidget *TGridEdit::cellEditor() const
 {
     return m_editor;
@@ -317,11 +338,7 @@ void TGridEdit::commitEditor()
     if (!m_editor) return;
     QWidget *editor = m_editor;
     m_editor = nullptr;
-    QString text;
-    if (auto *line = qobject_cast<QLineEdit *>(editor))
-        text = line->text();
-    else if (auto *plain = qobject_cast<QPlainTextEdit *>(editor))
-        text = plain->toPlainText();
+    const QString text = editorText(editor);
     editor->removeEventFilter(this);
     editor->hide();
     editor->deleteLater();
@@ -681,7 +698,7 @@ bool TGridEdit::eventFilter(QObject *watched, QEvent *event)
 // ---------------------------------------------------------------------------------------------
 // Apply
 
-std::vector<TGridEdit::Step> TGridEdit::plan(std::string *why, int *failed) const
+std::vector<TGridEdit::Step> TGridEdit::plan(std::string *why, int *failed, bool guarded) const
 {
     std::vector<Step> steps;
     {
@@ -694,17 +711,36 @@ std::vector<TGridEdit::Step> TGridEdit::plan(std::string *why, int *failed) cons
         engine.Text(" AND TABLE_NAME = ").HexValue(m_target.Table).Text(";");
         steps.push_back({Step::Engine, -1, engine.Build()});
     }
+    {
+        // The rows' bytes depend on the session they were read in: the edit connection's is the
+        // same (a TIMESTAMP's text, CHAR padding).
+        const rowdelete::Key &key = m_target.TableKey;
+        TmySQLStatement session("SET SESSION ");
+        bool any = false;
+        if (key.TimeZone) {
+            session.Text("time_zone = ").Value(*key.TimeZone);
+            any = true;
+        }
+        if (key.SqlMode) {
+            session.Text(any ? ", sql_mode = " : "sql_mode = ").Value(*key.SqlMode);
+            any = true;
+        }
+        if (any) steps.push_back({Step::Session, -1, session.Text(";").Build()});
+    }
     steps.push_back({Step::Begin, -1, "START TRANSACTION;"});
     const auto &changes = m_pending.changes();
     for (std::size_t i = 0; i < changes.size(); ++i) {
         const rowchanges::Change &change = changes[i];
         const rowdelete::CellReader old = reader(change.Row);
         std::optional<TmySQLStatement> statement =
-            rowchanges::Statement(m_target, change, old, why);
+            rowchanges::Statement(m_target, change, old, why, guarded);
         if (!statement) {
             if (failed) *failed = static_cast<int>(i);
             return {};
         }
+        if (guarded)
+            if (std::optional<TmySQLStatement> count = rowchanges::Count(m_target, change, old))
+                steps.push_back({Step::Count, static_cast<int>(i), count->Build()});
         steps.push_back({Step::Statement, static_cast<int>(i), statement->Build()});
         if (std::optional<TmySQLStatement> back = rowchanges::ReadBack(m_target, change, old))
             steps.push_back({Step::ReadBack, static_cast<int>(i), back->Build()});
@@ -915,7 +951,8 @@ void TGridEdit::runStep()
 void TGridEdit::submit(const Step &step, bool chained)
 {
     static const char *const names[] = {"Edit Engine",    "Edit Begin",  "Edit Change",
-                                        "Edit Read Back", "Edit Commit", "Edit Rollback"};
+                                        "Edit Read Back", "Edit Commit", "Edit Rollback",
+                                        "Edit Session",   "Edit Count"};
     // Outcomes arrive in the order sent: each fills m_outcome and m_rows for stepDone.
     m_conn->Query()->SubmitScript(
         step.Sql, names[step.What],
@@ -1021,8 +1058,37 @@ void TGridEdit::stepDone(bool ok, const QString &error)
                 finish(false, QStringLiteral("Nothing was applied"));
                 return;
             }
+            // Each change counted before it is made, and one row at most touched: nothing is
+            // undone after a failure here.
+            std::string why;
+            int failed = -1;
+            std::vector<Step> guarded = plan(&why, &failed, true);
+            if (guarded.empty()) {
+                finish(false, QString::fromStdString(why));
+                return;
+            }
+            m_steps = std::move(guarded);
         }
         break;
+    case Step::Session:
+        if (!ok) {
+            finish(false, QStringLiteral("Cannot set the session up: ") + error);
+            return;
+        }
+        break;
+    case Step::Count: {
+        const std::string n = ok && !rows.empty() && !rows.front().empty() && rows.front().front()
+                                  ? *rows.front().front()
+                                  : std::string();
+        if (!ok)
+            fail(step.Change, error);
+        else if (n == "0")
+            fail(step.Change, QString::fromLatin1(rowchanges::ChangedElsewhere));
+        else if (n != "1")
+            fail(step.Change, QString::fromStdString(
+                                  rowchanges::SeveralMatch(std::strtoull(n.c_str(), nullptr, 10))));
+        break;
+    }
     case Step::Begin:
         if (!ok) {
             finish(false, QStringLiteral("Cannot start a transaction: ") + error);
@@ -1055,10 +1121,14 @@ void TGridEdit::stepDone(bool ok, const QString &error)
             fail(step.Change, QStringLiteral("The row could not be read back: ") + error);
             break;
         }
-        // Byte-identical copies are all the same row to show.
-        if (ok && (rows.size() == 1 || (rows.size() == 2 && rows[0] == rows[1])))
+        // A lone row is this one (this one matches what finds it). Of two, rows that look alike
+        // to the collation may have come: byte-identical copies are taken only if they hold what
+        // was typed, else the one that does; otherwise the row is not read back.
+        if (rows.size() == 1)
             m_readBack[step.Change] = rows.front();
-        else if (ok && rows.size() == 2 && holdsTyped(rows[0]) != holdsTyped(rows[1]))
+        else if (rows.size() == 2 && rows[0] == rows[1] && holdsTyped(rows[0]))
+            m_readBack[step.Change] = rows.front();
+        else if (rows.size() == 2 && holdsTyped(rows[0]) != holdsTyped(rows[1]))
             m_readBack[step.Change] = holdsTyped(rows[0]) ? rows[0] : rows[1];
         break;
     }

@@ -101,7 +101,9 @@ private:
             Statement,
             ReadBack,
             Commit,
-            Rollback
+            Rollback,
+            Session, // the time zone and SQL mode the rows were read in
+            Count    // how many rows a statement would match, asked first without transactions
         } What = Statement;
         int Change = -1; // index in the pending changes
         std::string Sql;
@@ -115,8 +117,9 @@ private:
     QString shown(const rowchanges::Value &value, int col) const;
     void fail(int change, const QString &why);
     void openEditor(int col, int row, const QString &text, bool multiLine, bool selected);
+    static QString editorText(const QWidget *editor);
     void currentMoved(int row);
-    std::vector<Step> plan(std::string *why, int *failed) const;
+    std::vector<Step> plan(std::string *why, int *failed, bool guarded = false) const;
     std::vector<int> identicalCopies() const;
     void connectAndRun();
     void runStep();

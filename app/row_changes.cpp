@@ -22,6 +22,7 @@ enum FieldType : int
     TypeGeometry = 255,
 };
 constexpr unsigned int AutoIncrementFlag = 512;
+constexpr unsigned int NotNullFlag = 1;
 
 bool isNumber(int type)
 {
@@ -122,6 +123,21 @@ void appendColumns(TmySQLStatement &statement, const rowdelete::Target &target)
     statement.Text(" FROM ");
     rowdelete::AppendTarget(statement, target);
     statement.Text(" WHERE ");
+}
+
+// An update's WHERE: the row's identity and the old bytes of every column it changes, so that
+// a cell changed by someone else since it was read matches nothing.
+void appendWhere(TmySQLStatement &statement, const rowdelete::Target &target, const Change &change,
+                 const rowdelete::CellReader &old)
+{
+    statement.Text(" WHERE ");
+    rowdelete::AppendIdentity(statement, target, old);
+    const std::vector<int> compared = rowdelete::ComparedColumns(target);
+    for (const auto &[col, value] : change.Cells) {
+        if (std::find(compared.begin(), compared.end(), col) != compared.end()) continue;
+        statement.Text(" AND ");
+        rowdelete::AppendMatch(statement, target, col, old(col));
+    }
 }
 
 } // namespace
@@ -271,7 +287,8 @@ void AppendLiteral(TmySQLStatement &statement, const TmySQLFieldInfo &field, con
 }
 
 std::optional<TmySQLStatement> Statement(const rowdelete::Target &target, const Change &change,
-                                         const rowdelete::CellReader &old, std::string *why)
+                                         const rowdelete::CellReader &old, std::string *why,
+                                         bool limitOne)
 {
     if (refuseTarget(target, why)) return std::nullopt;
     const int count = static_cast<int>(target.Fields.size());
@@ -329,22 +346,30 @@ std::optional<TmySQLStatement> Statement(const rowdelete::Target &target, const 
             statement.Identifier(fieldOf(target, col).Name).Text(" = ");
             AppendLiteral(statement, fieldOf(target, col), value);
         }
-        statement.Text(" WHERE ");
-        rowdelete::AppendIdentity(statement, target, old);
-        // The old bytes of every changed column: a cell changed by someone else since it was
-        // read matches nothing.
-        const std::vector<int> compared = rowdelete::ComparedColumns(target);
-        for (const auto &[col, value] : change.Cells) {
-            if (std::find(compared.begin(), compared.end(), col) != compared.end()) continue;
-            statement.Text(" AND ");
-            rowdelete::AppendMatch(statement, target, col, old(col));
-        }
+        appendWhere(statement, target, change, old);
         break;
     }
     }
     // A whole key matches one row at most; any other identity may match copies, of which one
-    // changes. A key that matches more is seen in the count, and nothing is kept.
-    statement.Text(wholeKey ? ";" : " LIMIT 1;");
+    // changes. A key that matches more is seen in the count, and nothing is kept; where nothing
+    // can be undone the count is asked first and one row at most is touched.
+    statement.Text(wholeKey && !limitOne ? ";" : " LIMIT 1;");
+    return statement;
+}
+
+std::optional<TmySQLStatement> Count(const rowdelete::Target &target, const Change &change,
+                                     const rowdelete::CellReader &old)
+{
+    if (change.What == Kind::Insert || rowdelete::Refusal(target)) return std::nullopt;
+    TmySQLStatement statement("SELECT COUNT(*) FROM ");
+    rowdelete::AppendTarget(statement, target);
+    if (change.What == Kind::Delete) {
+        statement.Text(" WHERE ");
+        rowdelete::AppendIdentity(statement, target, old);
+    } else {
+        appendWhere(statement, target, change, old);
+    }
+    statement.Text(";").OnlyReads();
     return statement;
 }
 
@@ -371,7 +396,7 @@ std::optional<TmySQLStatement> ReadBack(const rowdelete::Target &target, const C
             // Left to the server: the value it just gave this connection.
             statement.Identifier(field.Name).Text(" = LAST_INSERT_ID()");
             any = true;
-        } else if (change.What == Kind::Insert && !wholeKey) {
+        } else if (change.What == Kind::Insert && !wholeKey && !(field.Flags & NotNullFlag)) {
             // Left to its default, which the server says (NULL for a column without one).
             statement.Identifier(field.Name).Text(" <=> DEFAULT(").Identifier(field.Name).Text(")");
             any = true;

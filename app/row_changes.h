@@ -83,8 +83,13 @@ private:
 };
 
 // The statement for one change. An update or a delete needs the row as read (old).
+// With limitOne, LIMIT 1 even for a whole key (a table without transactions, asked Count first).
 std::optional<TmySQLStatement> Statement(const rowdelete::Target &target, const Change &change,
-                                         const rowdelete::CellReader &old, std::string *why);
+                                         const rowdelete::CellReader &old, std::string *why,
+                                         bool limitOne = false);
+// How many rows an update or a delete would match.
+std::optional<TmySQLStatement> Count(const rowdelete::Target &target, const Change &change,
+                                     const rowdelete::CellReader &old);
 // The row as the server holds it after the change: every column of the grid, by the row's
 // identity with the new values (an AUTO_INCREMENT key left to the server by LAST_INSERT_ID()).
 // No statement when the new row cannot be found again (a key-less row of DEFAULTs).

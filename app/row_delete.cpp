@@ -58,7 +58,11 @@ bool sentAsStored(const Key &key, const TmySQLFieldInfo &field)
 TmySQLStatement KeyQuery(const std::string &database, const std::string &table)
 {
     // Names as binary literals: matched byte for byte, whatever the SQL mode or character set.
-    TmySQLStatement statement("SELECT 'cs', @@character_set_results UNION ALL SELECT 'key', "
+    // The session's time zone and SQL mode too: they shape how the rows read (a TIMESTAMP's
+    // text, CHAR padding), and a change made elsewhere is made in the same terms.
+    TmySQLStatement statement("SELECT 'cs', @@character_set_results UNION ALL SELECT 'tz', "
+                              "@@session.time_zone UNION ALL SELECT 'mode', @@session.sql_mode "
+                              "UNION ALL SELECT 'key', "
                               "COLUMN_NAME FROM information_schema.KEY_COLUMN_USAGE WHERE "
                               "TABLE_SCHEMA = ");
     if (database.empty())
@@ -78,6 +82,10 @@ Key ReadKeyAnswer(const std::vector<std::pair<std::string, std::optional<std::st
         if (kind == "cs" && !charsetSeen) {
             charsetSeen = true;
             key.Charset = value.value_or(std::string());
+        } else if (kind == "tz") {
+            key.TimeZone = value;
+        } else if (kind == "mode") {
+            key.SqlMode = value;
         } else if (kind == "key" && value) {
             key.Columns.push_back(*value);
         } else {
@@ -158,12 +166,10 @@ void AppendMatch(TmySQLStatement &statement, const Target &target, int c,
         statement.Identifier(field.Name).Text(" = ").Text(*value).Text(" AND ");
     } else if (isShortString(field.Type) && field.CharsetNr == BinaryCharset) {
         statement.Identifier(field.Name).Text(" = ").HexValue(*value).Text(" AND ");
-    } else if (isShortString(field.Type) && !stored) {
-        statement.Identifier(field.Name)
-            .Text(" = _" + *charset + " ")
-            .HexValue(*value)
-            .Text(" AND ");
     }
+    // No such test for text the server converted: two stored values may read the same (cp932's
+    // NEC and IBM duplicates), and the literal converted back names only one of them, perhaps
+    // the other row. The byte test alone matches both, which the count then refuses.
     // The bytes the server sent for this column, made again on the server and compared as
     // bytes: exact for every type (numbers, FLOAT included, and dates as their text, BIT and
     // GEOMETRY as their bytes, text in the character set it was sent in).

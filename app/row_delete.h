@@ -21,6 +21,9 @@ struct Key
     bool Known = false; // false until the answer is in
     std::vector<std::string> Columns;
     std::optional<std::string> Charset;
+    // The session's time zone and SQL mode when the rows were read.
+    std::optional<std::string> TimeZone;
+    std::optional<std::string> SqlMode;
 };
 
 // What is known of the table the grid shows.

@@ -508,8 +508,12 @@ void Ttolvar::buildPages()
         connect(m_edit, &TGridEdit::message, this,
                 [this](const QString &text) { setPanelText(5, text); });
         connect(m_edit, &TGridEdit::pendingChanged, this, [this](int count) {
-            setPanelText(4,
-                         count > 0 ? m_edit->pendingText() : rowsShownText(Mgrid->RowCount() - 1));
+            // The count of changes, while there are any; then the rows again, and never over
+            // what a read says of itself ("Stopped: ...").
+            if (count > 0)
+                setPanelText(4, m_edit->pendingText());
+            else if (PanelText(4).endsWith(QLatin1String(" pending")))
+                setPanelText(4, rowsShownText(Mgrid->RowCount() - 1));
         });
         layout->addWidget(panel12);
     }

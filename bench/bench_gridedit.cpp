@@ -88,7 +88,7 @@ Result library()
     rowdelete::Target target;
     target.Database = "quorvane_bench";
     target.Table = "big";
-    target.TableKey = {true, {"id"}, std::string("utf8mb4")};
+    target.TableKey = {true, {"id"}, std::string("utf8mb4"), std::nullopt, std::nullopt};
     std::string ids;
     for (int i = 0; i < Edits; ++i)
         ids += (i ? "," : "") + std::to_string(editedId(i));
@@ -181,7 +181,7 @@ Result editCost(int rows)
     rowdelete::Target target;
     target.Database = "bench";
     target.Table = "t";
-    target.TableKey = {true, {"id"}, std::string("utf8mb4")};
+    target.TableKey = {true, {"id"}, std::string("utf8mb4"), std::nullopt, std::nullopt};
     for (const char *name : {"id", "e", "n"}) {
         TmySQLFieldInfo f;
         f.Name = name;
@@ -229,7 +229,7 @@ Result copyRows()
     };
     rowdelete::Target target;
     target.Table = "t";
-    target.TableKey = {true, {"c0"}, std::string("utf8mb4")};
+    target.TableKey = {true, {"c0"}, std::string("utf8mb4"), std::nullopt, std::nullopt};
     for (int c = 0; c < Cols; ++c) {
         put("c" + std::to_string(c));
         TmySQLFieldInfo f;

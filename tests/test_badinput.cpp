@@ -326,8 +326,11 @@ private Q_SLOTS:
                      QStringLiteral("0"));
             const QStringList sent = log.statements();
             QCOMPARE(sent.size(), 1);
-            QVERIFY2(sent.first().startsWith(
-                         QStringLiteral("Delete From `qb_work`.`v` Where `k` = _utf8mb4 X'")),
+            // The key compared by its bytes alone: a collation test of the literal converted back
+            // could name another row that reads the same.
+            QVERIFY2(sent.first().startsWith(QStringLiteral(
+                         "Delete From `qb_work`.`v` Where CAST(CONVERT(`k` USING utf8mb4) AS "
+                         "BINARY) = X'")),
                      qPrintable(sent.first().left(200)));
             QVERIFY(sent.first().endsWith(QStringLiteral(" LIMIT 1"))); // the log drops the ';'
             // Every value is a hexadecimal literal: nothing in the statement was escaped.

@@ -6,8 +6,10 @@
 #include "grid_edit.h"
 #include "windows_driver.h"
 
+#include <QPlainTextEdit>
 #include <QRandomGenerator>
 #include <QSignalSpy>
+#include <QTextCursor>
 
 namespace {
 const char *const Db = "qr_edit";
@@ -482,6 +484,154 @@ private Q_SLOTS:
         QCOMPARE(s.Column(std::string("SELECT id FROM qr_edit.sd ORDER BY id")),
                  QStringList({"1", "5", "6"}));
         QCOMPARE(edit.gridRows(), dump(s, QStringLiteral("sd")));
+    }
+
+    // Two keys stored apart that read the same (cp932's NEC and IBM duplicates of U+2160): the
+    // change reaches the row picked, or, when its bytes cannot tell it apart, nothing changes.
+    void lookAlikeKeys_data()
+    {
+        QTest::addColumn<QString>("columns");
+        QTest::addColumn<bool>("remove"); // delete the second row, else set its v to 20
+        QTest::addColumn<QString>("rows");
+        QTest::addColumn<QString>("after"); // HEX(k):v, sorted; the rows as they were if refused
+        const QString inno =
+            "k VARCHAR(4) CHARACTER SET cp932 COLLATE cp932_bin PRIMARY KEY, v INT";
+        const QString myisam =
+            "k TEXT CHARACTER SET cp932 COLLATE cp932_bin, v INT, PRIMARY KEY (k(10))) "
+            "ENGINE=MyISAM -- ";
+        const QString distinct = "(X'8754',1),(X'FA4A',2)", same = "(X'8754',2),(X'FA4A',2)";
+        QTest::newRow("update told apart by v") << inno << false << distinct << "8754:1,FA4A:20";
+        QTest::newRow("update, v the same") << inno << false << same << "8754:2,FA4A:2";
+        QTest::newRow("delete") << inno << true << distinct << "8754:1,FA4A:2";
+        QTest::newRow("delete, no transactions") << myisam << true << distinct << "8754:1,FA4A:2";
+    }
+    void lookAlikeKeys()
+    {
+        REQUIRE_SERVER();
+        QFETCH(QString, columns);
+        QFETCH(bool, remove);
+        QFETCH(QString, rows);
+        QFETCH(QString, after);
+        Session s;
+        QVERIFY(make(s, QStringLiteral("lk"), columns, rows).isEmpty());
+        Connected c;
+        QVERIFY(c.waitConnected());
+        QVERIFY(c.chooseTable(QString::fromLatin1(Db), QStringLiteral("lk")));
+        QCOMPARE(c.w->Mgrid->CellUtf8(0, 1), c.w->Mgrid->CellUtf8(0, 2));
+        Editing edit(c);
+        QVERIFY(remove ? edit.remove(2) : edit.type(1, 2, QStringLiteral("20")));
+        g_answer = QStringLiteral("Apply");
+        bool ok = false;
+        QVERIFY(edit.apply(&ok));
+        QCOMPARE(s.Column(std::string("SELECT CONCAT(HEX(k),':',v) FROM qr_edit.lk ORDER BY 1"))
+                     .join(','),
+                 after);
+        QCOMPARE(ok, after.contains(QLatin1String(":20")));
+    }
+
+    // The session the rows were read in (the console's time zone, a padding SQL mode) is the
+    // one the change is made in; a row read back among look-alikes is shown only if it is this
+    // one.
+    void sessionAndLookAlikes_data()
+    {
+        QTest::addColumn<QString>("console");
+        QTest::addColumn<QString>("columns");
+        QTest::addColumn<QString>("rows");
+        QTest::addColumn<bool>("remove"); // delete row 1, else type "10" into its column 1
+        QTest::addColumn<QString>("after");
+        const QString times = "('2024-01-01 10:00:00',1),('2024-01-01 11:00:00',1)";
+        QTest::newRow("time zone, delete") << "SET time_zone = '+01:00'"
+                                           << "ts TIMESTAMP NOT NULL PRIMARY KEY, v INT" << times
+                                           << true << "2024-01-01 11:00:00=1";
+        QTest::newRow("time zone, update")
+            << "SET time_zone = '+01:00'"
+            << "ts TIMESTAMP NOT NULL PRIMARY KEY, v INT" << times << false
+            << "2024-01-01 10:00:00=10,2024-01-01 11:00:00=1";
+        QTest::newRow("CHAR padded") << "SET sql_mode = 'PAD_CHAR_TO_FULL_LENGTH'"
+                                     << "c CHAR(5), v INT"
+                                     << "('ab',1)" << false << "ab=10";
+    }
+    void sessionAndLookAlikes()
+    {
+        REQUIRE_SERVER();
+        QFETCH(QString, console);
+        QFETCH(QString, columns);
+        QFETCH(QString, rows);
+        QFETCH(bool, remove);
+        QFETCH(QString, after);
+        Session s;
+        QVERIFY(make(s, QStringLiteral("ss"), columns, rows).isEmpty());
+        Connected c;
+        QVERIFY(c.waitConnected());
+        c.program->console->Edit1->setText(console);
+        c.program->console->SpeedButton1->click();
+        QVERIFY(c.waitReport());
+        QVERIFY(c.chooseTable(QString::fromLatin1(Db), QStringLiteral("ss")));
+        Editing edit(c);
+        QVERIFY(remove ? edit.remove(1) : edit.type(1, 1, QStringLiteral("10")));
+        bool ok = false;
+        QVERIFY(edit.apply(&ok));
+        QVERIFY2(ok, qPrintable(c.w->PanelText(5)));
+        QCOMPARE(s.Column(std::string("SELECT CONCAT(TRIM(") +
+                          (columns.startsWith('c') ? "c" : "ts") +
+                          "),'=',v) FROM qr_edit.ss ORDER BY 1")
+                     .join(','),
+                 after);
+
+        QVERIFY(make(s, QStringLiteral("rb"), "v VARCHAR(5) COLLATE utf8mb4_general_ci, n INT",
+                     "('A',1),('A',1),('b',1)")
+                    .isEmpty());
+        QVERIFY(c.chooseTable(QString::fromLatin1(Db), QStringLiteral("rb")));
+        QVERIFY(edit.type(0, 3, QStringLiteral("a")));
+        QVERIFY(edit.apply(&ok));
+        QVERIFY(ok);
+        QCOMPARE(edit.gridRows(), dump(s, QStringLiteral("rb")));
+    }
+
+    // An editor opened and left changes nothing; a letter added keeps every other character
+    // (no-break spaces, line separators, carriage returns, NUL bytes, tabs).
+    void editorKeepsTheText_data()
+    {
+        QTest::addColumn<QByteArray>("value");
+        const QByteArray longText(210, 'x');
+        QTest::newRow("long, no-break space") << longText + "\xC2\xA0y";
+        QTest::newRow("long, U+2028") << longText + "\xE2\x80\xA8y";
+        QTest::newRow("one line, CR") << QByteArray("a\rb");
+        QTest::newRow("one line, NUL") << QByteArray("a\0b", 3);
+        QTest::newRow("one line, tab") << QByteArray("a\tb");
+        QTest::newRow("lines") << QByteArray("a\nb");
+    }
+    void editorKeepsTheText()
+    {
+        REQUIRE_SERVER();
+        QFETCH(QByteArray, value);
+        Session s;
+        QVERIFY(make(s, QStringLiteral("er"), "id INT PRIMARY KEY, t TEXT",
+                     "(1, X'" + value.toHex() + "')")
+                    .isEmpty());
+        Connected c;
+        QVERIFY(c.waitConnected());
+        QVERIFY(c.chooseTable(QString::fromLatin1(Db), QStringLiteral("er")));
+        Editing edit(c);
+        for (const bool add : {false, true}) {
+            QVERIFY(edit.pick(1, 1));
+            QTest::keyClick(c.w->Mgrid, Qt::Key_F2);
+            QWidget *editor = edit.e->cellEditor();
+            QVERIFY(editor);
+            if (auto *plain = qobject_cast<QPlainTextEdit *>(editor)) {
+                if (add) plain->moveCursor(QTextCursor::End), plain->insertPlainText("z");
+            } else if (auto *line = qobject_cast<QLineEdit *>(editor); line && add) {
+                line->end(false);
+                line->insert("z");
+            }
+            edit.e->commitEditor();
+            QCOMPARE(edit.e->pendingCount(), add ? 1 : 0);
+        }
+        bool ok = false;
+        QVERIFY(edit.apply(&ok));
+        QVERIFY(ok);
+        QCOMPARE(s.Column(std::string("SELECT HEX(t) FROM qr_edit.er")),
+                 QStringList({QString::fromLatin1((value + "z").toHex().toUpper())}));
     }
 
     // Leaving a table with changes pending asks; Cancel stays, Discard goes.
