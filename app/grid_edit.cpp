@@ -67,7 +67,10 @@ TGridEdit::TGridEdit(TMgrid *grid, QWidget *window)
 {
     m_grid->OnMark = [this](int col, int row) { return mark(col, row); };
     m_grid->installEventFilter(this);
-    m_grid->viewport()->installEventFilter(this);
+    // Kept: events reach the filter while the grid is being destroyed, when it can no longer
+    // be asked for its viewport.
+    m_viewport = m_grid->viewport();
+    m_viewport->installEventFilter(this);
     connect(m_grid, &TStringGrid::currentCellChanged, this,
             [this](int, int row) { currentMoved(row); });
     clearTarget();
@@ -575,9 +578,9 @@ void TGridEdit::selectRows(const std::vector<int> &rows)
 
 bool TGridEdit::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_grid && event->type() == QEvent::KeyPress)
+    if (watched == m_grid.data() && event->type() == QEvent::KeyPress)
         m_mods = static_cast<QKeyEvent *>(event)->modifiers();
-    else if (watched == m_grid->viewport() && event->type() == QEvent::MouseButtonPress)
+    else if (watched == m_viewport && event->type() == QEvent::MouseButtonPress)
         m_mods = static_cast<QMouseEvent *>(event)->modifiers();
     if (m_editor && watched == m_editor) {
         if (event->type() == QEvent::KeyPress) {
@@ -606,7 +609,7 @@ bool TGridEdit::eventFilter(QObject *watched, QEvent *event)
         }
         return false;
     }
-    if (watched == m_grid && event->type() == QEvent::KeyPress && !m_editor) {
+    if (watched == m_grid.data() && event->type() == QEvent::KeyPress && !m_editor) {
         auto *key = static_cast<QKeyEvent *>(event);
         const Qt::KeyboardModifiers mods = key->modifiers();
         switch (key->key()) {
@@ -651,7 +654,7 @@ bool TGridEdit::eventFilter(QObject *watched, QEvent *event)
         }
         return false;
     }
-    if (watched == m_grid->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+    if (watched == m_viewport && event->type() == QEvent::MouseButtonDblClick) {
         auto *mouse = static_cast<QMouseEvent *>(event);
         int col = 0, row = 0;
         if (mouse->button() == Qt::LeftButton &&
@@ -662,7 +665,7 @@ bool TGridEdit::eventFilter(QObject *watched, QEvent *event)
             return true;
         }
     }
-    if ((watched == m_grid || watched == m_grid->viewport()) &&
+    if ((watched == m_grid.data() || watched == m_viewport) &&
         event->type() == QEvent::ContextMenu && m_hasTarget) {
         auto *menu = new QMenu(m_grid);
         menu->setObjectName(QStringLiteral("Cell_menu"));

@@ -128,7 +128,8 @@ private:
     void finish(bool ok, const QString &why);
     void storeResults();
 
-    TMgrid *m_grid;
+    QPointer<TMgrid> m_grid; // may go before us: the window's children go in order
+    QWidget *m_viewport = nullptr;
     QWidget *m_window;
     TmySQLClient *m_main = nullptr;
     std::unique_ptr<TmySQLClient> m_conn;
