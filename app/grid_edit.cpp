@@ -70,6 +70,7 @@ TGridEdit::TGridEdit(TMgrid *grid, QWidget *window)
     // Kept: events reach the filter while the grid is being destroyed, when it can no longer
     // be asked for its viewport.
     m_viewport = m_grid->viewport();
+    m_gridObject = grid;
     m_viewport->installEventFilter(this);
     connect(m_grid, &TStringGrid::currentCellChanged, this,
             [this](int, int row) { currentMoved(row); });
@@ -578,7 +579,7 @@ void TGridEdit::selectRows(const std::vector<int> &rows)
 
 bool TGridEdit::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_grid.data() && event->type() == QEvent::KeyPress)
+    if (watched == m_gridObject && event->type() == QEvent::KeyPress)
         m_mods = static_cast<QKeyEvent *>(event)->modifiers();
     else if (watched == m_viewport && event->type() == QEvent::MouseButtonPress)
         m_mods = static_cast<QMouseEvent *>(event)->modifiers();
@@ -609,7 +610,7 @@ bool TGridEdit::eventFilter(QObject *watched, QEvent *event)
         }
         return false;
     }
-    if (watched == m_grid.data() && event->type() == QEvent::KeyPress && !m_editor) {
+    if (watched == m_gridObject && event->type() == QEvent::KeyPress && !m_editor) {
         auto *key = static_cast<QKeyEvent *>(event);
         const Qt::KeyboardModifiers mods = key->modifiers();
         switch (key->key()) {
@@ -665,7 +666,7 @@ bool TGridEdit::eventFilter(QObject *watched, QEvent *event)
             return true;
         }
     }
-    if ((watched == m_grid.data() || watched == m_viewport) &&
+    if ((watched == m_gridObject || watched == m_viewport) &&
         event->type() == QEvent::ContextMenu && m_hasTarget) {
         auto *menu = new QMenu(m_grid);
         menu->setObjectName(QStringLiteral("Cell_menu"));

@@ -130,6 +130,7 @@ private:
 
     QPointer<TMgrid> m_grid; // may go before us: the window's children go in order
     QWidget *m_viewport = nullptr;
+    const QObject *m_gridObject = nullptr; // compared only, never called
     QWidget *m_window;
     TmySQLClient *m_main = nullptr;
     std::unique_ptr<TmySQLClient> m_conn;
