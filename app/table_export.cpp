@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace exportdialog {
@@ -83,7 +84,23 @@ Asker setAsker(Asker asker)
 }
 } // namespace exportdialog
 
-TTableExport::TTableExport(QWidget *window) : QObject(window), m_window(window) {}
+TTableExport::TTableExport(QWidget *window) : QObject(window), m_window(window)
+{
+    m_poll.setInterval(20);
+    connect(&m_poll, &QTimer::timeout, this, [this] {
+        if (!m_queue) return;
+        int error = 0;
+        bool dropped = false;
+        {
+            std::lock_guard<std::mutex> lock(m_queue->lock);
+            if (!m_queue->finished) return;
+            error = m_queue->error;
+            dropped = m_queue->dropped;
+        }
+        m_poll.stop();
+        committed(error, dropped);
+    });
+}
 
 TTableExport::~TTableExport()
 {
@@ -250,9 +267,13 @@ bool TTableExport::startTable(TmySQLClient *client, const QString &database, con
             }
         }
         if (error != 0 || abandoned) m_file.abandon();
-        QMetaObject::invokeMethod(
-            this, [this, error, abandoned] { committed(error, abandoned); }, Qt::QueuedConnection);
+        // Told through the queue, which the window thread looks at: no event crosses threads.
+        std::lock_guard<std::mutex> lock(queue->lock);
+        queue->finished = true;
+        queue->error = error;
+        queue->dropped = abandoned;
     });
+    m_poll.start();
     auto push = [queue = m_queue](Item item) {
         {
             std::lock_guard<std::mutex> lock(queue->lock);

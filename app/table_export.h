@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 
 #include <atomic>
 #include <condition_variable>
@@ -108,8 +109,13 @@ private:
         std::deque<Item> items;
         bool ended = false;
         bool abandoned = false;
+        // Set by the writer when it is done.
+        bool finished = false;
+        int error = 0;
+        bool dropped = false;
     };
     std::shared_ptr<Queue> m_queue;
+    QTimer m_poll; // looks for the writer's end
     qint64 m_started = 0;
     QPointer<QWidget> m_progress;
     QLabel *m_status = nullptr;
