@@ -209,4 +209,19 @@ private:
     std::map<QString, std::vector<Result>> m_results;
 };
 
+// Makes the benchmark table of that many rows (once) by bench_bigtable's own setup, beside this
+// program; its exit code.
+inline int setupBigTable(int rows = 1000000)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedChannels);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QUORVANE_BENCH_ROWS"), QString::number(rows));
+    p.setProcessEnvironment(env);
+    p.start(QCoreApplication::applicationDirPath() + QStringLiteral("/bench_bigtable"),
+            {QStringLiteral("setup")});
+    p.waitForFinished(1800000);
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : 1;
+}
+
 } // namespace bench

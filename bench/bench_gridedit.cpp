@@ -257,15 +257,6 @@ Result copyRows()
     return r;
 }
 
-int setupTable()
-{
-    QProcess p;
-    p.setProcessChannelMode(QProcess::ForwardedChannels);
-    p.start(QCoreApplication::applicationDirPath() + QStringLiteral("/bench_bigtable"),
-            {QStringLiteral("setup")});
-    p.waitForFinished(1800000);
-    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : 1;
-}
 } // namespace
 
 int main(int argc, char *argv[])
@@ -296,7 +287,7 @@ int main(int argc, char *argv[])
         report(editCost(mode == QLatin1String("cost10") ? 10 : 10000000));
         return 0;
     }
-    if (setupTable() != 0) return 1;
+    if (setupBigTable() != 0) return 1;
     const int runs = qEnvironmentVariableIntValue("QUORVANE_BENCH_RUNS") > 0
                          ? qEnvironmentVariableIntValue("QUORVANE_BENCH_RUNS")
                          : 5;

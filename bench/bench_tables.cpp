@@ -237,12 +237,7 @@ int main(int argc, char *argv[])
         report(cli());
         return 0;
     }
-    QProcess setup;
-    setup.setProcessChannelMode(QProcess::ForwardedChannels);
-    setup.start(QCoreApplication::applicationDirPath() + QStringLiteral("/bench_bigtable"),
-                {QStringLiteral("setup")});
-    setup.waitForFinished(1800000);
-    if (setup.exitCode() != 0 || makeWide() != 0) return 1;
+    if (setupBigTable() != 0 || makeWide() != 0) return 1;
     const int runs = qEnvironmentVariableIntValue("QUORVANE_BENCH_RUNS") > 0
                          ? qEnvironmentVariableIntValue("QUORVANE_BENCH_RUNS")
                          : 5;
