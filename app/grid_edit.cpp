@@ -73,7 +73,10 @@ TGridEdit::TGridEdit(TMgrid *grid, QWidget *window)
     m_gridObject = grid;
     m_viewport->installEventFilter(this);
     connect(m_grid, &TStringGrid::currentCellChanged, this,
-            [this](int, int row) { currentMoved(row); });
+            [this](int col, int row) { currentMoved(col, row); });
+    m_grid->setRowStrip(true);
+    connect(m_grid, &TStringGrid::rowStripPressed, this, &TGridEdit::stripPressed);
+    connect(m_grid, &TStringGrid::rowStripDragged, this, &TGridEdit::stripDragged);
     clearTarget();
 }
 
@@ -93,7 +96,7 @@ void TGridEdit::setTarget(rowdelete::Target target)
     m_noTarget = m_hasTarget ? QString() : QStringLiteral("No table to change");
     m_pending.clear();
     m_notes.clear();
-    m_selected.clear();
+    clearSelection();
     m_firstNewRow = -1;
     m_failed = -1;
     Q_EMIT pendingChanged(0);
@@ -108,7 +111,7 @@ void TGridEdit::clearTarget(const QString &why)
     const bool had = !m_pending.empty();
     m_pending.clear();
     m_notes.clear();
-    m_selected.clear();
+    clearSelection();
     m_firstNewRow = -1;
     m_failed = -1;
     if (had) Q_EMIT pendingChanged(0);
@@ -208,7 +211,10 @@ TStringGrid::TCellMark TGridEdit::mark(int col, int row) const
             return mark;
         }
     }
-    if (m_allSelected || (m_selected.size() > 1 && m_selected.count(row))) {
+    const Range range = selectedRange();
+    if (m_allSelected || m_selected.count(row) ||
+        (!range.empty() && row >= range.Top && row <= range.Bottom && col >= range.Left &&
+         col <= range.Right)) {
         mark.Marked = true;
         mark.Background = SelectedColor;
         mark.Description = QStringLiteral("Selected");
@@ -437,7 +443,7 @@ void TGridEdit::deleteSelected()
         }
     }
     resultgrid::fitHeader(m_grid, m_target.Fields);
-    m_selected.clear();
+    clearSelection();
     m_grid->viewport()->update();
     changed();
 }
@@ -459,30 +465,79 @@ void TGridEdit::discard()
 // ---------------------------------------------------------------------------------------------
 // Selection
 
-void TGridEdit::currentMoved(int row)
+void TGridEdit::clearSelection()
+{
+    m_selected.clear();
+    m_range = Range();
+    m_allSelected = false;
+}
+
+void TGridEdit::currentMoved(int col, int row)
 {
     // The keys held with the press or click that moved it; a move made by the program has none.
     const Qt::KeyboardModifiers mods = m_mods;
     m_mods = Qt::NoModifier;
-    const std::set<int> before = m_selected;
-    if (m_allSelected) {
-        m_allSelected = false;
-        m_grid->viewport()->update();
+    if (m_stripMove) return;
+    const bool had = m_allSelected || !m_selected.empty() || !m_range.empty();
+    m_allSelected = false;
+    if ((mods & Qt::ShiftModifier) && m_anchor >= m_grid->HeaderRows() && m_anchorCol >= 0) {
+        m_selected.clear();
+        m_range = Range{std::min(m_anchorCol, col), std::min(m_anchor, row),
+                        std::max(m_anchorCol, col), std::max(m_anchor, row)};
+        if (m_range.Left == m_range.Right && m_range.Top == m_range.Bottom) m_range = Range();
+    } else if (mods & Qt::ControlModifier) {
+        // Rows toggled whole; a range chosen before comes along as its rows.
+        if (!m_range.empty()) {
+            for (int r = m_range.Top; r <= m_range.Bottom; ++r)
+                m_selected.insert(r);
+            m_range = Range();
+        } else if (m_selected.empty() && m_anchor >= m_grid->HeaderRows()) {
+            m_selected.insert(m_anchor);
+        }
+        if (!m_selected.erase(row)) m_selected.insert(row);
+        m_anchor = row;
+        m_anchorCol = col;
+    } else {
+        m_selected.clear();
+        m_range = Range();
+        m_anchor = row;
+        m_anchorCol = col;
     }
+    if (had || !m_selected.empty() || !m_range.empty()) m_grid->viewport()->update();
+}
+
+void TGridEdit::stripPressed(int row, Qt::KeyboardModifiers mods)
+{
+    cancelEditor();
+    m_allSelected = false;
+    m_range = Range();
     if ((mods & Qt::ShiftModifier) && m_anchor >= m_grid->HeaderRows()) {
         m_selected.clear();
         for (int r = std::min(m_anchor, row); r <= std::max(m_anchor, row); ++r)
             m_selected.insert(r);
     } else if (mods & Qt::ControlModifier) {
-        if (m_selected.empty() && m_anchor >= m_grid->HeaderRows()) m_selected.insert(m_anchor);
         if (!m_selected.erase(row)) m_selected.insert(row);
         m_anchor = row;
     } else {
         m_selected = {row};
         m_anchor = row;
     }
-    if (before != m_selected && (before.size() > 1 || m_selected.size() > 1))
-        m_grid->viewport()->update();
+    m_stripMove = true;
+    m_grid->MoveTo(m_grid->Col(), row);
+    m_stripMove = false;
+    m_grid->viewport()->update();
+}
+
+void TGridEdit::stripDragged(int row)
+{
+    if (m_anchor < m_grid->HeaderRows()) return;
+    m_selected.clear();
+    for (int r = std::min(m_anchor, row); r <= std::max(m_anchor, row); ++r)
+        m_selected.insert(r);
+    m_stripMove = true;
+    m_grid->MoveTo(m_grid->Col(), row);
+    m_stripMove = false;
+    m_grid->viewport()->update();
 }
 
 void TGridEdit::selectAll()
@@ -491,11 +546,23 @@ void TGridEdit::selectAll()
     m_grid->viewport()->update();
 }
 
-std::string TGridEdit::copyText(rowformat::Kind kind, bool wholeRows) const
+TGridEdit::Range TGridEdit::selectedRange() const
 {
-    const int cols = m_grid->ColCount();
+    return m_allSelected || !m_selected.empty() ? Range() : m_range;
+}
+
+std::string TGridEdit::copyText(rowformat::Kind kind, bool rowWhenOneCell) const
+{
+    const Range range = selectedRange();
+    const bool oneCell = !m_allSelected && m_selected.empty() && range.empty();
+    // The columns copied: a range's, or all of them.
+    int first = 0, last = m_grid->ColCount() - 1;
+    if (!range.empty()) {
+        first = std::max(range.Left, 0);
+        last = std::min(range.Right, last);
+    }
     std::vector<rowformat::Column> columns;
-    for (int c = 0; c < cols; ++c) {
+    for (int c = first; c <= last; ++c) {
         rowformat::Column column;
         if (c < static_cast<int>(m_target.Fields.size())) {
             const TmySQLFieldInfo &field = m_target.Fields[static_cast<std::size_t>(c)];
@@ -510,8 +577,9 @@ std::string TGridEdit::copyText(rowformat::Kind kind, bool wholeRows) const
         }
         columns.push_back(std::move(column));
     }
-    const auto shownCell = [this](int row) {
-        return [this, row](int col) -> std::optional<std::string_view> {
+    const auto shownCell = [this, first](int row) {
+        return [this, row, first](int index) -> std::optional<std::string_view> {
+            const int col = first + index;
             if (const Value *value = m_pending.cell(row, col)) {
                 if (value->Kind == Value::Bytes) return std::string_view(value->Data);
                 return std::nullopt;
@@ -520,32 +588,41 @@ std::string TGridEdit::copyText(rowformat::Kind kind, bool wholeRows) const
         };
     };
     std::string out;
-    const std::vector<int> rows = selectedRows();
-    if (!wholeRows && rows.size() == 1 && !m_allSelected) {
+    if (oneCell && !rowWhenOneCell && kind == rowformat::Kind::Tsv) {
         // The current cell alone: its value as text, no header, no line end.
         const std::optional<std::string_view> value = shownCell(m_grid->Row())(m_grid->Col());
-        if (kind == rowformat::Kind::Tsv) return value ? std::string(*value) : std::string();
+        return value ? std::string(*value) : std::string();
+    }
+    std::vector<int> rows;
+    if (!range.empty()) {
+        for (int r = std::max(range.Top, m_grid->HeaderRows());
+             r <= std::min(range.Bottom, m_grid->RowCount() - 1); ++r)
+            rows.push_back(r);
+    } else {
+        rows = selectedRows();
     }
     rowformat::Options options;
     options.Table = QuoteIdentifier(m_target.Table.empty() ? "table" : m_target.Table);
     if (!m_target.Database.empty())
         options.Table = QuoteIdentifier(m_target.Database) + "." + options.Table;
+    // Column names head whole rows only: a range of cells is copied as the values alone.
+    options.Header = range.empty();
     rowformat::begin(kind, columns, options, out);
-    bool first = true;
+    bool firstRow = true;
     for (const int row : rows) {
         const rowchanges::Change *change = m_pending.find(row);
         if (change && change->What == Kind::Delete) continue; // about to go
-        rowformat::row(kind, columns, options, shownCell(row), first, out);
-        first = false;
+        rowformat::row(kind, columns, options, shownCell(row), firstRow, out);
+        firstRow = false;
     }
     rowformat::end(kind, out);
     return out;
 }
 
-void TGridEdit::copy(rowformat::Kind kind, bool wholeRows)
+void TGridEdit::copy(rowformat::Kind kind, bool rowWhenOneCell)
 {
     if (m_grid->RowCount() <= m_grid->HeaderRows()) return;
-    const std::string text = copyText(kind, wholeRows);
+    const std::string text = copyText(kind, rowWhenOneCell);
     QGuiApplication::clipboard()->setText(
         QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
 }
@@ -560,7 +637,11 @@ std::vector<int> TGridEdit::selectedRows() const
             rows.push_back(row);
         return rows;
     }
-    for (const int row : m_selected)
+    std::set<int> chosen = m_selected;
+    if (!m_range.empty())
+        for (int r = m_range.Top; r <= m_range.Bottom; ++r)
+            chosen.insert(r);
+    for (const int row : chosen)
         if (row >= m_grid->HeaderRows() && row < m_grid->RowCount()) rows.push_back(row);
     if (rows.empty() && m_grid->Row() >= m_grid->HeaderRows() && m_grid->Row() < m_grid->RowCount())
         rows.push_back(m_grid->Row());
@@ -570,6 +651,7 @@ std::vector<int> TGridEdit::selectedRows() const
 void TGridEdit::selectRows(const std::vector<int> &rows)
 {
     m_selected = std::set<int>(rows.begin(), rows.end());
+    m_range = Range();
     m_anchor = rows.empty() ? -1 : rows.front();
     m_grid->viewport()->update();
 }
@@ -633,14 +715,21 @@ bool TGridEdit::eventFilter(QObject *watched, QEvent *event)
             break;
         case Qt::Key_C:
             if (mods & Qt::ControlModifier) {
-                // Several rows go whole, with their names; one chosen row, its current cell.
-                copy(rowformat::Kind::Tsv, m_allSelected || selectedRows().size() > 1);
+                copy(rowformat::Kind::Tsv, false);
                 return true;
             }
             break;
         case Qt::Key_A:
             if (mods & Qt::ControlModifier) {
                 selectAll();
+                return true;
+            }
+            break;
+        case Qt::Key_Space:
+            if (mods & Qt::ShiftModifier) {
+                // The current row whole, as a click on its number would choose it.
+                if (m_grid->Row() >= m_grid->HeaderRows())
+                    stripPressed(m_grid->Row(), mods & ~Qt::ShiftModifier);
                 return true;
             }
             break;
@@ -652,6 +741,27 @@ bool TGridEdit::eventFilter(QObject *watched, QEvent *event)
             !(mods & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
             editCurrent(text, true);
             return true;
+        }
+        return false;
+    }
+    if (watched == m_viewport && event->type() == QEvent::MouseButtonPress) {
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        int col = 0, row = 0;
+        m_dragging = mouse->button() == Qt::LeftButton &&
+                     m_grid->MouseToCell(mouse->position().toPoint(), col, row) &&
+                     row >= m_grid->HeaderRows() && col >= m_grid->FixedCols();
+    } else if (watched == m_viewport && event->type() == QEvent::MouseButtonRelease) {
+        m_dragging = false;
+    } else if (watched == m_viewport && event->type() == QEvent::MouseMove && m_dragging) {
+        // A drag from a cell chooses the range to the cell under the mouse.
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        int col = 0, row = 0;
+        if ((mouse->buttons() & Qt::LeftButton) &&
+            m_grid->MouseToCell(mouse->position().toPoint(), col, row) &&
+            row >= m_grid->HeaderRows() && col >= m_grid->FixedCols() &&
+            (col != m_grid->Col() || row != m_grid->Row())) {
+            m_mods = Qt::ShiftModifier;
+            m_grid->MoveTo(col, row);
         }
         return false;
     }
@@ -682,9 +792,8 @@ bool TGridEdit::eventFilter(QObject *watched, QEvent *event)
             menu->addAction(QStringLiteral("Edit as hex\u2026"), this,
                             [this] { editCurrentAsHex(); });
         menu->addSeparator();
-        menu->addAction(QStringLiteral("Copy"), this, [this] {
-            copy(rowformat::Kind::Tsv, m_allSelected || selectedRows().size() > 1);
-        });
+        menu->addAction(QStringLiteral("Copy"), this,
+                        [this] { copy(rowformat::Kind::Tsv, false); });
         menu->addAction(QStringLiteral("Copy as CSV"), this,
                         [this] { copy(rowformat::Kind::Csv, true); });
         menu->addAction(QStringLiteral("Copy as JSON"), this,

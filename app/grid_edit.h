@@ -47,17 +47,27 @@ public:
     QString sqlText() const;
     // A note on a cell after Apply (the server stored another value than typed), or empty.
     QString noteOf(int row, int col) const;
-    // The rows chosen for delete: the current one, or the run made with Shift or Ctrl.
+    // What is chosen: whole rows (the row strip, Ctrl+click, Shift+Space, Ctrl+A for all), or
+    // a range of cells (a mouse drag, Shift+arrows, Shift+click), or the current cell alone.
+    // The rows chosen for delete: the whole rows and the range's rows, or the current one.
     std::vector<int> selectedRows() const;
     void selectRows(const std::vector<int> &rows);
     // Ctrl+A: every row.
     void selectAll();
-    // Ctrl+C and the context menu's copies: the selected rows whole (the column names first
-    // where the format has a header), or with wholeRows false and one row chosen, the current
-    // cell's value alone. What is shown is copied: a pending value in place of the stored one.
-    void copy(rowformat::Kind kind, bool wholeRows);
+    struct Range
+    {
+        int Left = 0, Top = 0, Right = -1, Bottom = -1; // inclusive; empty when Right < Left
+        bool empty() const { return Right < Left || Bottom < Top; }
+    };
+    // The range of cells chosen, empty when whole rows or one cell are.
+    Range selectedRange() const;
+    // Ctrl+C and the context menu's copies. Whole rows go whole, the column names first where
+    // the format has a header; a range goes as its columns and rows, without a header line; the
+    // current cell alone goes as its value, or with rowWhenOneCell as its whole row. What is
+    // shown is copied: a pending value in place of the stored one.
+    void copy(rowformat::Kind kind, bool rowWhenOneCell);
     // The text copy would put on the clipboard.
-    std::string copyText(rowformat::Kind kind, bool wholeRows) const;
+    std::string copyText(rowformat::Kind kind, bool rowWhenOneCell) const;
 
     // The commands.
     void editCurrent(const QString &typed = QString(), bool replace = false);
@@ -118,7 +128,10 @@ private:
     void fail(int change, const QString &why);
     void openEditor(int col, int row, const QString &text, bool multiLine, bool selected);
     static QString editorText(const QWidget *editor);
-    void currentMoved(int row);
+    void currentMoved(int col, int row);
+    void stripPressed(int row, Qt::KeyboardModifiers mods);
+    void stripDragged(int row);
+    void clearSelection();
     std::vector<Step> plan(std::string *why, int *failed, bool guarded = false) const;
     std::vector<int> identicalCopies() const;
     void connectAndRun();
@@ -142,9 +155,12 @@ private:
     std::map<std::pair<int, int>, QString> m_notes;
     int m_failed = -1; // the change that failed at the last Apply
     QString m_failedWhy;
-    std::set<int> m_selected;
-    int m_anchor = -1;
+    std::set<int> m_selected; // whole rows
+    Range m_range;
+    int m_anchorCol = -1, m_anchor = -1; // where a Shift range or run starts
     bool m_allSelected = false;
+    bool m_stripMove = false; // the current cell follows a row strip press
+    bool m_dragging = false;  // the mouse button went down on a cell
     Qt::KeyboardModifiers m_mods = Qt::NoModifier;
 
     QPointer<QWidget> m_editor;

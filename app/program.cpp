@@ -17,6 +17,9 @@ TProgram::TProgram()
     tolvar->attachWindows(login.get(), settings_form.get(), console.get(), Informacjon.get());
     editor = std::make_unique<TSqlEditor>(tolvar->mysql);
     tolvar->attachEditor(editor.get());
+    editor->setExporter(
+        [window = tolvar.get()](const TStringGrid *grid, const std::vector<TmySQLFieldInfo> &fields,
+                                const QString &name) { window->exportRows(grid, fields, name); });
 }
 
 TProgram::~TProgram()

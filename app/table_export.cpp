@@ -43,7 +43,9 @@ std::optional<TExportOptions> defaultAsker(QWidget *parent, const TExportOptions
     auto *whole =
         new QRadioButton(QStringLiteral("The &whole table (its sort and filter)"), &dialog);
     auto *shown = new QRadioButton(QStringLiteral("The rows &shown"), &dialog);
-    (defaults.WholeTable ? whole : shown)->setChecked(true);
+    (defaults.WholeTable && defaults.TableChoice ? whole : shown)->setChecked(true);
+    whole->setEnabled(defaults.TableChoice);
+    create->setEnabled(defaults.TableChoice);
     form->addRow(whole);
     form->addRow(shown);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
@@ -56,9 +58,9 @@ std::optional<TExportOptions> defaultAsker(QWidget *parent, const TExportOptions
                                      rowformat::Kind::JsonLines, rowformat::Kind::Insert};
     options.Format = kinds[std::max(format->currentIndex(), 0)];
     options.Header = header->isChecked();
-    options.CreateTable = create->isChecked();
+    options.CreateTable = create->isChecked() && defaults.TableChoice;
     options.Null = null->text();
-    options.WholeTable = whole->isChecked();
+    options.WholeTable = whole->isChecked() && defaults.TableChoice;
     const char *suffixes[] = {"csv", "tsv", "jsonl", "sql"};
     ui::SaveDialogOptions save;
     save.caption = QStringLiteral("Export");

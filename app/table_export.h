@@ -36,6 +36,7 @@ struct TExportOptions
     QString Null = QStringLiteral("\\N"); // TSV's; CSV writes NULL as this word, or empty
     bool WholeTable = true;               // false: the rows shown
     bool CreateTable = false;             // SQL: the CREATE TABLE first
+    bool TableChoice = true;              // false: rows that are no table's, only those shown
 };
 
 namespace exportdialog {

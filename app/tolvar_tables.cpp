@@ -319,6 +319,22 @@ void Ttolvar::applyFilter()
     submitViewTable(table.Database, table.Table);
 }
 
+void Ttolvar::exportRows(const TStringGrid *grid, const std::vector<TmySQLFieldInfo> &fields,
+                         const QString &name)
+{
+    if (m_export->running()) {
+        setPanelText(5, QStringLiteral("An export is running"));
+        return;
+    }
+    TExportOptions defaults;
+    defaults.Path = name + QStringLiteral(".csv");
+    defaults.WholeTable = false;
+    defaults.TableChoice = false;
+    QWidget *parent = grid ? grid->window() : this;
+    const std::optional<TExportOptions> options = exportdialog::ask(parent, defaults);
+    if (options) m_export->writeShown(grid, fields, name, *options);
+}
+
 void Ttolvar::TablesExportClick()
 {
     const bool shownTable = !m_grid.Table.isEmpty();

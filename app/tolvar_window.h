@@ -28,6 +28,7 @@ class QMenu;
 class QStackedWidget;
 class QStandardItemModel;
 class QTreeWidget;
+class TStringGrid;
 class QTreeWidgetItem;
 class QListWidgetItem;
 class QAbstractButton;
@@ -172,6 +173,10 @@ public:
     void TablesEmptyClick();
     void TablesStructureClick();
     // The export dialog, then the whole table streamed to the file, or the rows shown.
+    // Rows of another window's grid (an SQL editor result) to a file: the export dialog with
+    // only "the rows shown" to choose.
+    void exportRows(const TStringGrid *grid, const std::vector<TmySQLFieldInfo> &fields,
+                    const QString &name);
     void TablesExportClick();
     TTableExport *tableExport() const { return m_export; }
     void TableRemoveYesClick();

@@ -14,6 +14,63 @@ namespace {
 constexpr int SizingZone = 3; // pixels either side of a column edge that start a width drag
 }
 
+// Row numbers beside the cells, in the scroll area's left margin; a press chooses the row whole.
+class TRowStrip : public QWidget
+{
+public:
+    explicit TRowStrip(TStringGrid *grid) : QWidget(grid), m_grid(grid)
+    {
+        setObjectName(QStringLiteral("Row_strip"));
+        setAccessibleName(QStringLiteral("Row numbers"));
+        setAccessibleDescription(
+            QStringLiteral("A click chooses the whole row; Shift+Space does from the keyboard"));
+        setToolTip(QStringLiteral("Choose whole rows"));
+        setFocusPolicy(Qt::NoFocus);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), Colors::toQColor(m_grid->FixedColor()));
+        painter.setPen(Colors::toQColor(m_grid->FontColor()));
+        painter.setFont(m_grid->font());
+        const int top = m_grid->viewport()->y() - y();
+        const int last = m_grid->TopRow() + m_grid->VisibleRowCount() + 1;
+        for (int row = m_grid->TopRow(); row < std::min(last, m_grid->RowCount()); ++row) {
+            if (row < m_grid->HeaderRows()) continue;
+            const int at = m_grid->rowY(row);
+            if (at < 0) break;
+            painter.drawText(QRect(0, top + at, width() - 4, m_grid->DefaultRowHeight()),
+                             Qt::AlignRight | Qt::AlignVCenter,
+                             QString::number(row - m_grid->HeaderRows() + 1));
+        }
+    }
+    void mousePressEvent(QMouseEvent *event) override
+    {
+        if (event->button() != Qt::LeftButton) return;
+        m_grid->setFocus(Qt::MouseFocusReason);
+        m_last = rowAt(event);
+        if (m_last >= 0) Q_EMIT m_grid->rowStripPressed(m_last, event->modifiers());
+    }
+    void mouseMoveEvent(QMouseEvent *event) override
+    {
+        if (!(event->buttons() & Qt::LeftButton)) return;
+        const int row = rowAt(event);
+        if (row < 0 || row == m_last) return;
+        m_last = row;
+        Q_EMIT m_grid->rowStripDragged(row);
+    }
+
+private:
+    int rowAt(QMouseEvent *event) const
+    {
+        return m_grid->RowAtY(event->position().toPoint().y() + y() - m_grid->viewport()->y());
+    }
+    TStringGrid *m_grid;
+    int m_last = -1;
+};
+
 TStringGrid::TStringGrid(QWidget *parent) : QAbstractScrollArea(parent)
 {
     grid_accessible::install();
@@ -346,6 +403,64 @@ void TStringGrid::resizeEvent(QResizeEvent *event)
 {
     QAbstractScrollArea::resizeEvent(event);
     updateScrollBars();
+    if (m_strip) {
+        const QRect view = viewport()->geometry();
+        m_strip->setGeometry(view.left() - m_strip->width(), view.top(), m_strip->width(),
+                             view.height());
+    }
+}
+
+void TStringGrid::setRowStrip(bool on)
+{
+    if (on == (m_strip != nullptr)) return;
+    if (on) {
+        m_strip = new TRowStrip(this);
+        m_strip->show();
+        connect(this, &TStringGrid::cellsReset, m_strip, [this] { fitRowStrip(); });
+        connect(this, &TStringGrid::rowsAppended, m_strip, [this] { fitRowStrip(); });
+        fitRowStrip();
+    } else {
+        delete m_strip;
+        m_strip = nullptr;
+        setViewportMargins(0, 0, 0, 0);
+    }
+}
+
+QWidget *TStringGrid::RowStrip() const
+{
+    return m_strip;
+}
+
+void TStringGrid::fitRowStrip()
+{
+    if (!m_strip) return;
+    // As wide as the largest row number, so that it changes only when a digit is added.
+    const int digits =
+        static_cast<int>(QString::number(std::max(RowCount() - HeaderRows(), 1)).size());
+    const int width = QFontMetrics(font()).horizontalAdvance(QString(digits, QLatin1Char('9'))) + 8;
+    if (width != m_strip->width()) {
+        m_strip->resize(width, m_strip->height());
+        setViewportMargins(width, 0, 0, 0);
+        const QRect view = viewport()->geometry();
+        m_strip->setGeometry(view.left() - width, view.top(), width, view.height());
+    }
+    m_strip->update();
+}
+
+int TStringGrid::rowY(int row) const
+{
+    if (row < m_fixedRows) return row * (m_defaultRowHeight + m_gridLineWidth);
+    if (row < m_topRow) return -1;
+    const int y = fixedHeight() + (row - m_topRow) * (m_defaultRowHeight + m_gridLineWidth);
+    return y < viewport()->height() ? y : -1;
+}
+
+int TStringGrid::RowAtY(int y) const
+{
+    const int pitch = m_defaultRowHeight + m_gridLineWidth;
+    if (y < fixedHeight() || pitch <= 0) return -1;
+    const int row = m_topRow + (y - fixedHeight()) / pitch;
+    return row >= HeaderRows() && row < RowCount() ? row : -1;
 }
 
 QRect TStringGrid::CellRect(int col, int row) const
@@ -392,6 +507,11 @@ bool TStringGrid::MouseToCell(const QPoint &pos, int &col, int &row) const
 
 void TStringGrid::paintEvent(QPaintEvent *event)
 {
+    if (m_strip && (m_stripTop != m_topRow || m_stripRows != RowCount())) {
+        m_stripTop = m_topRow;
+        m_stripRows = RowCount();
+        m_strip->update();
+    }
     QPainter painter(viewport());
     const QRect dirty = event->rect();
     const QColor background = Colors::toQColor(m_color);

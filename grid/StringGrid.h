@@ -10,6 +10,7 @@
 #include <vector>
 
 class QPainter;
+class TRowStrip;
 
 // A grid of text cells with fixed header rows and columns, scrolled by whole cells, whose cell
 // painting a subclass replaces through DrawCell. Only the visible cells are painted, and text is
@@ -124,6 +125,13 @@ public:
     // Repaints one row, all of it.
     void invalidateRow(int row);
 
+    // A strip of row numbers left of the cells, for choosing whole rows with the mouse; off
+    // unless asked for.
+    void setRowStrip(bool on);
+    QWidget *RowStrip() const;
+    // The data row at a height in viewport coordinates, or -1.
+    int RowAtY(int y) const;
+
     // Scrolling rows shown whole or in part from TopRow on.
     int VisibleRowCount() const { return visibleRowsFrom(m_topRow); }
     // The current cell is marked once the user has chosen a cell since the last refill, and
@@ -139,6 +147,9 @@ Q_SIGNALS:
     // A click on a header cell (not on a column's edge).
     void headerClicked(int col);
     void columnResized(int col);
+    // A press on the row strip, and the rows the mouse then moves over with the button held.
+    void rowStripPressed(int row, Qt::KeyboardModifiers modifiers);
+    void rowStripDragged(int row);
 
 protected:
     // Paints one cell. The painter comes with the brush set to the cell's colour (fixed colour
@@ -163,12 +174,15 @@ protected:
 private:
     int fixedWidth() const;
     int fixedHeight() const;
+    int rowY(int row) const; // top of a row on screen, or -1
     int visibleRowsFrom(int top) const;
     int lastLeftCol() const;
     int sizingColumnAt(const QPoint &pos) const;
     void clampCurrent();
     void updateScrollBars();
     void scrollIntoView(int col, int row);
+    void fitRowStrip();
+    friend class TRowStrip;
 
     CellStore m_store;
     std::vector<int> m_colWidths;
@@ -191,4 +205,6 @@ private:
     int m_sizingStartX = 0;
     int m_sizingStartWidth = 0;
     bool m_updatingBars = false;
+    TRowStrip *m_strip = nullptr;
+    int m_stripTop = -1, m_stripRows = -1; // what the strip last showed
 };

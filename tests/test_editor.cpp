@@ -5,12 +5,15 @@
 #include "program.h"
 #include "sandbox.h"
 #include "sql_editor.h"
+#include "table_export.h"
 #include "tolvar_window.h"
 #include "windows_driver.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QListWidget>
 #include <QTabWidget>
@@ -210,6 +213,49 @@ private Q_SLOTS:
                  qPrintable(messages().first()));
         QCOMPARE(tabTitles(), QStringList{QStringLiteral("Result 1")});
         QCOMPARE(grid(0)->RowCount(), 90001);
+    }
+
+    // A result tab's rows go to a file as shown, named after their one table; the dialog offers
+    // no whole-table read for rows that are no table's. A result with a column of no table's is
+    // "result".
+    void resultTabExported_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("file");
+        QTest::newRow("one table")
+            << "SELECT id, v FROM qv_ed.t WHERE id <> 2 ORDER BY id DESC"
+            << "t"
+            << QByteArray("INSERT INTO `t` (`id`, `v`) VALUES (3, 'three');\n"
+                          "INSERT INTO `t` (`id`, `v`) VALUES (1, 'one');\n");
+        QTest::newRow("not only a table's")
+            << "SELECT id, 'x' AS k FROM qv_ed.t WHERE id = 1"
+            << "result" << QByteArray("INSERT INTO `result` (`id`, `k`) VALUES (1, 'x');\n");
+    }
+    void resultTabExported()
+    {
+        QFETCH(QString, sql);
+        QFETCH(QString, name);
+        QFETCH(QByteArray, file);
+        ed()->SQL_edit->setPlainText(sql);
+        QVERIFY(runAndWait(&TSqlEditor::RunAllClick));
+        static TExportOptions asked, chosen;
+        chosen = TExportOptions();
+        chosen.Format = rowformat::Kind::Insert;
+        chosen.Path = QDir::current().absoluteFilePath(QStringLiteral("result.sql"));
+        exportdialog::setAsker([](QWidget *, const TExportOptions &defaults) {
+            asked = defaults;
+            return std::optional<TExportOptions>(chosen);
+        });
+        ed()->Export_result_button->click();
+        exportdialog::setAsker(nullptr);
+        QVERIFY(!asked.TableChoice);
+        QVERIFY(!asked.WholeTable);
+        QCOMPARE(asked.Path, name + QStringLiteral(".csv"));
+        QFile out(chosen.Path);
+        QVERIFY(out.open(QIODevice::ReadOnly));
+        QCOMPARE(out.readAll(), file);
+        out.remove();
     }
 
     // Stop during a long SELECT: the server's process list is free of it, the rows read stay,

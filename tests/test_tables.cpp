@@ -300,6 +300,66 @@ private Q_SLOTS:
         }
     }
 
+    // What is chosen decides what is copied: a dragged or Shift+arrow range goes as its cells
+    // alone, rows chosen on the row strip (a click, Shift+click, Shift+Space) go whole with the
+    // column names; Del marks the rows a range covers.
+    void copyRangesAndRows()
+    {
+        REQUIRE_SERVER();
+        Session s;
+        QVERIFY(s.RunEach({"CREATE TABLE qr_tables.rg (a INT, t VARCHAR(8), u VARCHAR(8))",
+                           "INSERT INTO qr_tables.rg VALUES (1,'x\ty','p'),(2,NULL,'q'),"
+                           "(3,'z','r')"})
+                    .isEmpty());
+        Connected c;
+        QVERIFY(c.waitConnected());
+        QVERIFY(c.chooseTable(QString::fromLatin1(Db), QStringLiteral("rg")));
+        TMgrid *g = c.w->Mgrid;
+        TGridEdit *e = c.w->gridEdit();
+        const auto clip = [] { return QGuiApplication::clipboard()->text(); };
+        const auto copied = [&] {
+            QTest::keyClick(g, Qt::Key_C, Qt::ControlModifier);
+            return clip();
+        };
+        // A drag from (1,1) to (2,2).
+        QTest::mousePress(g->viewport(), Qt::LeftButton, {}, g->CellRect(1, 1).center());
+        QMouseEvent move(QEvent::MouseMove, QPointF(g->CellRect(2, 2).center()),
+                         g->viewport()->mapToGlobal(QPointF(g->CellRect(2, 2).center())),
+                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(g->viewport(), &move);
+        QTest::mouseRelease(g->viewport(), Qt::LeftButton, {}, g->CellRect(2, 2).center());
+        QCOMPARE(copied(), QStringLiteral("x\\ty\tp\n\\N\tq\n"));
+        QCOMPARE(g->Mark(1, 2).Description, QStringLiteral("Selected"));
+        QVERIFY(!g->Mark(0, 2).Marked);
+        QCOMPARE(QString::fromStdString(e->copyText(rowformat::Kind::Csv, true)),
+                 QStringLiteral("x\ty,p\r\n,q\r\n"));
+        // Shift+arrows from (0,3): a range up and right.
+        c.clickCell(0, 3);
+        QTest::keyClick(g, Qt::Key_Up, Qt::ShiftModifier);
+        QTest::keyClick(g, Qt::Key_Right, Qt::ShiftModifier);
+        QCOMPARE(copied(), QStringLiteral("2\t\\N\n3\tz\n"));
+        QCOMPARE(e->selectedRows(), std::vector<int>({2, 3}));
+        // The row strip: row 1, then Shift+click row 2; Shift+Space on row 3 alone.
+        QWidget *strip = g->RowStrip();
+        QVERIFY(strip && strip->isVisible());
+        QCOMPARE(strip->accessibleName(), QStringLiteral("Row numbers"));
+        const auto stripAt = [&](int row) { return QPoint(2, g->CellRect(0, row).center().y()); };
+        QTest::mouseClick(strip, Qt::LeftButton, {}, stripAt(1));
+        QTest::mouseClick(strip, Qt::LeftButton, Qt::ShiftModifier, stripAt(2));
+        QCOMPARE(copied(), QStringLiteral("a\tt\tu\n1\tx\\ty\tp\n2\t\\N\tq\n"));
+        c.clickCell(2, 3);
+        QCOMPARE(copied(), QStringLiteral("r"));
+        QTest::keyClick(g, Qt::Key_Space, Qt::ShiftModifier);
+        QCOMPARE(copied(), QStringLiteral("a\tt\tu\n3\tz\tr\n"));
+        // Del on a range marks its rows, and Discard leaves the table as it was.
+        c.clickCell(0, 1);
+        QTest::keyClick(g, Qt::Key_Down, Qt::ShiftModifier);
+        QTest::keyClick(g, Qt::Key_Delete);
+        QCOMPARE(e->pendingCount(), 2);
+        e->discard();
+        QCOMPARE(s.Column(std::string("SELECT COUNT(*) FROM qr_tables.rg")), QStringList({"3"}));
+    }
+
     // Whole-table exports loaded back give the same rows byte for byte: CSV and TSV through
     // LOAD DATA, SQL through the command-line client.
     void exportRoundTrips_data()

@@ -17,6 +17,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QSettings>
 #include <QShortcut>
@@ -106,6 +107,9 @@ void TSqlEditor::buildLayout()
     Run_all_button->setToolTip(QStringLiteral("Run every statement (Ctrl+Shift+Enter, F5)"));
     Stop_sql_button = button(this, QStringLiteral("Stop_sql_button"), QStringLiteral("Stop"));
     Stop_sql_button->setToolTip(QStringLiteral("Stop the statement running"));
+    Export_result_button =
+        button(this, QStringLiteral("Export_result_button"), QStringLiteral("Export\u2026"));
+    Export_result_button->setToolTip(QStringLiteral("Export the rows of the result tab shown"));
     Continue_check = new QCheckBox(QStringLiteral("Continue on error"), this);
     Continue_check->setObjectName(QStringLiteral("Continue_check"));
     auto *databaseLabel = new QLabel(QStringLiteral("&Database:"), this);
@@ -118,6 +122,7 @@ void TSqlEditor::buildLayout()
     bar->addWidget(Run_button);
     bar->addWidget(Run_all_button);
     bar->addWidget(Stop_sql_button);
+    bar->addWidget(Export_result_button);
     bar->addWidget(Continue_check);
     bar->addStretch(1);
     bar->addWidget(databaseLabel);
@@ -162,6 +167,7 @@ void TSqlEditor::buildLayout()
     connect(Run_button, &QAbstractButton::clicked, this, &TSqlEditor::RunClick);
     connect(Run_all_button, &QAbstractButton::clicked, this, &TSqlEditor::RunAllClick);
     connect(Stop_sql_button, &QAbstractButton::clicked, this, &TSqlEditor::StopClick);
+    connect(Export_result_button, &QAbstractButton::clicked, this, &TSqlEditor::ExportClick);
     connect(Database_combo, &QComboBox::activated, this, &TSqlEditor::databaseChosen);
     connect(History_list, &QListWidget::itemDoubleClicked, this, &TSqlEditor::historyActivated);
     const auto shortcut = [this](const QKeySequence &keys, void (TSqlEditor::*slot)()) {
@@ -368,6 +374,7 @@ void TSqlEditor::start(std::vector<TSqlEdit::Piece> pieces)
         Results->removeTab(0);
         delete tab;
     }
+    m_tabFields.clear();
     Messages->clear();
     m_pendingMessages.clear();
     m_foldItem = nullptr;
@@ -435,6 +442,14 @@ TSqlEditor::Result TSqlEditor::addResultTab()
     r.Grid->setObjectName(QStringLiteral("Result_grid"));
     r.Grid->setAccessibleName(QStringLiteral("Result_grid"));
     resultgrid::style(r.Grid);
+    r.Grid->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(r.Grid, &QWidget::customContextMenuRequested, this, [this, grid = r.Grid](QPoint at) {
+        auto *menu = new QMenu(grid);
+        menu->setObjectName(QStringLiteral("Result_menu"));
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->addAction(QStringLiteral("Export\u2026"), this, &TSqlEditor::ExportClick);
+        menu->popup(grid->mapToGlobal(at));
+    });
     r.Line = new QLabel(QStringLiteral("Loading\u2026"), page);
     r.Line->setObjectName(QStringLiteral("Result_line"));
     v->addWidget(r.Grid, 1);
@@ -443,6 +458,38 @@ TSqlEditor::Result TSqlEditor::addResultTab()
     Results->addTab(page, QStringLiteral("Result %1").arg(m_tabs));
     if (m_tabs == 1) Results->setCurrentIndex(0);
     return r;
+}
+
+void TSqlEditor::ExportClick()
+{
+    QWidget *page = Results->currentWidget();
+    auto *grid = page ? page->findChild<TMgrid *>(QStringLiteral("Result_grid")) : nullptr;
+    const auto fields = m_tabFields.find(grid);
+    if (!grid || fields == m_tabFields.end()) {
+        m_statusNote = QStringLiteral("No result to export");
+        updateStatus();
+        ui::beep();
+        return;
+    }
+    if (isRunning()) {
+        // A tab still filling would be written in part.
+        m_statusNote = QStringLiteral("Export when the run has ended");
+        updateStatus();
+        ui::beep();
+        return;
+    }
+    // Named after the one table its columns come from, if they all come from one.
+    std::string table;
+    for (const TmySQLFieldInfo &field : fields->second) {
+        if (field.OrgTable.empty() || (!table.empty() && table != field.OrgTable)) {
+            table.clear();
+            break;
+        }
+        table = field.OrgTable;
+    }
+    if (m_exporter)
+        m_exporter(grid, fields->second,
+                   table.empty() ? QStringLiteral("result") : QString::fromStdString(table));
 }
 
 void TSqlEditor::rowsArrived(TmySQLRowBatch &batch)
@@ -472,6 +519,8 @@ void TSqlEditor::rowsArrived(TmySQLRowBatch &batch)
         if (m_tabs < MaxResultTabs) {
             now.Shown = addResultTab();
             now.Shown.Fields = batch.Fields;
+            // Kept with the tab, for an export after the run.
+            m_tabFields[now.Shown.Grid] = batch.Fields;
         } else {
             now.RowsDropped = true;
         }

@@ -10,6 +10,8 @@
 #include <QWidget>
 
 #include <deque>
+#include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -21,7 +23,9 @@ class QListWidget;
 class QListWidgetItem;
 class QTabWidget;
 class TMgrid;
+class TStringGrid;
 class TmySQLClient;
+struct TmySQLFieldInfo;
 
 // The SQL editor: free SQL run on a connection of its own (the main connection's server, user and
 // protection), each result set streamed into a tab of its own, a line of messages for every
@@ -42,6 +46,7 @@ public:
     QAbstractButton *Run_button = nullptr;
     QAbstractButton *Run_all_button = nullptr;
     QAbstractButton *Stop_sql_button = nullptr;
+    QAbstractButton *Export_result_button = nullptr;
     QCheckBox *Continue_check = nullptr;
     QTabWidget *Results = nullptr;
     QListWidget *Messages = nullptr;
@@ -54,6 +59,11 @@ public:
     void StopClick();
     void OpenClick();
     void SaveClick();
+    // The current result tab's rows to a file, through the exporter the program gives.
+    void ExportClick();
+    using Exporter = std::function<void(
+        const TStringGrid *grid, const std::vector<TmySQLFieldInfo> &fields, const QString &name)>;
+    void setExporter(Exporter exporter) { m_exporter = std::move(exporter); }
 
     // Shows the window; its database list is read from the main connection, starting on the
     // database given (the one the main window has chosen).
@@ -141,6 +151,8 @@ private:
     QElapsedTimer m_runClock;
     QString m_lastRunTime;
     QString m_statusNote;
+    Exporter m_exporter;
+    std::map<const TStringGrid *, std::vector<TmySQLFieldInfo>> m_tabFields;
     QTimer m_tick;
     QTimer m_saveText;
     QStringList m_pendingHistory;
