@@ -106,6 +106,7 @@ TTableExport::TTableExport(QWidget *window) : QObject(window), m_window(window)
 
 TTableExport::~TTableExport()
 {
+    if (m_gate) m_gate->Open();
     finishStream(true);
     if (m_commit.joinable()) m_commit.join();
 }
@@ -214,7 +215,10 @@ bool TTableExport::startTable(TmySQLClient *client, const QString &database, con
     // The rows are written as text on a thread of its own: the window thread only hands over
     // each batch as it came, and stays answered however fast the rows arrive.
     m_queue = std::make_shared<Queue>();
-    m_commit = std::thread([this, queue = m_queue, format = formatOptions(table)] {
+    // The stream waits while the writer has this many batches to write: memory stays bounded
+    // however much faster the server sends than the disk takes.
+    m_gate = std::make_shared<TmySQLStreamGate>(GatedBatches);
+    m_commit = std::thread([this, queue = m_queue, format = formatOptions(table), gate = m_gate] {
         int error = 0;
         bool first = true;
         for (;;) {
@@ -252,7 +256,9 @@ bool TTableExport::startTable(TmySQLClient *client, const QString &database, con
                 error = e.ErrorNumber();
                 break;
             }
+            if (item.Rows) gate->Done();
         }
+        gate->Open(); // nothing more is taken
         bool abandoned = false;
         {
             std::lock_guard<std::mutex> lock(queue->lock);
@@ -303,8 +309,11 @@ bool TTableExport::startTable(TmySQLClient *client, const QString &database, con
     // A stream of its own: the rows go to the file batch by batch and are not kept.
     client->Query()->SubmitStream(
         tablesql::Select(db, name, view), "Export Table",
-        [this, push](QObject *, TmySQLRowBatch &batch) {
-            if (m_failed || !batch.Block) return;
+        [this, push, gate = m_gate](QObject *, TmySQLRowBatch &batch) {
+            if (m_failed || !batch.Block) {
+                gate->Done();
+                return;
+            }
             // The columns are known before the first batch goes to the writer.
             if (batch.First) m_columns = columnsOf(batch.Fields);
             Item item;
@@ -322,7 +331,8 @@ bool TTableExport::startTable(TmySQLClient *client, const QString &database, con
             fail(msg.isEmpty() ? QStringLiteral("The export failed") : msg);
             m_streaming = false;
             finishStream(true);
-        });
+        },
+        m_gate);
     m_streaming = true;
     client->ExecuteTasks();
     return true;
@@ -330,6 +340,7 @@ bool TTableExport::startTable(TmySQLClient *client, const QString &database, con
 
 void TTableExport::finishStream(bool abandon)
 {
+    if (abandon && m_gate) m_gate->Open();
     if (!m_queue) return;
     {
         std::lock_guard<std::mutex> lock(m_queue->lock);

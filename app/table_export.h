@@ -26,6 +26,7 @@ class QLabel;
 class QWidget;
 class TStringGrid;
 class TmySQLClient;
+class TmySQLStreamGate;
 struct TmySQLFieldInfo;
 
 struct TExportOptions
@@ -116,6 +117,8 @@ private:
         bool dropped = false;
     };
     std::shared_ptr<Queue> m_queue;
+    static constexpr int GatedBatches = 8;
+    std::shared_ptr<TmySQLStreamGate> m_gate;
     QTimer m_poll; // looks for the writer's end
     qint64 m_started = 0;
     QPointer<QWidget> m_progress;

@@ -25,11 +25,13 @@ struct TCustom_mySQLClient::StopLink
 // How long the fallback's reconnect keeps trying.
 constexpr int ReconnectRetryMilliseconds = 3000;
 
-int OpenForTlsHandshake(const QString &host, int port, QString *error)
+int OpenForTlsHandshake(const QString &host, int port, QString *error, const QString &socket)
 {
     TmySQLEndpoint endpoint;
-    endpoint.Host = host.toStdString();
+    endpoint.Host = socket.isEmpty() ? host.toStdString() : std::string("localhost");
     endpoint.Port = static_cast<std::uint32_t>(port);
+    endpoint.UnixSocket = QFile::encodeName(socket).toStdString();
+    endpoint.Tunnel = !socket.isEmpty();
     std::string reason;
     std::unique_ptr<TmySQLRelay> relay =
         TmySQLRelay::Open(endpoint, static_cast<int>(ConnectTimeoutSeconds), &reason);
@@ -87,12 +89,15 @@ void TCustom_mySQLClient::setOnStatus(TmySQLClientTask_OnStatus value)
 
 void TCustom_mySQLClient::queueConnect(TmySQLClientTask_OnComplete onComplete)
 {
+    const std::string socket = QFile::encodeName(FTunnelSocket).toStdString();
+    const std::string host = socket.empty() ? utf8(FHostname) : std::string("localhost");
+    FUtility->UnixSocket = socket;
+    FUtility->Tunnel = !socket.empty();
     FConnectedWith = std::make_unique<TmySQLConnectArgs>(
-        TmySQLConnectArgs{utf8(FHostname), utf8(FUsername), utf8(FPassword),
-                          static_cast<std::uint32_t>(FPort), FUtility->Tls, std::string()});
-    FUtility->Connect(utf8(FHostname), utf8(FUsername), utf8(FPassword), utf8(FDatabase), FPort,
-                      FClientFlag, "Connect to mySQL Server", std::move(onComplete),
-                      OnConnectError);
+        TmySQLConnectArgs{host, utf8(FUsername), utf8(FPassword), static_cast<std::uint32_t>(FPort),
+                          FUtility->Tls, socket, !socket.empty()});
+    FUtility->Connect(host, utf8(FUsername), utf8(FPassword), utf8(FDatabase), FPort, FClientFlag,
+                      "Connect to mySQL Server", std::move(onComplete), OnConnectError);
 }
 
 void TCustom_mySQLClient::Connect()

@@ -20,7 +20,9 @@ struct TmySQLConnectArgs;
 // that the caller makes the TLS handshake on the socket returned, which is then its own. Nothing
 // of the user's is sent. Blocks for up to the connect time-out; -1 with the reason when the
 // server cannot be reached or offers no TLS.
-int OpenForTlsHandshake(const QString &host, int port, QString *error);
+// socket: a tunnel's local end to go through instead of host and port.
+int OpenForTlsHandshake(const QString &host, int port, QString *error,
+                        const QString &socket = QString());
 
 class TCustom_mySQLClient : public QObject, public TmySQLClientKindEvents
 {
@@ -58,6 +60,11 @@ public:
     // colons, of the kind the library pins (SHA-1 in Connector/C 3.3).
     QString TlsPeerFingerprint() const { return FTlsPeerFingerprint; }
     void setTlsPeerFingerprint(const QString &value) { FTlsPeerFingerprint = value; }
+    // A local socket that leads to the server (an SSH tunnel's end): every connection of the
+    // component, Stop's included, goes through it, and the server is treated as a remote one.
+    // Hostname stays what the user named. Empty: connect to Hostname and Port.
+    QString TunnelSocket() const { return FTunnelSocket; }
+    void setTunnelSocket(const QString &path) { FTunnelSocket = path; }
 
     // Events (empty = unassigned). The request objects take their copies at connect time.
     TmySQLClientTask_OnComplete OnConnect;
@@ -124,6 +131,7 @@ private:
     TmySQLTlsMode FTlsMode = TmySQLTlsMode::Preferred;
     QString FTlsCaFile;
     QString FTlsPeerFingerprint;
+    QString FTunnelSocket;
     TmySQLClientTask_OnStatus FOnStatus;
     // Where the last connect went, for the second connection a stop makes.
     std::unique_ptr<TmySQLConnectArgs> FConnectedWith;

@@ -12,6 +12,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -229,6 +233,30 @@ constexpr int StreamBatchRows = 2000;
 constexpr int StreamBatchMilliseconds = 50;
 constexpr std::size_t StreamBatchBytes = 4 * 1024 * 1024;
 
+// Holds a stream back while its consumer has Limit of its batches still to deal with: the worker
+// waits before it reads on (and the server with it), so that a consumer slower than the network
+// (an export writing a file) keeps memory bounded. The consumer says Done for each batch it has
+// finished with, or Open when it takes no more (stopped, failed, gone). A stop ends the wait,
+// and no wait lasts over MaxHoldSeconds: the server gives up on a client that reads nothing.
+class TmySQLStreamGate
+{
+public:
+    static constexpr int MaxHoldSeconds = 20;
+    explicit TmySQLStreamGate(int limit) : m_limit(limit) {}
+    // The worker: a batch went to the consumer; waits while the consumer holds Limit of them.
+    void Pass(const std::atomic<bool> &stop);
+    void Done();
+    void Open();
+    int Held() const;
+
+private:
+    mutable std::mutex m_lock;
+    std::condition_variable m_wake;
+    const int m_limit;
+    int m_held = 0;
+    bool m_open = false;
+};
+
 // ---------------------------------------------------------------------------------------------
 // Request objects
 
@@ -261,9 +289,11 @@ public:
     // OnComplete, or OnError with what was read kept by the caller. Nothing is held here: the
     // batches are the only copy. A stream can be stopped (TCustom_mySQLClient::StopReading).
     // Always a read: a close cuts it off.
+    // With a gate, the stream waits for its consumer as the gate says.
     void SubmitStream(const TmySQLStatement &Statement, const std::string &TaskName,
                       TmySQLClientTask_OnRows OnRows, TmySQLClientTask_OnComplete OnComplete,
-                      TmySQLClientTask_OnError OnError);
+                      TmySQLClientTask_OnError OnError,
+                      std::shared_ptr<TmySQLStreamGate> Gate = nullptr);
 
     // SQL text of the user's, as written, read to its very end: the rows of every result set
     // stream as SubmitStream's do (each batch says its ResultIndex), each result's end comes as a
@@ -408,6 +438,10 @@ public:
     TmySQLClientKindEvents Events;
     // What the connect tasks made here ask of the connection's protection.
     TmySQLTls Tls;
+    // The local socket connects go through when set (Host is then "localhost"), and whether it
+    // leads to another machine.
+    std::string UnixSocket;
+    bool Tunnel = false;
 
     void Connect(const std::string &Host, const std::string &User, const std::string &Password,
                  const std::string &Database, int Port, std::uint32_t ClientFlag,

@@ -269,6 +269,7 @@ bool streamResult(TmySQLClientTaskData *task, MYSQL *mysql, const TmySQLRowSink 
         sink(*batch, !firstSent);
         firstSent = true;
         waiter.Pending = false;
+        if (task->Gate) task->Gate->Pass(task->StopRequested);
         batch = std::make_unique<BatchPacker>(*task, false,
                                               std::min(bytes + bytes / 8, StreamBatchBytes));
     };

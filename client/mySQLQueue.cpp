@@ -140,7 +140,7 @@ std::unique_ptr<TmySQLClientTaskData> TmySQLClientThread::NewConnectTask(
     task->Passwd = Passwd;
     task->Db = Db;
     task->Port = Port;
-    task->UnixSocket = UnixSocket;
+    task->UnixSocket = UnixSocket ? UnixSocket : "";
     task->ClientFlag = ClientFlag;
     return task;
 }

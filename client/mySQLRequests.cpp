@@ -4,6 +4,7 @@
 #include "mySQLQueue.h"
 
 #include <QPointer>
+#include <chrono>
 
 #include <algorithm>
 #include <cstring>
@@ -173,13 +174,50 @@ void TmySQLClientQuery::SubmitStatementWithHandlers(TmySQLStatement Statement,
     addTask(std::move(task), std::move(OnComplete), std::move(OnError));
 }
 
+void TmySQLStreamGate::Pass(const std::atomic<bool> &stop)
+{
+    std::unique_lock<std::mutex> lock(m_lock);
+    ++m_held;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(MaxHoldSeconds);
+    // The stop is a flag of the worker's task: looked at every few milliseconds.
+    while (!m_open && m_held >= m_limit && !stop.load(std::memory_order_relaxed) &&
+           std::chrono::steady_clock::now() < until)
+        m_wake.wait_for(lock, std::chrono::milliseconds(20));
+}
+
+void TmySQLStreamGate::Done()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (m_held > 0) --m_held;
+    }
+    m_wake.notify_all();
+}
+
+void TmySQLStreamGate::Open()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_open = true;
+    }
+    m_wake.notify_all();
+}
+
+int TmySQLStreamGate::Held() const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_held;
+}
+
 void TmySQLClientQuery::SubmitStream(const TmySQLStatement &Statement, const std::string &TaskName,
                                      TmySQLClientTask_OnRows OnRows,
                                      TmySQLClientTask_OnComplete OnComplete,
-                                     TmySQLClientTask_OnError OnError)
+                                     TmySQLClientTask_OnError OnError,
+                                     std::shared_ptr<TmySQLStreamGate> Gate)
 {
     if (!FTaskHandler) return;
     auto task = std::make_unique<TmySQLClientTaskData>();
+    task->Gate = std::move(Gate);
     if (Statement.NeedsUtf8())
         task->Statement = Statement; // built on the worker
     else
@@ -476,6 +514,8 @@ std::unique_ptr<TmySQLClientTaskData> TmySQLClientUtility::ConnectTask(
         [this](QObject *s, TmySQLClientTaskData *t, const QString &m) { TaskError(s, t, m); },
         std::move(OnComplete), std::move(OnError));
     task->Tls = Tls;
+    task->UnixSocket = UnixSocket;
+    task->Tunnel = Tunnel;
     return task;
 }
 

@@ -206,7 +206,9 @@ MYSQL *connectGuarded(MYSQL *mysql, const ConnectTarget &target, ConnectFailure 
 {
     using M = TmySQLTlsMode;
     const M mode = target.Tls.Mode;
-    const bool local = IsLocalSocket(target.Endpoint);
+    // A tunnel's socket is local, but the server behind it is not: its plugins are kept as
+    // any remote server's.
+    const bool local = IsLocalSocket(target.Endpoint) && !target.Endpoint.Tunnel;
     // The library refuses before authenticating when the certificate must name the host or
     // match a pinned fingerprint; it gives TLS up in silence in the others.
     const bool libraryRefuses = mode == M::VerifyIdentity || mode == M::VerifyFingerprint;
@@ -244,7 +246,9 @@ MYSQL *connectGuarded(MYSQL *mysql, const ConnectTarget &target, ConnectFailure 
         result =
             mysql_real_connect(mysql, "localhost", target.User.c_str(), target.Password.c_str(), db,
                                0, relay->SocketPath().c_str(), target.ClientFlag);
-        *hostInfo = local ? "Localhost via UNIX socket" : target.Endpoint.Host + " via TCP/IP";
+        *hostInfo = target.Endpoint.Tunnel ? "SSH tunnel via UNIX socket"
+                    : local                ? "Localhost via UNIX socket"
+                                           : target.Endpoint.Host + " via TCP/IP";
         // Authenticated over the relay: from now on the library talks to the server directly.
         if (result && mysql_get_socket) relay->HandOff(mysql_get_socket(mysql));
     } else {
@@ -507,7 +511,8 @@ Outcome runLibraryCalls(TmySQLClientTaskData *task, TmySQLConnection *connection
         // The old call knows no port, database, socket or flags.
         if (kind == K::RealConnect) {
             target.Endpoint.Port = task->Port;
-            if (task->UnixSocket) target.Endpoint.UnixSocket = task->UnixSocket;
+            target.Endpoint.UnixSocket = task->UnixSocket;
+            target.Endpoint.Tunnel = task->Tunnel;
             target.Db = task->Db;
             target.ClientFlag = task->ClientFlag;
         }
@@ -686,6 +691,7 @@ std::string KillQuery(const TmySQLConnectArgs &server, std::uint64_t connectionI
         target.Endpoint.Host = server.Host;
         target.Endpoint.Port = server.Port;
         target.Endpoint.UnixSocket = server.UnixSocket;
+        target.Endpoint.Tunnel = server.Tunnel;
         target.User = server.User;
         target.Password = server.Password;
         target.Tls = server.Tls;

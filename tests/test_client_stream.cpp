@@ -69,7 +69,8 @@ struct Streamer
                 rows = q->StreamedRows();
                 error = msg.isEmpty() ? QStringLiteral("(empty)") : msg;
                 ended = true;
-            });
+            },
+            gate);
         client.ExecuteTasks();
     }
     bool waitEnd(int ms = 20000)
@@ -85,6 +86,7 @@ struct Streamer
     int batches = 0, firstBatches = 0, largestBatch = 0, wrongCounts = 0;
     std::vector<TmySQLFieldInfo> fields;
     CellStore store;
+    std::shared_ptr<TmySQLStreamGate> gate;
 };
 
 // The statements whose rows the server is running now, other than the asking session's.
@@ -203,6 +205,37 @@ private Q_SLOTS:
         QCOMPARE(std::string(s.store.get(0, 1)), std::string("after the stop"));
         QCOMPARE(s.client.Utility()->ConnectionId(), id);
         QVERIFY(!s.client.StopReading()); // nothing to stop
+    }
+
+    // A gated stream waits while its consumer holds the gate's limit of batches, and goes on as
+    // each is done, to the last row; a stop ends a stream that is held.
+    void gateHoldsTheStream()
+    {
+        REQUIRE_SERVER();
+        Streamer s(true);
+        QVERIFY2(s.connected, qPrintable(s.connectError));
+        s.gate = std::make_shared<TmySQLStreamGate>(3);
+        s.stream("SELECT seq, REPEAT('x', 100) FROM quorvane_stream.seq_1_to_200000");
+        QTRY_COMPARE(s.batches, 3);
+        QTest::qWait(300);
+        QCOMPARE(s.batches, 3);
+        QCOMPARE(s.gate->Held(), 3);
+        for (int i = 0; i < 200000 && !s.ended; ++i) {
+            if (s.gate->Held() >= 3) s.gate->Done();
+            QTest::qWait(1);
+        }
+        QVERIFY(s.ended);
+        QCOMPARE(s.error, QString());
+        QCOMPARE(s.rows, std::uint64_t(200000));
+        QCOMPARE(s.store.rowCount(), 200001);
+        QVERIFY(s.batches > 50);
+
+        s.gate = std::make_shared<TmySQLStreamGate>(2);
+        s.stream("SELECT seq FROM quorvane_stream.seq_1_to_20000000");
+        QTRY_COMPARE(s.batches, 2);
+        QVERIFY(s.client.StopReading());
+        QVERIFY(s.waitEnd(TmySQLStreamGate::MaxHoldSeconds * 1000 / 2));
+        QVERIFY(s.stopped);
     }
 
     // A stream stopped before its turn is never sent; the statement before it is left alone.

@@ -11,4 +11,5 @@ void copyLogin(const TmySQLClient *from, TmySQLClient *to)
     to->setTlsMode(from->TlsMode());
     to->setTlsCaFile(from->TlsCaFile());
     to->setTlsPeerFingerprint(from->TlsPeerFingerprint());
+    to->setTunnelSocket(from->TunnelSocket());
 }

@@ -20,6 +20,8 @@ struct TmySQLEndpoint
     std::string Host; // empty or "localhost": the local socket, as the library reads it
     std::uint32_t Port = 0;
     std::string UnixSocket; // the local socket's path; empty: the library's own default
+    // The local socket leads to another machine (an SSH tunnel): the server is a remote one.
+    bool Tunnel = false;
 };
 
 // True when the library would reach this server over a local socket.

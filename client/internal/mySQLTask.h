@@ -96,7 +96,8 @@ struct TmySQLClientTaskData
     std::string Passwd;
     std::string Db;
     std::uint32_t Port = 0;
-    const char *UnixSocket = nullptr;
+    std::string UnixSocket; // empty: the library's default
+    bool Tunnel = false;    // the socket leads to another machine (an SSH tunnel)
     std::uint32_t ClientFlag = 0;
     MYSQL *ConnectResult = nullptr;
     MYSQL_RES *ResultSet = nullptr;
@@ -127,6 +128,7 @@ struct TmySQLClientTaskData
     // record), a stop asked from another thread, and how it ended.
     std::shared_ptr<const TmySQLClientTask_OnRows> OnRows;
     std::atomic<bool> StopRequested{false};
+    std::shared_ptr<TmySQLStreamGate> Gate; // a stream's consumer may hold it back
     bool Stopped = false;
     std::uint64_t StreamedRows = 0;
     // SubmitScript: every result of the statement read (their ends handed over as batches), the
@@ -200,6 +202,7 @@ struct TmySQLConnectArgs
     std::uint32_t Port = 0;
     TmySQLTls Tls;
     std::string UnixSocket; // empty: the library's default, when Host is the local one
+    bool Tunnel = false;
 };
 // Sends KILL QUERY for the connection with that id over a connection of its own, made and closed
 // here (bounded by the connect and read time-outs). The library's error, or empty when the server
