@@ -1,10 +1,14 @@
 #include "program.h"
+#include "ssh_tunnel.h"
 #include "tolvar_window.h"
 
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
+    // Started by ssh to ask for a passphrase or a host key: the running program answers.
+    if (const int answered = sshtunnel::runAskpassIfAsked(argc, argv); answered >= 0)
+        return answered;
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Quorvane"));
     QApplication::setApplicationName(QStringLiteral("MySQL Quorvane"));

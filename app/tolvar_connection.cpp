@@ -85,9 +85,26 @@ QString Ttolvar::encryptionText() const
     return version.isEmpty() ? cipher : version + QStringLiteral(", ") + cipher;
 }
 
+void Ttolvar::tunnelLost(const QString &message)
+{
+    // As a lost connection: said where a failed connect is, and the connection closed.
+    ui::beep();
+    appendLog(message);
+    appendConsole(message);
+    m_lostNote = message;
+    if (mysql->Connected() || mysql->Query())
+        mysql->Close();
+    else
+        setPanelText(1, message);
+}
+
 void Ttolvar::mysqlClose(QObject *)
 {
     setPanelText(1, QStringLiteral("Connection closed"));
+    if (!m_lostNote.isEmpty()) setPanelText(1, m_lostNote);
+    m_lostNote.clear();
+    // The tunnel ends with the connection it carried; a reconnect makes a new one.
+    if (m_login) m_login->closeTunnel();
     if (m_editor) m_editor->mainClosed();
     m_edit->mainClosed();
     m_edit->clearTarget(QStringLiteral("Not connected"));

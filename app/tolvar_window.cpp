@@ -172,6 +172,7 @@ void Ttolvar::attachWindows(Tlogin *login, Tsettings_form *settings, Tconsole *c
     m_about = about;
     if (m_console)
         m_console->OnNotConnected = [this](const QString &notice) { setPanelText(5, notice); };
+    if (m_login) connect(m_login, &Tlogin::tunnelEnded, this, &Ttolvar::tunnelLost);
 }
 
 QAction *Ttolvar::addAction(QMenu *menu, const QString &objectName, const QString &text,

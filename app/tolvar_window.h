@@ -139,6 +139,8 @@ public:
     void Quit1Click();
     void ConsoleWindow1Click();
     void SqlEditor1Click();
+    // ssh ended under the connection.
+    void tunnelLost(const QString &message);
     void Add1Click();
     void Delete1Click();
     void SpeedButton7Click();
@@ -297,6 +299,7 @@ private:
     Tconsole *m_console = nullptr;
     TInformacjon *m_about = nullptr;
     TSqlEditor *m_editor = nullptr;
+    QString m_lostNote; // panel 1's text when the connection closes, if it was lost
     TGridEdit *m_edit = nullptr;
     TTableExport *m_export = nullptr;
     QLabel *m_panels[5] = {};

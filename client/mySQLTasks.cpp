@@ -256,7 +256,10 @@ MYSQL *connectGuarded(MYSQL *mysql, const ConnectTarget &target, ConnectFailure 
         result = mysql_real_connect(mysql, target.Endpoint.Host.c_str(), target.User.c_str(),
                                     target.Password.c_str(), db, target.Endpoint.Port,
                                     socket.empty() ? nullptr : socket.c_str(), target.ClientFlag);
-        if (result && mysql_get_host_info) *hostInfo = stringOf(mysql_get_host_info(mysql));
+        if (result && target.Endpoint.Tunnel)
+            *hostInfo = "SSH tunnel via UNIX socket";
+        else if (result && mysql_get_host_info)
+            *hostInfo = stringOf(mysql_get_host_info(mysql));
     }
     if (!result) {
         failure->Text = stringOf(mysql_error ? mysql_error(mysql) : nullptr);

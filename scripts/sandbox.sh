@@ -2,9 +2,10 @@
 # A private MariaDB server for tests, benchmarks and the demo: its own data directory, socket,
 # pid file and a free loopback port. It never touches a system-wide server.
 #
-#   scripts/sandbox.sh start DIR [--tls]        initialise DIR if needed, start, load the demo data
-#   scripts/sandbox.sh stop DIR                 stop the server started in DIR
-#   scripts/sandbox.sh run DIR [--tls] -- CMD   start, run CMD with the connection values in the
+#   scripts/sandbox.sh start DIR [--tls|--ssh]  initialise DIR if needed, start, load the demo data
+#   scripts/sandbox.sh stop DIR                 stop the server (and sshd) started in DIR
+#   scripts/sandbox.sh run DIR [--tls|--ssh] -- CMD
+#                                               start, run CMD with the connection values in the
 #                                               environment, stop when CMD ends (whatever its
 #                                               outcome)
 #
@@ -16,14 +17,23 @@
 # QUORVANE_TLS_HOST, _PORT, _USER, _PASSWORD, _SOCKET, plus _CA (the CA that signed the
 # server's certificate) and _OTHER_CA (a CA that signed nothing), so that both servers can run
 # side by side.
+#
+# --ssh: beside the server, a private sshd on another loopback port (a throw-away host key in
+# DIR/ssh, forwarding allowed, only the throw-away client key in DIR/ssh/id_ed25519 let in; a
+# passphrase-protected copy of it in DIR/ssh/id_protected), and an ssh client config
+# (DIR/ssh/config) whose Host "quorvane-sandbox" reaches it with its own known_hosts file. Its
+# values: QUORVANE_SSH_HOST (the alias), _PORT, _CONFIG, _KEY, _PROTECTED_KEY, _PASSPHRASE,
+# _KNOWN_HOSTS, _HOST_KEY (its public key line, for a known_hosts entry) and _PIDFILE.
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 cmd="${1:-}"
 dir="${2:-}"
-[ -n "$cmd" ] && [ -n "$dir" ] || { sed -n '2,18p' "$0"; exit 2; }
+[ -n "$cmd" ] && [ -n "$dir" ] || { sed -n '2,27p' "$0"; exit 2; }
 tls=""
+ssh=""
 if [ "${3:-}" = "--tls" ]; then tls=1; fi
+if [ "${3:-}" = "--ssh" ]; then ssh=1; fi
 prefix="QUORVANE_TEST"
 [ -n "$tls" ] && prefix="QUORVANE_TLS"
 mkdir -p "$dir"
@@ -143,7 +153,100 @@ ENV
     echo "sandbox: host 127.0.0.1 port $port user $user password $password${tls:+ TLS required} (data in $data)"
 }
 
+# A private sshd beside the server: keys, config and known_hosts of its own, in DIR/ssh.
+start_sshd() {
+    local t="$dir/ssh"
+    mkdir -p "$t"
+    chmod 700 "$t"
+    [ -f "$t/host_ed25519" ] || ssh-keygen -q -t ed25519 -N "" -C "quorvane sandbox host" -f "$t/host_ed25519"
+    [ -f "$t/id_ed25519" ] || ssh-keygen -q -t ed25519 -N "" -C "quorvane sandbox client" -f "$t/id_ed25519"
+    if [ ! -f "$t/id_protected" ]; then
+        cp "$t/id_ed25519" "$t/id_protected"
+        ssh-keygen -q -p -P "" -N "sandbox passphrase" -f "$t/id_protected" >/dev/null
+    fi
+    cp "$t/id_ed25519.pub" "$t/authorized_keys"
+    chmod 600 "$t/authorized_keys" "$t/id_ed25519" "$t/id_protected"
+    # sshd keeps its unprivileged child's root here, and wants it to exist.
+    [ "$(id -u)" -eq 0 ] && mkdir -p /run/sshd && chmod 755 /run/sshd
+    local sshd_bin port attempt pid i
+    sshd_bin="$(command -v sshd || echo /usr/sbin/sshd)"
+    for attempt in 1 2 3 4 5; do
+        port=""
+        for i in $(seq 24322 24422); do
+            if ! (echo >"/dev/tcp/127.0.0.1/$i") 2>/dev/null; then port="$i"; break; fi
+        done
+        cat >"$t/sshd_config" <<CONF
+ListenAddress 127.0.0.1:$port
+HostKey $t/host_ed25519
+PidFile $t/sshd.pid
+AuthorizedKeysFile $t/authorized_keys
+StrictModes no
+UsePAM no
+PasswordAuthentication no
+KbdInteractiveAuthentication no
+PubkeyAuthentication yes
+PermitRootLogin prohibit-password
+AllowTcpForwarding yes
+AllowStreamLocalForwarding yes
+PermitTTY no
+X11Forwarding no
+LogLevel VERBOSE
+CONF
+        : >"$t/sshd.log"
+        "$sshd_bin" -D -e -f "$t/sshd_config" >>"$t/sshd.log" 2>&1 &
+        pid=$!
+        for i in $(seq 1 50); do
+            (echo >"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break 2
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        wait "$pid" 2>/dev/null || true
+        echo "sandbox: sshd on $port did not start, trying another" >&2
+    done
+    (echo >"/dev/tcp/127.0.0.1/$port") 2>/dev/null ||
+        { echo "sshd did not start:"; tail -20 "$t/sshd.log"; exit 1; }
+    echo "$pid" >"$t/sshd.pid"
+    : >"$t/known_hosts"
+    chmod 600 "$t/known_hosts"
+    cat >"$t/config" <<CONF
+Host quorvane-sandbox
+    HostName 127.0.0.1
+    Port $port
+    User $(id -un)
+    IdentityFile $t/id_ed25519
+    IdentitiesOnly yes
+    IdentityAgent none
+    UserKnownHostsFile $t/known_hosts
+    GlobalKnownHostsFile /dev/null
+    StrictHostKeyChecking ask
+CONF
+    cat >>"$dir/env" <<ENV
+export QUORVANE_SSH_HOST=quorvane-sandbox
+export QUORVANE_SSH_PORT=$port
+export QUORVANE_SSH_CONFIG=$t/config
+export QUORVANE_SSH_KEY=$t/id_ed25519
+export QUORVANE_SSH_PROTECTED_KEY=$t/id_protected
+export QUORVANE_SSH_PASSPHRASE='sandbox passphrase'
+export QUORVANE_SSH_KNOWN_HOSTS=$t/known_hosts
+export QUORVANE_SSH_HOST_KEY='$(cut -d' ' -f1,2 "$t/host_ed25519.pub")'
+export QUORVANE_SSH_PIDFILE=$t/sshd.pid
+ENV
+    echo "sandbox: sshd on 127.0.0.1 port $port (ssh -F $t/config quorvane-sandbox)"
+}
+
+stop_sshd() {
+    local f="$dir/ssh/sshd.pid" pid
+    [ -f "$f" ] || return 0
+    pid="$(cat "$f")"
+    if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
+        kill "$pid"
+        echo "sandbox: sshd stopped"
+    fi
+    rm -f "$f"
+}
+
 stop() {
+    stop_sshd
     if running; then
         local pid
         pid="$(cat "$pidfile")"
@@ -157,17 +260,21 @@ stop() {
 }
 
 case "$cmd" in
-start) start ;;
+start)
+    start
+    if [ -n "$ssh" ]; then start_sshd; fi
+    ;;
 stop) stop ;;
 run)
     shift 2
-    [ "${1:-}" = "--tls" ] && shift
+    if [ "${1:-}" = "--tls" ] || [ "${1:-}" = "--ssh" ]; then shift; fi
     [ "${1:-}" = "--" ] && shift
     trap stop EXIT
     start
+    if [ -n "$ssh" ]; then start_sshd; fi
     # shellcheck disable=SC1091
     source "$dir/env"
     "$@"
     ;;
-*) sed -n '2,18p' "$0"; exit 2 ;;
+*) sed -n '2,27p' "$0"; exit 2 ;;
 esac

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSet>
@@ -55,6 +56,17 @@ std::optional<QString> defaultTextAsker(QWidget *parent, const QString &caption,
     return text;
 }
 TextAsker g_textAsker = defaultTextAsker;
+
+std::optional<QString> defaultSecretAsker(QWidget *parent, const QString &caption,
+                                          const QString &prompt)
+{
+    bool ok = false;
+    const QString text =
+        QInputDialog::getText(parent, caption, prompt, QLineEdit::Password, QString(), &ok);
+    if (!ok) return std::nullopt;
+    return text;
+}
+SecretAsker g_secretAsker = defaultSecretAsker;
 
 void defaultBeeper()
 {
@@ -220,6 +232,18 @@ TextAsker setTextAsker(TextAsker asker)
 {
     TextAsker old = g_textAsker;
     g_textAsker = asker ? asker : defaultTextAsker;
+    return old;
+}
+
+std::optional<QString> askSecret(QWidget *parent, const QString &caption, const QString &prompt)
+{
+    return g_secretAsker(parent, caption, prompt);
+}
+
+SecretAsker setSecretAsker(SecretAsker asker)
+{
+    SecretAsker old = g_secretAsker;
+    g_secretAsker = asker ? asker : defaultSecretAsker;
     return old;
 }
 

@@ -58,6 +58,12 @@ std::optional<QString> askText(QWidget *parent, const QString &caption, const QS
 using TextAsker = std::optional<QString> (*)(QWidget *parent, const QString &caption,
                                              const QString &label, const QString &initial);
 TextAsker setTextAsker(TextAsker asker);
+// A secret asked for (a key's passphrase, a password): typed unseen; none when cancelled.
+// Replaceable like the error box.
+std::optional<QString> askSecret(QWidget *parent, const QString &caption, const QString &prompt);
+using SecretAsker = std::optional<QString> (*)(QWidget *parent, const QString &caption,
+                                               const QString &prompt);
+SecretAsker setSecretAsker(SecretAsker asker);
 // The system's default beep, replaceable for tests.
 void beep();
 using Beeper = void (*)();

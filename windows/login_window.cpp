@@ -6,10 +6,13 @@
 #include "keyring.h"
 #include "mySQLClient.h"
 #include "settings_ini.h"
+#include "ssh_tunnel.h"
 #include "tls_probe.h"
 
 #include <QAbstractButton>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
@@ -37,6 +40,9 @@ constexpr TlsChoice TlsChoices[] = {
 };
 const QString TlsModeKey = QStringLiteral("connection/tls");
 const QString CaFileKey = QStringLiteral("connection/ca-file");
+const QString SshOnKey = QStringLiteral("connection/ssh");
+const QString SshHostKey = QStringLiteral("connection/ssh-host");
+const QString SshKeyFileKey = QStringLiteral("connection/ssh-key-file");
 // The fingerprints the user trusted, one per host and port.
 QString fingerprintKey(const QString &host, int port)
 {
@@ -60,7 +66,7 @@ bool verifies(TmySQLTlsMode mode)
 Tlogin::Tlogin(TmySQLClient *mysql, QWidget *parent) : QWidget(parent, Qt::Tool), m_mysql(mysql)
 {
     // The four rows and the buttons keep their places; the protection's rows come below them.
-    ui::setUpToolWindow(this, QStringLiteral("login"), QStringLiteral("login"), QSize(379, 282),
+    ui::setUpToolWindow(this, QStringLiteral("login"), QStringLiteral("login"), QSize(379, 370),
                         QPoint(226, 190));
 
     Logo_grx = new QLabel(this);
@@ -156,18 +162,142 @@ Tlogin::Tlogin(TmySQLClient *mysql, QWidget *parent) : QWidget(parent, Qt::Tool)
         QStringLiteral("No keyring answered: the password is kept in settings.ini, readable by "
                        "you only."));
     Keyring_note->setWordWrap(true);
-    Keyring_note->setGeometry(8, 250, 361, 28); // room for two lines in a wider font
+    // The tunnel: with it on, Host and Port are the server as the SSH host sees it.
+    auto *bevel3 = new QFrame(this);
+    bevel3->setObjectName(QStringLiteral("Bevel3"));
+    bevel3->setFrameStyle(QFrame::HLine | QFrame::Sunken);
+    bevel3->setGeometry(8, 252, 361, 2);
+    Ssh_check = new QCheckBox(QStringLiteral("&SSH tunnel"), this);
+    Ssh_check->setObjectName(QStringLiteral("Ssh_check"));
+    Ssh_check->setToolTip(QStringLiteral("Connect through the system's ssh; Host and Port are then "
+                                         "the server as the SSH host sees it"));
+    Ssh_check->setGeometry(8, 260, 200, 21);
+    Ssh_host_edit = edit("Ssh_host_edit", "", 286);
+    Ssh_host_edit->setGeometry(72, 286, 297, 21);
+    Ssh_host_edit->setPlaceholderText(QStringLiteral("an alias of ~/.ssh/config, or user@host:port"));
+    Ssh_key_edit = edit("Ssh_key_edit", "", 312);
+    Ssh_key_edit->setGeometry(72, 312, 269, 21);
+    Ssh_key_edit->setPlaceholderText(QStringLiteral("optional: ssh's own choice"));
+    Ssh_key_browse =
+        ui::flatButton(this, QStringLiteral("Ssh_key_browse"), QString(), QStringLiteral("browse"),
+                       QStringLiteral("Browse for a key file"));
+    Ssh_key_browse->setGeometry(345, 312, 24, 21);
+    leftLabel("Label8", "SS&H host:", 289, Ssh_host_edit);
+    leftLabel("Label9", "&Key file:", 315, Ssh_key_edit);
+    m_tunnel = new TSshTunnel(this);
+    connect(m_tunnel, &TSshTunnel::ready, this, &Tlogin::tunnelReady);
+    connect(m_tunnel, &TSshTunnel::failed, this, &Tlogin::tunnelFailed);
+    connect(m_tunnel, &TSshTunnel::ended, this, [this](const QString &message) {
+        m_mysql->setTunnelSocket(QString());
+        Q_EMIT tunnelEnded(message);
+    });
+    connect(Ssh_check, &QAbstractButton::toggled, this, &Tlogin::updateSsh);
+    connect(Ssh_key_browse, &QAbstractButton::clicked, this, [this] {
+        ui::SaveDialogOptions options;
+        options.caption = QStringLiteral("Key file");
+        options.fileName = Ssh_key_edit->text();
+        options.directory = Ssh_key_edit->text().isEmpty()
+                                ? QDir::homePath() + QStringLiteral("/.ssh")
+                                : QFileInfo(Ssh_key_edit->text()).absolutePath();
+        options.filter = QStringLiteral("All files (*)");
+        const QString chosen = ui::getOpenFileName(this, options);
+        if (!chosen.isEmpty()) Ssh_key_edit->setText(chosen);
+    });
+    Keyring_note->setGeometry(8, 338, 361, 28); // room for two lines in a wider font
     Keyring_note->hide();
     setTabOrder(Password_edit, Tls_combo);
     setTabOrder(Tls_combo, Ca_file_edit);
     setTabOrder(Ca_file_edit, Ca_file_browse);
-    setTabOrder(Ca_file_browse, login_cancel);
+    setTabOrder(Ca_file_browse, Ssh_check);
+    setTabOrder(Ssh_check, Ssh_host_edit);
+    setTabOrder(Ssh_host_edit, Ssh_key_edit);
+    setTabOrder(Ssh_key_edit, Ssh_key_browse);
+    setTabOrder(Ssh_key_browse, login_cancel);
     setTabOrder(login_cancel, login_connect);
     connect(Tls_combo, &QComboBox::currentIndexChanged, this, &Tlogin::updateCaFile);
     connect(Ca_file_browse, &QAbstractButton::clicked, this, &Tlogin::Ca_file_browseClick);
     loadTlsChoices();
     updateCaFile();
+    updateSsh();
     ui::announceAsDialog(this);
+}
+
+void Tlogin::updateSsh()
+{
+    const bool on = Ssh_check->isChecked();
+    Ssh_host_edit->setEnabled(on);
+    Ssh_key_edit->setEnabled(on);
+    Ssh_key_browse->setEnabled(on);
+}
+
+void Tlogin::closeTunnel()
+{
+    m_tunnel->stop();
+    m_mysql->setTunnelSocket(QString());
+    login_connect->setEnabled(true);
+}
+
+bool Tlogin::tunnelStarting() const
+{
+    return m_tunnel->running() && !m_tunnel->isReady();
+}
+
+TSshTunnel *Tlogin::tunnel() const
+{
+    return m_tunnel;
+}
+
+void Tlogin::connectThroughTunnel()
+{
+    if (TlsMode() == TmySQLTlsMode::VerifyIdentity) {
+        ui::showAppError(this, QStringLiteral("\"Verify identity\" cannot be used through an SSH "
+                                              "tunnel: the name it would check is the tunnel's "
+                                              "local socket. Choose \"Verify CA\" or \"Verify "
+                                              "fingerprint\"."));
+        return;
+    }
+    int port = 0;
+    try {
+        port = convert::StrToInt(Port_edit->text());
+    } catch (const std::exception &error) {
+        ui::showAppError(this, QString::fromStdString(error.what()));
+        return;
+    }
+    saveSshChoices();
+    closeTunnel();
+    login_connect->setEnabled(false);
+    sshtunnel::Settings settings;
+    settings.SshHost = Ssh_host_edit->text();
+    settings.KeyFile = Ssh_key_edit->text();
+    settings.DbHost = Host_edit->text();
+    settings.DbPort = port;
+    m_tunnel->start(settings, this);
+}
+
+void Tlogin::tunnelReady()
+{
+    login_connect->setEnabled(true);
+    m_mysql->setTunnelSocket(m_tunnel->socketPath());
+    if (TlsMode() == TmySQLTlsMode::VerifyFingerprint)
+        connectByFingerprint();
+    else
+        startConnect(QString());
+}
+
+void Tlogin::tunnelFailed(const QString &message)
+{
+    login_connect->setEnabled(true);
+    m_mysql->setTunnelSocket(QString());
+    // As any connect that failed.
+    if (const auto report = m_mysql->OnConnectError) report(m_mysql, message);
+}
+
+void Tlogin::saveSshChoices() const
+{
+    QSettings preferences;
+    preferences.setValue(SshOnKey, Ssh_check->isChecked());
+    preferences.setValue(SshHostKey, Ssh_host_edit->text());
+    preferences.setValue(SshKeyFileKey, Ssh_key_edit->text());
 }
 
 TmySQLTlsMode Tlogin::TlsMode() const
@@ -206,6 +336,9 @@ void Tlogin::loadTlsChoices()
     for (const TlsChoice &choice : TlsChoices)
         if (stored == QLatin1String(choice.stored)) setTlsMode(choice.mode);
     Ca_file_edit->setText(preferences.value(CaFileKey).toString());
+    Ssh_check->setChecked(preferences.value(SshOnKey).toBool());
+    Ssh_host_edit->setText(preferences.value(SshHostKey).toString());
+    Ssh_key_edit->setText(preferences.value(SshKeyFileKey).toString());
 }
 
 void Tlogin::saveTlsChoices() const
@@ -223,6 +356,11 @@ void Tlogin::showKeyringNote(bool shown)
 
 void Tlogin::login_connectClick()
 {
+    if (Ssh_check->isChecked()) {
+        connectThroughTunnel();
+        return;
+    }
+    closeTunnel();
     if (TlsMode() == TmySQLTlsMode::VerifyFingerprint) {
         connectByFingerprint();
         return;
@@ -297,7 +435,8 @@ void Tlogin::connectByFingerprint()
                 preferences.setValue(key, shown);
             }
             startConnect(certificate.Sha1);
-        });
+        },
+        m_mysql->TunnelSocket());
 }
 
 void Tlogin::saveSettings(int port)
@@ -371,5 +510,7 @@ void Tlogin::fillPasswordFromKeyring(std::function<void(bool)> then)
 
 void Tlogin::login_cancelClick()
 {
+    // A tunnel still being made is given up; one in use stays with its connection.
+    if (tunnelStarting()) closeTunnel();
     hide();
 }

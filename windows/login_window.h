@@ -8,6 +8,8 @@ class QLabel;
 class QLineEdit;
 class QComboBox;
 class QAbstractButton;
+class QCheckBox;
+class TSshTunnel;
 class TmySQLClient;
 enum class TmySQLTlsMode;
 
@@ -31,6 +33,16 @@ public:
     QAbstractButton *Ca_file_browse = nullptr;
     // Shown when no keyring took the password, so it is kept in "settings.ini".
     QLabel *Keyring_note = nullptr;
+    // The SSH tunnel: on or off, the SSH host (an alias or [user@]host[:port]) and a key file.
+    QCheckBox *Ssh_check = nullptr;
+    QLineEdit *Ssh_host_edit = nullptr;
+    QLineEdit *Ssh_key_edit = nullptr;
+    QAbstractButton *Ssh_key_browse = nullptr;
+
+    // The tunnel ends with the connection (Disconnect, a close, Cancel while it is made).
+    void closeTunnel();
+    bool tunnelStarting() const;
+    TSshTunnel *tunnel() const;
 
     void login_cancelClick();
     // Hands the four values and the protection to the client, starts the connect and records
@@ -47,7 +59,16 @@ public:
     TmySQLTlsMode TlsMode() const;
     void setTlsMode(TmySQLTlsMode mode);
 
+Q_SIGNALS:
+    // ssh ended while the connection went through it: the connection is lost.
+    void tunnelEnded(const QString &message);
+
 protected:
+    void connectThroughTunnel();
+    void tunnelReady();
+    void tunnelFailed(const QString &message);
+    void updateSsh();
+    void saveSshChoices() const;
     void Ca_file_browseClick();
     void showKeyringNote(bool shown);
     void updateCaFile();
@@ -60,6 +81,7 @@ protected:
     void connectByFingerprint();
 
     TmySQLClient *m_mysql;
+    TSshTunnel *m_tunnel = nullptr;
     // Each Connect's settings write waits for the keyring; only the latest one writes the file.
     int m_saveGeneration = 0;
 };

@@ -15,9 +15,10 @@ namespace {
 constexpr int HandshakeMilliseconds = 4000;
 
 // Blocking; runs off the window thread.
-void read(const QString &host, int port, Fingerprints *fingerprints, QString *error)
+void read(const QString &host, int port, const QString &socketPath, Fingerprints *fingerprints,
+          QString *error)
 {
-    const int fd = OpenForTlsHandshake(host, port, error);
+    const int fd = OpenForTlsHandshake(host, port, error, socketPath);
     if (fd < 0) return;
     QSslSocket socket;
     if (!socket.setSocketDescriptor(fd)) {
@@ -47,13 +48,14 @@ void read(const QString &host, int port, Fingerprints *fingerprints, QString *er
 }
 } // namespace
 
-void readFingerprint(QObject *context, const QString &host, int port, Done done)
+void readFingerprint(QObject *context, const QString &host, int port, Done done,
+                     const QString &socket)
 {
     QPointer<QObject> guard(context);
-    std::thread([guard, host, port, done = std::move(done)] {
+    std::thread([guard, host, port, socket, done = std::move(done)] {
         Fingerprints fingerprints;
         QString error;
-        read(host, port, &fingerprints, &error);
+        read(host, port, socket, &fingerprints, &error);
         // Back on the application's thread, where the context may be asked whether it lives.
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),

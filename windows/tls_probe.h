@@ -19,7 +19,9 @@ struct Fingerprints
 // Empty fingerprints and the reason when none could be read.
 using Done = std::function<void(const Fingerprints &shown, const QString &error)>;
 // Asks on a thread of its own; done runs on context's thread, unless context is gone by then.
-void readFingerprint(QObject *context, const QString &host, int port, Done done);
+// socket: an SSH tunnel's local end, reached instead of host and port.
+void readFingerprint(QObject *context, const QString &host, int port, Done done,
+                     const QString &socket = QString());
 // The form the client library takes: hexadecimal digits only.
 QString pinnedForm(const QString &fingerprint);
 } // namespace tlsprobe
