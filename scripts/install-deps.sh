@@ -8,6 +8,7 @@ packages=(
     qt6-base-dev libqt6test6 libqt6svg6 libgl1-mesa-dev libqt6sql6-mysql
     libmariadb3 libmariadb-dev mariadb-server mariadb-client
     qtkeychain-qt6-dev libsecret-1-0 gnome-keyring dbus-daemon openssl
+    openssh-client openssh-server
     xvfb xauth fonts-dejavu-core
 )
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds the project three times (plain, with AddressSanitizer and
 # UndefinedBehaviorSanitizer, with ThreadSanitizer), starts two private MariaDB sandboxes (a plain
-# one, and one that requires TLS), runs the whole test suite with CTest in each build, and stops
-# them.
+# one with a private sshd beside it, and one that requires TLS), runs the whole test suite with
+# CTest in each build, and stops them.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
@@ -19,7 +19,7 @@ build build
 build build-asan -DQUORVANE_ASAN=ON
 build build-tsan -DQUORVANE_TSAN=ON
 
-scripts/sandbox.sh run build/sandbox -- scripts/sandbox.sh run build/sandbox-tls --tls -- bash -c '
+scripts/sandbox.sh run build/sandbox --ssh -- scripts/sandbox.sh run build/sandbox-tls --tls -- bash -c '
     set -e
     echo "== tests"
     ctest --test-dir build --output-on-failure

@@ -3,7 +3,9 @@
 // changed, a tunnel that cannot be made, one that dies under the connection, and Stop through it.
 // Judged by the server, by ssh's known_hosts and by the files left behind.
 #include "Cologrid.h"
+#include "keyring.h"
 #include "login_window.h"
+#include "saved_connections.h"
 #include "program.h"
 #include "sandbox.h"
 #include "ssh_tunnel.h"
@@ -11,6 +13,7 @@
 #include "windows_driver.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDirIterator>
 #include <QLineEdit>
 #include <QSettings>
@@ -74,6 +77,36 @@ QString configWithoutKey(const QString &folder)
 QByteArray knownLine(const QByteArray &key)
 {
     return "[127.0.0.1]:" + env("QUORVANE_SSH_PORT").toUtf8() + " " + key + "\n";
+}
+
+// A keyring in memory that answers at once.
+class MemoryKeyring : public keyring::Backend
+{
+public:
+    QMap<QString, QString> entries;
+    void read(const QString &key, keyring::Callback done) override
+    {
+        if (entries.contains(key))
+            done(keyring::Answer{keyring::Answer::Found, entries.value(key), QString()});
+        else
+            done(keyring::Answer{keyring::Answer::NotFound, QString(), QString()});
+    }
+    void write(const QString &key, const QString &password, keyring::Callback done) override
+    {
+        entries.insert(key, password);
+        done(keyring::Answer{keyring::Answer::Stored, QString(), QString()});
+    }
+    void remove(const QString &key, keyring::Callback done) override
+    {
+        entries.remove(key);
+        done(keyring::Answer{keyring::Answer::Stored, QString(), QString()});
+    }
+};
+
+std::optional<QString> g_name;
+std::optional<QString> answerName(QWidget *, const QString &, const QString &, const QString &)
+{
+    return g_name;
 }
 
 // The sshd processes serving a session: the children of the sandbox's listener.
@@ -285,6 +318,119 @@ private Q_SLOTS:
         QVERIFY(c->waitConnected());
         QVERIFY(c->w->mysql->TunnelSocket() != firstSocket);
         QVERIFY(c->program->login->tunnel()->isReady());
+    }
+
+    // TLS through the tunnel to the server that requires it: as in the direct case, but for
+    // "Verify identity", whose name would be the local socket's.
+    void tlsThroughTunnel_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("preferred") << "preferred" << "connected";
+        QTest::newRow("verify CA") << "verify-ca" << "connected";
+        QTest::newRow("verify fingerprint") << "verify-fingerprint" << "connected";
+        QTest::newRow("verify identity") << "verify-identity" << "cannot be used through an SSH";
+    }
+    void tlsThroughTunnel()
+    {
+        REQUIRE_SSH();
+        if (env("QUORVANE_TLS_PORT").isEmpty()) QSKIP("no TLS sandbox");
+        QFETCH(QString, mode);
+        QFETCH(QString, outcome);
+        writeText(QDir::currentPath() + QStringLiteral("/known_hosts"),
+                  knownLine(env("QUORVANE_SSH_HOST_KEY").toUtf8()));
+        QSettings preferences;
+        preferences.setValue(QStringLiteral("connection/ca-file"), env("QUORVANE_TLS_CA"));
+        auto c = start(env("QUORVANE_SSH_KEY"));
+        preferences.setValue(QStringLiteral("connection/tls"), mode);
+        QVERIFY(c->waitConnected()); // the plain server first, through the tunnel
+        c->w->Disconnect1Click();
+        QTRY_VERIFY(!c->w->mysql->Connected());
+        forgetAnswers();
+        Tlogin *login = c->program->login.get();
+        const int index = login->Tls_combo->findText(
+            mode == QLatin1String("preferred")            ? QStringLiteral("Preferred")
+            : mode == QLatin1String("verify-ca")          ? QStringLiteral("Verify CA")
+            : mode == QLatin1String("verify-fingerprint") ? QStringLiteral("Verify fingerprint")
+                                                          : QStringLiteral("Verify identity"));
+        g_answer = QStringLiteral("Trust"); // the certificate, read through the tunnel
+        login->Tls_combo->setCurrentIndex(index);
+        login->Ca_file_edit->setText(env("QUORVANE_TLS_CA"));
+        login->Host_edit->setText(QStringLiteral("localhost"));
+        login->Port_edit->setText(env("QUORVANE_TLS_PORT"));
+        login->User_edit->setText(env("QUORVANE_TLS_USER"));
+        login->Password_edit->setText(env("QUORVANE_TLS_PASSWORD"));
+        login->login_connectClick();
+        if (outcome == QLatin1String("connected")) {
+            QVERIFY2(c->waitConnected(), qPrintable(g_boxes.join('\n')));
+            QVERIFY(!c->w->Tls_info->text().contains(QStringLiteral("Not encrypted")));
+            QVERIFY(c->w->mysql->TunnelSocket().startsWith(login->tunnel()->folder()));
+        } else {
+            QVERIFY(failedWith(*c, outcome));
+            QVERIFY(!login->tunnel()->running());
+            QVERIFY(!c->w->mysql->Connected());
+        }
+    }
+
+    // Saved connections: names with quotes, blanks and non-ASCII kept as typed, the settings
+    // back in the dialog of a new program, each password in the keyring under its own entry
+    // and nowhere else, and deleted with its entry.
+    void savedConnections()
+    {
+        MemoryKeyring memory;
+        keyring::Backend *before = keyring::setBackend(&memory);
+        ui::setTextAsker(answerName);
+        const QStringList names{QStringLiteral("prod \"eu\" 'a'"),
+                                QStringLiteral("Kraków / zażółć ✓"), QStringLiteral("  ")};
+        {
+            Tlogin login(nullptr);
+            for (int i = 0; i < names.size(); ++i) {
+                login.Host_edit->setText(QStringLiteral("db%1.example").arg(i));
+                login.User_edit->setText(QStringLiteral("u%1").arg(i));
+                login.Port_edit->setText(QString::number(3306 + i));
+                login.Password_edit->setText(QStringLiteral("secret-%1").arg(i));
+                login.Ssh_check->setChecked(i == 1);
+                login.Ssh_host_edit->setText(QStringLiteral("jump%1").arg(i));
+                login.setTlsMode(i == 1 ? TmySQLTlsMode::VerifyCA : TmySQLTlsMode::Off);
+                g_name = names[i];
+                login.saveConnectionClick();
+            }
+        }
+        QCOMPARE(savedconnections::all().size(), 3);
+        QCOMPARE(memory.entries.size(), 3);
+        QCOMPARE(memory.entries.value(keyring::savedKeyFor(names[1])), QStringLiteral("secret-1"));
+        QSettings().sync();
+        QVERIFY(!readText(QSettings().fileName()).contains("secret-"));
+
+        Tlogin login(nullptr);
+        QCOMPARE(login.Saved_combo->count(), 4); // an empty first entry, then the three
+        QCOMPARE(login.Saved_combo->itemText(2), names[1]);
+        login.Saved_combo->setCurrentIndex(2);
+        Q_EMIT login.Saved_combo->activated(2);
+        QCOMPARE(login.Host_edit->text(), QStringLiteral("db1.example"));
+        QCOMPARE(login.User_edit->text(), QStringLiteral("u1"));
+        QCOMPARE(login.Port_edit->text(), QStringLiteral("3307"));
+        QCOMPARE(login.Password_edit->text(), QStringLiteral("secret-1"));
+        QVERIFY(login.Ssh_check->isChecked());
+        QCOMPARE(login.Ssh_host_edit->text(), QStringLiteral("jump1"));
+        QCOMPARE(login.TlsMode(), TmySQLTlsMode::VerifyCA);
+        // Saved again under its name: replaced in place, not added.
+        login.Port_edit->setText(QStringLiteral("4000"));
+        g_name = names[1];
+        login.saveConnectionClick();
+        QCOMPARE(savedconnections::all().size(), 3);
+        QCOMPARE(savedconnections::find(names[1])->Port, QStringLiteral("4000"));
+
+        g_answer = QStringLiteral("Delete");
+        login.Saved_combo->setCurrentIndex(1);
+        login.deleteSavedClick();
+        QVERIFY(!savedconnections::find(names[0]));
+        QVERIFY(!memory.entries.contains(keyring::savedKeyFor(names[0])));
+        QCOMPARE(login.Saved_combo->count(), 3);
+        savedconnections::remove(names[1]);
+        savedconnections::remove(names[2]);
+        ui::setTextAsker(nullptr);
+        keyring::setBackend(before);
     }
 
     // What ssh is given: the host's forms, and values that would be options or no host.

@@ -121,8 +121,8 @@ private Q_SLOTS:
     {
         TProgram program;
         QCOMPARE(program.login->windowTitle(), QStringLiteral("login"));
-        // Grown below the buttons for the connection's protection.
-        QCOMPARE(program.login->size(), QSize(379, 282));
+        // Grown below the buttons for the connection's protection, saved connections and SSH.
+        QCOMPARE(program.login->size(), QSize(379, 396));
         QCOMPARE(program.settings_form->windowTitle(), QStringLiteral("Settings"));
         QCOMPARE(program.settings_form->size(), QSize(537, 318));
         QCOMPARE(program.console->windowTitle(), QStringLiteral("Mysql Console"));

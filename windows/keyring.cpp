@@ -51,6 +51,20 @@ public:
         job->start();
     }
 
+    void remove(const QString &key, Callback done) override
+    {
+        if (!sessionBus(done)) return;
+        auto *job = new QKeychain::DeletePasswordJob(Service);
+        prepare(job, key);
+        QObject::connect(job, &QKeychain::Job::finished, job, [job, done] {
+            if (job->error() == QKeychain::NoError || job->error() == QKeychain::EntryNotFound)
+                done(Answer{Answer::Stored, QString(), QString()});
+            else
+                done(unavailable(job->errorString()));
+        });
+        job->start();
+    }
+
 private:
     // Without a session bus there is no Secret Service to ask; the library would otherwise try
     // to start a bus of its own.
@@ -100,6 +114,18 @@ QString keyFor(const QString &user, const QString &host, int port)
     return QStringLiteral("mysql://%1@%2:%3")
         .arg(QString::fromLatin1(QUrl::toPercentEncoding(user)),
              QString::fromLatin1(QUrl::toPercentEncoding(host)), QString::number(port));
+}
+
+QString savedKeyFor(const QString &name)
+{
+    return QStringLiteral("saved://") + QString::fromLatin1(QUrl::toPercentEncoding(name));
+}
+
+void removePassword(QObject *context, const QString &key, Callback done)
+{
+    ask(
+        context, [key](Callback answer) { g_backend->remove(key, std::move(answer)); },
+        std::move(done), {});
 }
 
 void readPassword(QObject *context, const QString &key, Callback done, Callback late)

@@ -29,6 +29,8 @@ using Callback = std::function<void(const Answer &)>;
 
 // The entry of a connection: user, host and port, told apart whatever characters they hold.
 QString keyFor(const QString &user, const QString &host, int port);
+// The entry of a saved connection, by its name (any characters).
+QString savedKeyFor(const QString &name);
 
 // The answer comes through done, unless context is gone by then. When the time-out answered
 // first, the keyring's own answer, if it ever comes, goes to late: a read still has the
@@ -36,6 +38,8 @@ QString keyFor(const QString &user, const QString &host, int port);
 void readPassword(QObject *context, const QString &key, Callback done, Callback late = {});
 void storePassword(QObject *context, const QString &key, const QString &password, Callback done,
                    Callback late = {});
+// Takes the entry out: Stored when it is gone (or was never there).
+void removePassword(QObject *context, const QString &key, Callback done);
 
 // What talks to a keyring. It may answer at once, later on the window thread, or never.
 class Backend
@@ -44,6 +48,10 @@ public:
     virtual ~Backend() = default;
     virtual void read(const QString &key, Callback done) = 0;
     virtual void write(const QString &key, const QString &password, Callback done) = 0;
+    virtual void remove(const QString &, Callback done)
+    {
+        done(Answer{Answer::Unavailable, QString(), QStringLiteral("cannot remove entries")});
+    }
 };
 // Puts another backend in place (not owned; nullptr: the system's); returns the one before.
 Backend *setBackend(Backend *backend);

@@ -5,6 +5,7 @@
 #include "files.h"
 #include "keyring.h"
 #include "mySQLClient.h"
+#include "saved_connections.h"
 #include "settings_ini.h"
 #include "ssh_tunnel.h"
 #include "tls_probe.h"
@@ -66,7 +67,7 @@ bool verifies(TmySQLTlsMode mode)
 Tlogin::Tlogin(TmySQLClient *mysql, QWidget *parent) : QWidget(parent, Qt::Tool), m_mysql(mysql)
 {
     // The four rows and the buttons keep their places; the protection's rows come below them.
-    ui::setUpToolWindow(this, QStringLiteral("login"), QStringLiteral("login"), QSize(379, 370),
+    ui::setUpToolWindow(this, QStringLiteral("login"), QStringLiteral("login"), QSize(379, 396),
                         QPoint(226, 190));
 
     Logo_grx = new QLabel(this);
@@ -167,23 +168,40 @@ Tlogin::Tlogin(TmySQLClient *mysql, QWidget *parent) : QWidget(parent, Qt::Tool)
     bevel3->setObjectName(QStringLiteral("Bevel3"));
     bevel3->setFrameStyle(QFrame::HLine | QFrame::Sunken);
     bevel3->setGeometry(8, 252, 361, 2);
-    Ssh_check = new QCheckBox(QStringLiteral("&SSH tunnel"), this);
+    Saved_combo = new QComboBox(this);
+    Saved_combo->setObjectName(QStringLiteral("Saved_combo"));
+    Saved_combo->setGeometry(72, 260, 170, 21);
+    Saved_save_button = ui::flatButton(this, QStringLiteral("Saved_save_button"),
+                                       QStringLiteral("Sav&e as\u2026"));
+    Saved_save_button->setToolTip(QStringLiteral("Save these settings under a name"));
+    Saved_save_button->setGeometry(246, 260, 62, 21);
+    Saved_delete_button =
+        ui::flatButton(this, QStringLiteral("Saved_delete_button"), QStringLiteral("De&lete"));
+    Saved_delete_button->setToolTip(QStringLiteral("Delete the saved connection chosen"));
+    Saved_delete_button->setGeometry(312, 260, 57, 21);
+    leftLabel("Label10", "Sa&ved:", 263, Saved_combo);
+    connect(Saved_combo, &QComboBox::activated, this, [this](int index) {
+        if (index > 0) chooseSaved(Saved_combo->itemText(index));
+    });
+    connect(Saved_save_button, &QAbstractButton::clicked, this, &Tlogin::saveConnectionClick);
+    connect(Saved_delete_button, &QAbstractButton::clicked, this, &Tlogin::deleteSavedClick);
+    Ssh_check = new QCheckBox(QStringLiteral("SSH tu&nnel"), this);
     Ssh_check->setObjectName(QStringLiteral("Ssh_check"));
     Ssh_check->setToolTip(QStringLiteral("Connect through the system's ssh; Host and Port are then "
                                          "the server as the SSH host sees it"));
-    Ssh_check->setGeometry(8, 260, 200, 21);
-    Ssh_host_edit = edit("Ssh_host_edit", "", 286);
-    Ssh_host_edit->setGeometry(72, 286, 297, 21);
+    Ssh_check->setGeometry(8, 286, 200, 21);
+    Ssh_host_edit = edit("Ssh_host_edit", "", 312);
+    Ssh_host_edit->setGeometry(72, 312, 297, 21);
     Ssh_host_edit->setPlaceholderText(QStringLiteral("an alias of ~/.ssh/config, or user@host:port"));
-    Ssh_key_edit = edit("Ssh_key_edit", "", 312);
-    Ssh_key_edit->setGeometry(72, 312, 269, 21);
+    Ssh_key_edit = edit("Ssh_key_edit", "", 338);
+    Ssh_key_edit->setGeometry(72, 338, 269, 21);
     Ssh_key_edit->setPlaceholderText(QStringLiteral("optional: ssh's own choice"));
     Ssh_key_browse =
         ui::flatButton(this, QStringLiteral("Ssh_key_browse"), QString(), QStringLiteral("browse"),
                        QStringLiteral("Browse for a key file"));
-    Ssh_key_browse->setGeometry(345, 312, 24, 21);
-    leftLabel("Label8", "SS&H host:", 289, Ssh_host_edit);
-    leftLabel("Label9", "&Key file:", 315, Ssh_key_edit);
+    Ssh_key_browse->setGeometry(345, 338, 24, 21);
+    leftLabel("Label8", "&SSH host:", 315, Ssh_host_edit);
+    leftLabel("Label9", "&Key file:", 341, Ssh_key_edit);
     m_tunnel = new TSshTunnel(this);
     connect(m_tunnel, &TSshTunnel::ready, this, &Tlogin::tunnelReady);
     connect(m_tunnel, &TSshTunnel::failed, this, &Tlogin::tunnelFailed);
@@ -203,12 +221,15 @@ Tlogin::Tlogin(TmySQLClient *mysql, QWidget *parent) : QWidget(parent, Qt::Tool)
         const QString chosen = ui::getOpenFileName(this, options);
         if (!chosen.isEmpty()) Ssh_key_edit->setText(chosen);
     });
-    Keyring_note->setGeometry(8, 338, 361, 28); // room for two lines in a wider font
+    Keyring_note->setGeometry(8, 364, 361, 28); // room for two lines in a wider font
     Keyring_note->hide();
     setTabOrder(Password_edit, Tls_combo);
     setTabOrder(Tls_combo, Ca_file_edit);
     setTabOrder(Ca_file_edit, Ca_file_browse);
-    setTabOrder(Ca_file_browse, Ssh_check);
+    setTabOrder(Ca_file_browse, Saved_combo);
+    setTabOrder(Saved_combo, Saved_save_button);
+    setTabOrder(Saved_save_button, Saved_delete_button);
+    setTabOrder(Saved_delete_button, Ssh_check);
     setTabOrder(Ssh_check, Ssh_host_edit);
     setTabOrder(Ssh_host_edit, Ssh_key_edit);
     setTabOrder(Ssh_key_edit, Ssh_key_browse);
@@ -219,7 +240,90 @@ Tlogin::Tlogin(TmySQLClient *mysql, QWidget *parent) : QWidget(parent, Qt::Tool)
     loadTlsChoices();
     updateCaFile();
     updateSsh();
+    fillSaved(QString());
     ui::announceAsDialog(this);
+}
+
+void Tlogin::fillSaved(const QString &current)
+{
+    Saved_combo->clear();
+    Saved_combo->addItem(QString());
+    for (const TSavedConnection &c : savedconnections::all())
+        Saved_combo->addItem(c.Name);
+    // Found by the whole text, whatever characters it holds.
+    for (int i = 1; i < Saved_combo->count(); ++i)
+        if (Saved_combo->itemText(i) == current) Saved_combo->setCurrentIndex(i);
+    Saved_delete_button->setEnabled(Saved_combo->count() > 1);
+}
+
+void Tlogin::chooseSaved(const QString &name)
+{
+    const std::optional<TSavedConnection> c = savedconnections::find(name);
+    if (!c) return;
+    Host_edit->setText(c->Host);
+    User_edit->setText(c->User);
+    Port_edit->setText(c->Port);
+    for (const TlsChoice &choice : TlsChoices)
+        if (c->Tls == QLatin1String(choice.stored)) setTlsMode(choice.mode);
+    Ca_file_edit->setText(c->CaFile);
+    Ssh_check->setChecked(c->Ssh);
+    Ssh_host_edit->setText(c->SshHost);
+    Ssh_key_edit->setText(c->SshKeyFile);
+    // Its password is the keyring's, under its own entry; none known until it answers.
+    Password_edit->clear();
+    const int generation = ++m_savedGeneration;
+    keyring::readPassword(this, keyring::savedKeyFor(name),
+                          [this, generation](const keyring::Answer &answer) {
+                              if (generation != m_savedGeneration) return; // chosen again since
+                              if (answer.kind == keyring::Answer::Found &&
+                                  Password_edit->text().isEmpty())
+                                  Password_edit->setText(answer.Password);
+                          });
+}
+
+void Tlogin::saveConnectionClick()
+{
+    const QString suggested = Saved_combo->currentIndex() > 0
+                                  ? Saved_combo->currentText()
+                                  : User_edit->text() + QLatin1Char('@') + Host_edit->text();
+    const std::optional<QString> name =
+        ui::askText(this, QStringLiteral("Save Connection"), QStringLiteral("Name:"), suggested);
+    if (!name || name->isEmpty()) return;
+    TSavedConnection c;
+    c.Name = *name; // as typed
+    c.Host = Host_edit->text();
+    c.User = User_edit->text();
+    c.Port = Port_edit->text();
+    c.Tls = QString::fromLatin1(choiceAt(Tls_combo->currentIndex()).stored);
+    c.CaFile = Ca_file_edit->text();
+    c.Ssh = Ssh_check->isChecked();
+    c.SshHost = Ssh_host_edit->text();
+    c.SshKeyFile = Ssh_key_edit->text();
+    savedconnections::save(c);
+    fillSaved(c.Name);
+    if (Password_edit->text().isEmpty()) return;
+    keyring::storePassword(this, keyring::savedKeyFor(c.Name), Password_edit->text(),
+                           [this](const keyring::Answer &answer) {
+                               if (answer.kind != keyring::Answer::Stored)
+                                   ui::showAppError(
+                                       this, QStringLiteral("The connection was saved without its "
+                                                            "password: no keyring took it (") +
+                                                 answer.Reason + QLatin1Char(')'));
+                           });
+}
+
+void Tlogin::deleteSavedClick()
+{
+    if (Saved_combo->currentIndex() <= 0) return;
+    const QString name = Saved_combo->currentText();
+    if (ui::askQuestion(this, QStringLiteral("Delete Saved Connection"),
+                        QStringLiteral("Delete the saved connection \"%1\"?").arg(name),
+                        {QStringLiteral("Delete"), QStringLiteral("Cancel")}) !=
+        QLatin1String("Delete"))
+        return;
+    savedconnections::remove(name);
+    keyring::removePassword(this, keyring::savedKeyFor(name), [](const keyring::Answer &) {});
+    fillSaved(QString());
 }
 
 void Tlogin::updateSsh()

@@ -33,6 +33,13 @@ public:
     QAbstractButton *Ca_file_browse = nullptr;
     // Shown when no keyring took the password, so it is kept in "settings.ini".
     QLabel *Keyring_note = nullptr;
+    // Saved connections: choosing one fills the dialog; its password comes from the keyring.
+    QComboBox *Saved_combo = nullptr;
+    QAbstractButton *Saved_save_button = nullptr;
+    QAbstractButton *Saved_delete_button = nullptr;
+    void chooseSaved(const QString &name);
+    void saveConnectionClick();
+    void deleteSavedClick();
     // The SSH tunnel: on or off, the SSH host (an alias or [user@]host[:port]) and a key file.
     QCheckBox *Ssh_check = nullptr;
     QLineEdit *Ssh_host_edit = nullptr;
@@ -69,6 +76,7 @@ protected:
     void tunnelFailed(const QString &message);
     void updateSsh();
     void saveSshChoices() const;
+    void fillSaved(const QString &current);
     void Ca_file_browseClick();
     void showKeyringNote(bool shown);
     void updateCaFile();
@@ -82,6 +90,7 @@ protected:
 
     TmySQLClient *m_mysql;
     TSshTunnel *m_tunnel = nullptr;
+    int m_savedGeneration = 0;
     // Each Connect's settings write waits for the keyring; only the latest one writes the file.
     int m_saveGeneration = 0;
 };
