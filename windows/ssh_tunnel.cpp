@@ -259,7 +259,7 @@ bool TSshTunnel::start(const sshtunnel::Settings &settings, QWidget *promptParen
     m_started = QDateTime::currentMSecsSinceEpoch();
     m_process->start(QStringLiteral("ssh"), *args);
     m_probe = new QTimer(this);
-    m_probe->setInterval(50);
+    m_probe->setInterval(10); // a failed connect to a socket not there yet costs nothing
     connect(m_probe, &QTimer::timeout, this, &TSshTunnel::probe);
     m_probe->start();
     return true;
