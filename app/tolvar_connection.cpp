@@ -7,6 +7,7 @@
 #include "grid_edit.h"
 #include "konsola.h"
 #include "login_window.h"
+#include "server_activity.h"
 #include "settings_ini.h"
 #include "sql_editor.h"
 
@@ -89,6 +90,7 @@ void Ttolvar::mysqlClose(QObject *)
 {
     setPanelText(1, QStringLiteral("Connection closed"));
     if (m_editor) m_editor->mainClosed();
+    if (m_activity) m_activity->mainClosed();
     m_edit->mainClosed();
     m_edit->clearTarget(QStringLiteral("Not connected"));
     // Reads still running or waiting were cut off or dropped with the connection.

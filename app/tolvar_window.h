@@ -39,6 +39,7 @@ class Tsettings_form;
 class Tconsole;
 class TInformacjon;
 class TSqlEditor;
+class TServerActivity;
 class TGridEdit;
 class TTableStructure;
 class TTableExport;
@@ -93,6 +94,9 @@ public:
     // The SQL editor, opened from the Servers menu and the toolbar; it closes its connection
     // with the main one.
     void attachEditor(TSqlEditor *editor) { m_editor = editor; }
+    // The server activity window, opened from the Servers menu; its connection closes with the
+    // main one.
+    void attachActivity(TServerActivity *activity) { m_activity = activity; }
 
     TmySQLClient *mysql = nullptr;
     QTimer Autol;
@@ -138,6 +142,7 @@ public:
     void Quit1Click();
     void ConsoleWindow1Click();
     void SqlEditor1Click();
+    void ServerActivity1Click();
     void Add1Click();
     void Delete1Click();
     void SpeedButton7Click();
@@ -292,6 +297,7 @@ private:
     Tconsole *m_console = nullptr;
     TInformacjon *m_about = nullptr;
     TSqlEditor *m_editor = nullptr;
+    TServerActivity *m_activity = nullptr;
     TGridEdit *m_edit = nullptr;
     TTableExport *m_export = nullptr;
     QLabel *m_panels[5] = {};
