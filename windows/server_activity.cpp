@@ -601,7 +601,10 @@ void TServerActivity::refresh()
             TmySQLStatement(sql).OnlyReads(), name, false,
             [self, generation, take](QObject *) {
                 if (!self || generation != self->m_generation) return;
+                QElapsedTimer clock;
+                clock.start();
                 (self.data()->*take)();
+                self->m_workMs += double(clock.nsecsElapsed()) / 1e6;
                 self->answered();
             },
             [self, generation](QObject *, const QString &msg) {
@@ -625,6 +628,8 @@ void TServerActivity::answered()
     m_outstanding = 0;
     m_waiting = false;
     ++m_refreshes;
+    m_lastWorkMs = m_workMs;
+    m_workMs = 0;
     // A refresh that came back whole says the connection is fine again.
     m_note = m_failed;
     m_failed.clear();

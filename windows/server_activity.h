@@ -82,6 +82,8 @@ public:
     int refreshes() const { return m_refreshes; }
     // Window-thread time of the last process list taken into its model, in milliseconds.
     double lastProcessUpdateMs() const { return m_lastUpdateMs; }
+    // Window-thread time of the last whole refresh taken in: every page and the charts.
+    double lastRefreshWorkMs() const { return m_lastWorkMs; }
     // The process list as the view shows it (sorted), and the models under the pages.
     QAbstractItemModel *processes() const;
     QAbstractItemModel *status() const;
@@ -136,6 +138,7 @@ private:
     int m_refreshes = 0;
     int m_threads = 0;
     double m_lastUpdateMs = 0;
+    double m_workMs = 0, m_lastWorkMs = 0;
     // What the status line says beside the counts: the connection's state or the last refresh's
     // failure, and what the last kill came to.
     QString m_note;
