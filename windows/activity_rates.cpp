@@ -21,36 +21,46 @@ std::optional<std::uint64_t> counterValue(std::string_view text)
 
 bool isCounter(std::string_view name)
 {
-    // The levels among MariaDB's and MySQL's numeric status values, by name or prefix.
-    static constexpr std::array<std::string_view, 26> levels{"Threads_connected",
-                                                             "Threads_running",
-                                                             "Threads_cached",
-                                                             "Open_",
-                                                             "Max_used_",
-                                                             "Memory_used",
-                                                             "Innodb_buffer_pool_pages_",
-                                                             "Innodb_buffer_pool_bytes_",
-                                                             "Innodb_page_size",
-                                                             "Innodb_num_open_files",
-                                                             "Innodb_row_lock_current_waits",
-                                                             "Innodb_row_lock_time_avg",
-                                                             "Innodb_row_lock_time_max",
-                                                             "Qcache_free_",
-                                                             "Qcache_queries_in_cache",
-                                                             "Qcache_total_blocks",
-                                                             "Key_blocks_",
-                                                             "Delayed_insert_threads",
-                                                             "Not_flushed_delayed_rows",
-                                                             "Prepared_stmt_count",
-                                                             "Slaves_connected",
-                                                             "Slaves_running",
-                                                             "Ssl_",
-                                                             "Rpl_",
-                                                             "Tc_log_max_pages_used",
-                                                             "Uptime"};
-    return std::none_of(levels.begin(), levels.end(), [name](std::string_view level) {
-        return level.back() == '_' ? name.substr(0, level.size()) == level : name == level;
-    });
+    // The levels among MariaDB's and MySQL's numeric status values, each a name or the start of
+    // the names of a family.
+    static constexpr std::array<std::string_view, 34> levels{
+        "Acl_",
+        "Aria_pagecache_blocks_",
+        "Binlog_snapshot_",
+        "Delayed_insert_threads",
+        "Innodb_buffer_pool_bytes_",
+        "Innodb_buffer_pool_pages_",
+        "Innodb_checkpoint_",
+        "Innodb_data_pending_",
+        "Innodb_history_list_length",
+        "Innodb_mem_",
+        "Innodb_num_open_files",
+        "Innodb_os_log_pending_",
+        "Innodb_page_size",
+        "Innodb_row_lock_current_waits",
+        "Innodb_row_lock_time_avg",
+        "Innodb_row_lock_time_max",
+        "Key_blocks_",
+        "Max_used_",
+        "Memory_used",
+        "Not_flushed_delayed_rows",
+        "Open_",
+        "Prepared_stmt_count",
+        "Qcache_free_",
+        "Qcache_queries_in_cache",
+        "Qcache_total_blocks",
+        "Rpl_",
+        "Slaves_",
+        "Ssl_",
+        "Tc_log_max_pages_used",
+        "Threadpool_",
+        "Threads_cached",
+        "Threads_connected",
+        "Threads_running",
+        "Uptime", // and Uptime_since_flush_status
+    };
+    return std::none_of(levels.begin(), levels.end(),
+                        [name](std::string_view level) { return name.starts_with(level); });
 }
 
 std::optional<double> perSecond(std::uint64_t before, std::uint64_t after, double seconds)

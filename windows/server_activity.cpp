@@ -441,8 +441,8 @@ QWidget *TServerActivity::buildStatusPage()
                                   QStringLiteral("Connections (Threads_connected)"), QString(),
                                   {{QStringLiteral("Connections"), &m_connectionsSeries}});
     Traffic_chart = chartView(
-        charts, QStringLiteral("Traffic_chart"), QStringLiteral("Bytes per second"),
-        QStringLiteral("bytes/s"),
+        charts, QStringLiteral("Traffic_chart"), QStringLiteral("Kibibytes per second"),
+        QStringLiteral("KiB/s"),
         {{QStringLiteral("Received"), &m_receivedSeries}, {QStringLiteral("Sent"), &m_sentSeries}});
     row->addWidget(Queries_chart);
     row->addWidget(Connections_chart);
@@ -697,8 +697,8 @@ void TServerActivity::updateCharts(double now)
     if (queries) m_queries.add(now, *queries);
     if (const auto threads = m_rates.value("Threads_connected"))
         m_connections.add(now, double(*threads));
-    if (const auto in = m_rates.rate("Bytes_received")) m_received.add(now, *in);
-    if (const auto out = m_rates.rate("Bytes_sent")) m_sent.add(now, *out);
+    if (const auto in = m_rates.rate("Bytes_received")) m_received.add(now, *in / 1024);
+    if (const auto out = m_rates.rate("Bytes_sent")) m_sent.add(now, *out / 1024);
     const auto fill = [](QLineSeries *series, const activity::TimeWindow &window) {
         QList<QPointF> points;
         points.reserve(qsizetype(window.points().size()));
@@ -716,8 +716,11 @@ void TServerActivity::updateCharts(double now)
         QChart *chart = view->chart();
         for (QAbstractAxis *axis : chart->axes(Qt::Horizontal))
             static_cast<QDateTimeAxis *>(axis)->setRange(start, end);
-        for (QAbstractAxis *axis : chart->axes(Qt::Vertical))
-            static_cast<QValueAxis *>(axis)->setRange(0, std::max(1.0, top * 1.15));
+        for (QAbstractAxis *axis : chart->axes(Qt::Vertical)) {
+            auto *y = static_cast<QValueAxis *>(axis);
+            y->setRange(0, std::max(1.0, top * 1.1));
+            y->applyNiceNumbers(); // round steps, labels readable at a glance
+        }
     };
     scale(Queries_chart, m_queries.maximum());
     scale(Connections_chart, m_connections.maximum());
