@@ -4,6 +4,7 @@
 #include "common.h"
 #include "mySQLClient.h"
 
+#include <QAbstractButton>
 #include <QAbstractTableModel>
 #include <QChart>
 #include <QChartView>
@@ -62,6 +63,11 @@ QTableView *table(QWidget *parent, const QString &name)
     view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
     view->horizontalHeader()->setStretchLastSection(true);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Qt's corner button has no text: named by its command, as every glyph button is.
+    if (auto *corner = view->findChild<QAbstractButton *>()) {
+        corner->setAccessibleName(QStringLiteral("Select all"));
+        corner->setToolTip(QStringLiteral("Select all"));
+    }
     return view;
 }
 
