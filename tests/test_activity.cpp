@@ -389,12 +389,19 @@ private Q_SLOTS:
         QVERIFY(!window.Status_line->text().startsWith(QStringLiteral("Waiting")));
     }
 
-    // Disconnect closes the window's connection; opened without one, it says so.
+    // Closing the window and Disconnect close its connection; opened without one, it says so.
     void closesWithTheMainConnection()
     {
         REQUIRE_SERVER();
         act()->showWindow();
         QTRY_VERIFY(act()->Connection() && act()->Connection()->Connected());
+        // Closed, it stops; opened again, it connects and refreshes again.
+        act()->close();
+        QVERIFY(!act()->isRefreshing());
+        QTRY_VERIFY(!act()->Connection()->Connected());
+        act()->showWindow();
+        QVERIFY(waitRefreshes(act(), 1));
+        QVERIFY(act()->isRefreshing());
         m_app->w->action(QStringLiteral("Disconnect1"))->trigger();
         QTRY_VERIFY(!m_app->w->mysql->Connected());
         QTRY_VERIFY(!act()->Connection()->Connected());

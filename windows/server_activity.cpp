@@ -620,6 +620,13 @@ void TServerActivity::refresh()
             });
         ++m_outstanding;
     };
+    // A refresh unanswered for a moment is said so then, not only at the next tick.
+    QTimer::singleShot(SlowMilliseconds, this, [this, generation, sent = m_refreshes] {
+        if (generation == m_generation && m_outstanding > 0 && m_refreshes == sent) {
+            m_waiting = true;
+            updateStatusLine();
+        }
+    });
     if (!Pause_check->isChecked())
         submit(ProcessSql, "Activity Processes", &TServerActivity::takeProcesses);
     submit("SHOW GLOBAL STATUS", "Activity Status", &TServerActivity::takeStatus);
@@ -781,14 +788,8 @@ void TServerActivity::KillConnectionClick()
 void TServerActivity::killSelected(bool connection)
 {
     std::vector<std::uint64_t> ids;
-    QStringList names;
-    for (const QModelIndex &index : Process_view->selectionModel()->selectedRows()) {
-        const int row = m_processView->mapToSource(index).row();
-        const std::uint64_t id = m_processes->idAt(row);
-        ids.push_back(id);
-        const ProcessModel::Row *r = m_processes->find(id);
-        names << QStringLiteral("%1 (%2)").arg(id).arg(r ? r->Cells[1] : QString());
-    }
+    for (const QModelIndex &index : Process_view->selectionModel()->selectedRows())
+        ids.push_back(m_processes->idAt(m_processView->mapToSource(index).row()));
     if (ids.empty()) {
         ui::beep();
         m_killNote = QStringLiteral("Select the connections first");
@@ -796,13 +797,19 @@ void TServerActivity::killSelected(bool connection)
         return;
     }
     std::sort(ids.begin(), ids.end());
-    names.sort();
-    const QString what = connection ? QStringLiteral("Close the connection")
-                                    : QStringLiteral("End the statement running on");
-    const QString text =
-        QStringLiteral("%1 %2 %3?")
-            .arg(what, ids.size() == 1 ? QStringLiteral("of thread") : QStringLiteral("of threads"),
-                 names.join(QStringLiteral(", ")));
+    QStringList names;
+    bool own = false;
+    for (const std::uint64_t id : ids) {
+        const ProcessModel::Row *r = m_processes->find(id);
+        names << QStringLiteral("%1 (%2)").arg(id).arg(r ? r->Cells[1] : QString());
+        own = own || (r && r->Own);
+    }
+    const QString threads =
+        (ids.size() == 1 ? QStringLiteral("thread ") : QStringLiteral("threads ")) +
+        names.join(QStringLiteral(", "));
+    QString text = connection ? QStringLiteral("Close the connection of %1?").arg(threads)
+                              : QStringLiteral("End the statement running on %1?").arg(threads);
+    if (own) text += QStringLiteral("\n\nThis program's own connection is among them.");
     const QString yes =
         connection ? QStringLiteral("Kill connection") : QStringLiteral("Kill query");
     if (ui::askQuestion(this, Caption, text, {yes, QStringLiteral("Cancel")}) != yes) return;

@@ -40,6 +40,8 @@ class TServerActivity : public QWidget
 public:
     // How far back the charts go, in seconds.
     static constexpr double ChartSpan = 600;
+    // How long a refresh may go unanswered before the status line says the window waits.
+    static constexpr int SlowMilliseconds = 1500;
 
     explicit TServerActivity(TmySQLClient *main, QWidget *parent = nullptr);
     ~TServerActivity() override;
