@@ -76,6 +76,7 @@ void Ttolvar::mysqlConnect(QObject *)
     Server_info->setText(mysql->Utility()->ServerInfo());
     Host_info->setText(mysql->Utility()->HostInfo());
     Tls_info->setText(encryptionText());
+    if (m_activity) m_activity->mainConnected();
 }
 
 QString Ttolvar::encryptionText() const

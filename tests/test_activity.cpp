@@ -4,6 +4,7 @@
 // that holds up neither window; and the rates, the chart's ten minutes and the filter, Qt-free.
 #include "activity_rates.h"
 #include "server_activity.h"
+#include "sql_editor.h"
 #include "windows_driver.h"
 
 #include <QAbstractItemModel>
@@ -217,10 +218,17 @@ private Q_SLOTS:
         QVERIFY(act()->isVisible());
         QCOMPARE(act()->windowTitle(), QStringLiteral("Server Activity"));
         QVERIFY(waitRefreshes(act(), 1));
+        // The SQL editor's connection is the program's own too.
+        TSqlEditor *editor = m_app->program->editor.get();
+        editor->SQL_edit->setPlainText(QStringLiteral("SELECT 1"));
+        editor->RunClick();
+        QTRY_VERIFY_WITH_TIMEOUT(!editor->isRunning() && editor->Connection(), 10000);
+        QVERIFY(waitRefreshes(act(), 1));
         QAbstractItemModel *list = act()->processes();
         const std::uint64_t mainId = m_app->w->mysql->Utility()->ConnectionId();
         const std::uint64_t ownId = act()->Connection()->Utility()->ConnectionId();
-        for (const std::uint64_t id : {mainId, ownId}) {
+        const std::uint64_t editorId = editor->Connection()->Utility()->ConnectionId();
+        for (const std::uint64_t id : {mainId, ownId, editorId}) {
             const int row = rowOf(list, id);
             QVERIFY2(row >= 0, qPrintable(QString::number(id)));
             QCOMPARE(cell(list, row, 0, Qt::AccessibleDescriptionRole),
@@ -389,7 +397,8 @@ private Q_SLOTS:
         QVERIFY(!window.Status_line->text().startsWith(QStringLiteral("Waiting")));
     }
 
-    // Closing the window and Disconnect close its connection; opened without one, it says so.
+    // Closing the window and Disconnect close its connection; opened without one, it says so,
+    // and a new main connection is followed.
     void closesWithTheMainConnection()
     {
         REQUIRE_SERVER();
@@ -410,6 +419,11 @@ private Q_SLOTS:
         QVERIFY(act()->Status_line->text().startsWith(QStringLiteral("Not connected")));
         QVERIFY(!act()->Connection()->Connected());
         QCOMPARE(g_boxes, QStringList());
+        // The main connection made again: the window on show follows it.
+        m_app->program->login->login_connect->click();
+        QVERIFY(m_app->waitConnected());
+        QVERIFY(waitRefreshes(act(), 1));
+        QVERIFY(act()->Connection()->Connected());
     }
 };
 

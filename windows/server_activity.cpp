@@ -576,6 +576,13 @@ void TServerActivity::mainClosed()
     if (m_conn) closeConnection(QStringLiteral("Not connected"));
 }
 
+void TServerActivity::mainConnected()
+{
+    if (!isVisible()) return;
+    if (m_conn && m_conn->Connected()) closeConnection(QString());
+    ensureConnection();
+}
+
 void TServerActivity::closeEvent(QCloseEvent *event)
 {
     closeConnection(QStringLiteral("Closed"));

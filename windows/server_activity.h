@@ -66,6 +66,8 @@ public:
     void showWindow();
     // The main connection was closed (or lost): so is this window's.
     void mainClosed();
+    // The main connection was made (again, perhaps elsewhere): a window on show follows it.
+    void mainConnected();
     // The program's other connections, asked at each refresh, marked as its own beside the main
     // connection's and this window's.
     void setOtherConnections(std::function<std::vector<std::uint64_t>()> ids);
