@@ -408,6 +408,13 @@ private Q_SLOTS:
         act()->close();
         QVERIFY(!act()->isRefreshing());
         QTRY_VERIFY(!act()->Connection()->Connected());
+        // Closed again before its connect has answered: it stays closed.
+        act()->showWindow();
+        act()->close();
+        TmySQLClientThread *worker = act()->Connection()->TaskHandler()->Thread();
+        QTRY_VERIFY(!worker->ConnectPending() && worker->MailCount() == 0);
+        QTRY_VERIFY(!act()->Connection()->Connected());
+        QVERIFY(!act()->isRefreshing());
         act()->showWindow();
         QVERIFY(waitRefreshes(act(), 1));
         QVERIFY(act()->isRefreshing());

@@ -544,16 +544,31 @@ void TServerActivity::ensureConnection()
         // Everything it sends but Kill is a read: a close cuts a stuck one off, never waits.
         m_conn->setBlockOnClose(false);
         m_conn->OnConnect = [this](QObject *) {
+            m_connecting = false;
+            if (m_connectFor != m_generation) {
+                // Closed (the window, or the main connection) while it connected; closed
+                // once the component has finished reporting the connect.
+                QTimer::singleShot(0, this, [this] {
+                    if (m_conn && m_conn->Connected() && !m_connecting && !m_timer.isActive())
+                        m_conn->Close();
+                });
+                return;
+            }
             m_note.clear();
             m_timer.start();
             refresh();
         };
         m_conn->OnConnectError = [this](QObject *, const QString &msg) {
+            m_connecting = false;
+            if (m_connectFor != m_generation) return;
             m_note = QStringLiteral("Could not connect: ") + msg;
             updateStatusLine();
         };
         m_conn->OnClose = [this](QObject *) { updateStatusLine(); };
     }
+    m_connectFor = m_generation;
+    if (m_connecting) return; // the connect under way serves
+    m_connecting = true;
     copyLogin(m_main, m_conn.get());
     m_note = QStringLiteral("Connecting\u2026");
     updateStatusLine();

@@ -138,6 +138,9 @@ private:
     // Bumped when the connection closes: answers of an older one are dropped.
     int m_generation = 0;
     bool m_waiting = false;
+    // A connect under way, and the generation it was asked for.
+    bool m_connecting = false;
+    int m_connectFor = 0;
     bool m_variablesRead = false;
     int m_refreshes = 0;
     int m_threads = 0;
