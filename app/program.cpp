@@ -3,6 +3,7 @@
 #include "Informacje.h"
 #include "konsola.h"
 #include "login_window.h"
+#include "server_activity.h"
 #include "settings.h"
 #include "sql_editor.h"
 #include "tolvar_window.h"
@@ -20,11 +21,22 @@ TProgram::TProgram()
     editor->setExporter(
         [window = tolvar.get()](const TStringGrid *grid, const std::vector<TmySQLFieldInfo> &fields,
                                 const QString &name) { window->exportRows(grid, fields, name); });
+    activity = std::make_unique<TServerActivity>(tolvar->mysql);
+    // The editor's connection is the program's own too, marked so in the process list.
+    activity->setOtherConnections([ed = editor.get()] {
+        std::vector<std::uint64_t> ids;
+        if (ed->Connection() && ed->Connection()->Connected() && ed->Connection()->Utility())
+            ids.push_back(ed->Connection()->Utility()->ConnectionId());
+        return ids;
+    });
+    tolvar->attachActivity(activity.get());
 }
 
 TProgram::~TProgram()
 {
     // The secondary windows hold the main window's client; they go first.
+    tolvar->attachActivity(nullptr);
+    activity.reset();
     tolvar->attachEditor(nullptr);
     editor.reset();
     Informacjon.reset();

@@ -8,10 +8,11 @@ class Tsettings_form;
 class Tconsole;
 class TInformacjon;
 class TSqlEditor;
+class TServerActivity;
 
 // The program's five windows, created in their fixed order: the main window first, then the
 // login dialog, the settings dialog, the console and the About window, all hidden; and the SQL
-// editor, made last.
+// editor and the server activity window, made last.
 struct TProgram
 {
     TProgram();
@@ -22,4 +23,5 @@ struct TProgram
     std::unique_ptr<Tconsole> console;
     std::unique_ptr<TInformacjon> Informacjon;
     std::unique_ptr<TSqlEditor> editor;
+    std::unique_ptr<TServerActivity> activity;
 };

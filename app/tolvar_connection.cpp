@@ -7,6 +7,7 @@
 #include "grid_edit.h"
 #include "konsola.h"
 #include "login_window.h"
+#include "server_activity.h"
 #include "settings_ini.h"
 #include "sql_editor.h"
 
@@ -75,6 +76,7 @@ void Ttolvar::mysqlConnect(QObject *)
     Server_info->setText(mysql->Utility()->ServerInfo());
     Host_info->setText(mysql->Utility()->HostInfo());
     Tls_info->setText(encryptionText());
+    if (m_activity) m_activity->mainConnected();
 }
 
 QString Ttolvar::encryptionText() const
@@ -106,6 +108,7 @@ void Ttolvar::mysqlClose(QObject *)
     // The tunnel ends with the connection it carried; a reconnect makes a new one.
     if (m_login) m_login->closeTunnel();
     if (m_editor) m_editor->mainClosed();
+    if (m_activity) m_activity->mainClosed();
     m_edit->mainClosed();
     m_edit->clearTarget(QStringLiteral("Not connected"));
     // Reads still running or waiting were cut off or dropped with the connection.

@@ -8,6 +8,7 @@
 #include "konsola.h"
 #include "login_window.h"
 #include "result_grid.h"
+#include "server_activity.h"
 #include "settings.h"
 #include "sql_editor.h"
 
@@ -205,6 +206,8 @@ void Ttolvar::buildMenu()
               QStringLiteral("console"), &Ttolvar::ConsoleWindow1Click);
     addAction(servers, QStringLiteral("SqlEditor1"), QStringLiteral("SQL Editor"),
               QStringLiteral("sql"), &Ttolvar::SqlEditor1Click);
+    addAction(servers, QStringLiteral("ServerActivity1"), QStringLiteral("Server Activity"),
+              QString(), &Ttolvar::ServerActivity1Click);
     QMenu *databases = bar->addMenu(QStringLiteral("&Databases"));
     databases->setObjectName(QStringLiteral("Databases1"));
     addAction(databases, QStringLiteral("Add1"), QStringLiteral("Add"), QStringLiteral("dbadd"),
@@ -903,6 +906,11 @@ void Ttolvar::Quit1Click()
 void Ttolvar::SqlEditor1Click()
 {
     if (m_editor) m_editor->showFor(PanelText(2));
+}
+
+void Ttolvar::ServerActivity1Click()
+{
+    if (m_activity) m_activity->showWindow();
 }
 
 void Ttolvar::ConsoleWindow1Click()

@@ -40,6 +40,7 @@ class Tsettings_form;
 class Tconsole;
 class TInformacjon;
 class TSqlEditor;
+class TServerActivity;
 class TGridEdit;
 class TTableStructure;
 class TTableExport;
@@ -94,6 +95,9 @@ public:
     // The SQL editor, opened from the Servers menu and the toolbar; it closes its connection
     // with the main one.
     void attachEditor(TSqlEditor *editor) { m_editor = editor; }
+    // The server activity window, opened from the Servers menu; its connection closes with the
+    // main one.
+    void attachActivity(TServerActivity *activity) { m_activity = activity; }
 
     TmySQLClient *mysql = nullptr;
     QTimer Autol;
@@ -141,6 +145,7 @@ public:
     void SqlEditor1Click();
     // ssh ended under the connection.
     void tunnelLost(const QString &message);
+    void ServerActivity1Click();
     void Add1Click();
     void Delete1Click();
     void SpeedButton7Click();
@@ -300,6 +305,7 @@ private:
     TInformacjon *m_about = nullptr;
     TSqlEditor *m_editor = nullptr;
     QString m_lostNote; // panel 1's text when the connection closes, if it was lost
+    TServerActivity *m_activity = nullptr;
     TGridEdit *m_edit = nullptr;
     TTableExport *m_export = nullptr;
     QLabel *m_panels[5] = {};

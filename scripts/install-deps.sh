@@ -7,7 +7,7 @@ packages=(
     cmake g++ make pkg-config
     qt6-base-dev libqt6test6 libqt6svg6 libgl1-mesa-dev libqt6sql6-mysql
     libmariadb3 libmariadb-dev mariadb-server mariadb-client
-    qtkeychain-qt6-dev libsecret-1-0 gnome-keyring dbus-daemon openssl
+    qt6-charts-dev libqt6opengl6-dev qtkeychain-qt6-dev libsecret-1-0 gnome-keyring dbus-daemon openssl
     openssh-client openssh-server
     xvfb xauth fonts-dejavu-core
 )

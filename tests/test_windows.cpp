@@ -6,12 +6,14 @@
 #include "konsola.h"
 #include "login_window.h"
 #include "program.h"
+#include "server_activity.h"
 #include "settings.h"
 #include "sql_edit.h"
 #include "sql_highlighter.h"
 #include "tolvar_window.h"
 
 #include <QAbstractButton>
+#include <QAbstractSpinBox>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -206,7 +208,7 @@ private Q_SLOTS:
         QCOMPARE(entries(topMenu(w, QStringLiteral("File"))),
                  QStringList({"Connect", "Disconnect", "Settings", "Quit"}));
         QCOMPARE(entries(topMenu(w, QStringLiteral("Servers"))),
-                 QStringList({"Console Window", "SQL Editor"}));
+                 QStringList({"Console Window", "SQL Editor", "Server Activity"}));
         QCOMPARE(entries(topMenu(w, QStringLiteral("Databases"))),
                  QStringList({"Add", "Delete", "Rename", "Refresh list"}));
         QVERIFY(!w->action(QStringLiteral("Rename1"))->isEnabled());
@@ -352,18 +354,22 @@ private Q_SLOTS:
     void everyControlIsNamedForScreenReaders()
     {
         TProgram program;
-        const QList<QWidget *> windows = {program.tolvar.get(), program.login.get(),
+        const QList<QWidget *> windows = {program.tolvar.get(),        program.login.get(),
                                           program.settings_form.get(), program.console.get(),
-                                          program.Informacjon.get()};
+                                          program.Informacjon.get(),   program.activity.get()};
         for (QWidget *window : windows) {
             QHash<QWidget *, QLabel *> buddies;
             for (QLabel *l : window->findChildren<QLabel *>())
                 if (l->buddy()) buddies.insert(l->buddy(), l);
             for (QLineEdit *e : window->findChildren<QLineEdit *>()) {
                 if (qobject_cast<QComboBox *>(e->parentWidget())) continue;
+                if (qobject_cast<QAbstractSpinBox *>(e->parentWidget())) continue;
                 QVERIFY2(buddies.contains(e) || !e->accessibleName().isEmpty(),
                          qPrintable(e->objectName()));
             }
+            for (QAbstractSpinBox *c : window->findChildren<QAbstractSpinBox *>())
+                QVERIFY2(buddies.contains(c) || !c->accessibleName().isEmpty(),
+                         qPrintable(c->objectName()));
             for (QComboBox *c : window->findChildren<QComboBox *>())
                 QVERIFY2(buddies.contains(c) || !c->accessibleName().isEmpty(),
                          qPrintable(c->objectName()));
@@ -382,6 +388,13 @@ private Q_SLOTS:
         QCOMPARE(w->Mgrid->accessibleName(), QStringLiteral("Mgrid"));
         QCOMPARE(program.console->Memo1->accessibleName(), QStringLiteral("Memo1"));
         QVERIFY(w->StatusPanel(1)->accessibleName().isEmpty()); // read by its text
+        // The activity window's tables and charts have no text of their own.
+        for (const char *name : {"Process_view", "Status_view", "Variables_view", "Queries_chart",
+                                 "Connections_chart", "Traffic_chart"}) {
+            const auto *view = program.activity->findChild<QWidget *>(QString::fromLatin1(name));
+            QVERIFY2(view, name);
+            QCOMPARE(view->accessibleName(), view->objectName());
+        }
         QCOMPARE(w->button(QStringLiteral("SpeedButton9"))->accessibleName(),
                  QStringLiteral("Connect"));
     }
