@@ -19,6 +19,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <csignal>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -247,6 +249,8 @@ bool TSshTunnel::start(const sshtunnel::Settings &settings, QWidget *promptParen
     env.insert(QStringLiteral("QUORVANE_ASKPASS_TOKEN"), m_token);
     m_process->setProcessEnvironment(env);
     m_process->setStandardInputFile(QProcess::nullDevice());
+    // ssh goes with this program even when it is killed and cannot end it.
+    m_process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     m_process->setStandardOutputFile(QProcess::nullDevice());
     connect(m_process, &QProcess::readyReadStandardError, this, &TSshTunnel::readErrors);
     connect(m_process, &QProcess::finished, this, &TSshTunnel::processEnded);
