@@ -4,11 +4,14 @@
 
 #include <QApplication>
 
+#include <unistd.h>
+
 int main(int argc, char *argv[])
 {
     // Started by ssh to ask for a passphrase or a host key: the running program answers.
+    // Ended at once: nothing of the program's own start or end runs in this short helper.
     if (const int answered = sshtunnel::runAskpassIfAsked(argc, argv); answered >= 0)
-        return answered;
+        ::_exit(answered);
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Quorvane"));
     QApplication::setApplicationName(QStringLiteral("MySQL Quorvane"));

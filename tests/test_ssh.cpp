@@ -5,9 +5,9 @@
 #include "Cologrid.h"
 #include "keyring.h"
 #include "login_window.h"
-#include "saved_connections.h"
 #include "program.h"
 #include "sandbox.h"
+#include "saved_connections.h"
 #include "ssh_tunnel.h"
 #include "tolvar_window.h"
 #include "windows_driver.h"
@@ -20,6 +20,7 @@
 
 #include <csignal>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 QString env(const char *name)
@@ -192,21 +193,35 @@ private Q_SLOTS:
     void connectThroughTunnel_data()
     {
         QTest::addColumn<QString>("key");
-        QTest::addColumn<QString>("known");  // known_hosts: "right", "none" or "changed"
-        QTest::addColumn<QString>("secret"); // the answer to a passphrase prompt; "-" cancels
+        QTest::addColumn<QString>("known");   // known_hosts: "right", "none" or "changed"
+        QTest::addColumn<QString>("secret");  // the answer to a passphrase prompt; "-" cancels
         QTest::addColumn<QString>("hostKey"); // the answer to an unknown host key
         QTest::addColumn<QString>("outcome"); // "connected", or a text of the failure shown
-        const QString plain = env("QUORVANE_SSH_KEY"), protectedKey = env("QUORVANE_SSH_PROTECTED_KEY");
+        const QString plain = env("QUORVANE_SSH_KEY"),
+                      protectedKey = env("QUORVANE_SSH_PROTECTED_KEY");
         const QString passphrase = env("QUORVANE_SSH_PASSPHRASE");
-        QTest::newRow("key") << plain << "right" << "" << "" << "connected";
-        QTest::newRow("passphrase") << protectedKey << "right" << passphrase << "" << "connected";
-        QTest::newRow("passphrase cancelled")
-            << protectedKey << "right" << "-" << "" << "Permission denied";
-        QTest::newRow("unknown host accepted") << plain << "none" << "" << "Connect" << "connected";
-        QTest::newRow("unknown host refused")
-            << plain << "none" << "" << "Cancel" << "Host key verification failed";
-        QTest::newRow("changed host key")
-            << plain << "changed" << "" << "" << "REMOTE HOST IDENTIFICATION HAS CHANGED";
+        QTest::newRow("key") << plain << "right"
+                             << ""
+                             << ""
+                             << "connected";
+        QTest::newRow("passphrase") << protectedKey << "right" << passphrase << ""
+                                    << "connected";
+        QTest::newRow("passphrase cancelled") << protectedKey << "right"
+                                              << "-"
+                                              << ""
+                                              << "Permission denied";
+        QTest::newRow("unknown host accepted") << plain << "none"
+                                               << ""
+                                               << "Connect"
+                                               << "connected";
+        QTest::newRow("unknown host refused") << plain << "none"
+                                              << ""
+                                              << "Cancel"
+                                              << "Host key verification failed";
+        QTest::newRow("changed host key") << plain << "changed"
+                                          << ""
+                                          << ""
+                                          << "REMOTE HOST IDENTIFICATION HAS CHANGED";
     }
     void connectThroughTunnel()
     {
@@ -218,12 +233,12 @@ private Q_SLOTS:
         QFETCH(QString, outcome);
         const QString knownHosts = QDir::currentPath() + QStringLiteral("/known_hosts");
         const QByteArray right = knownLine(env("QUORVANE_SSH_HOST_KEY").toUtf8());
-        writeText(knownHosts,
-                  known == QLatin1String("right")     ? right
-                  : known == QLatin1String("changed") ? knownLine("ssh-ed25519 AAAAC3NzaC1lZDI1NTE5"
-                                                                  "AAAAIE0jLhD0cV7f0Q8Hn0a7bzAj"
-                                                                  "0Vb6kbBLS1ZR3jXn0o5Q")
-                                                      : QByteArray());
+        writeText(knownHosts, known == QLatin1String("right") ? right
+                              : known == QLatin1String("changed")
+                                  ? knownLine("ssh-ed25519 AAAAC3NzaC1lZDI1NTE5"
+                                              "AAAAIE0jLhD0cV7f0Q8Hn0a7bzAj"
+                                              "0Vb6kbBLS1ZR3jXn0o5Q")
+                                  : QByteArray());
         if (secret != QLatin1String("-")) g_secret = secret;
         g_answer = hostKey;
         auto c = start(key);
@@ -231,7 +246,9 @@ private Q_SLOTS:
             QVERIFY2(c->waitConnected(), qPrintable(g_boxes.join('\n')));
             TSshTunnel *tunnel = c->program->login->tunnel();
             QVERIFY(tunnel->isReady());
-            struct stat folder{};
+            struct stat folder
+            {
+            };
             QCOMPARE(::stat(QFile::encodeName(tunnel->folder()).constData(), &folder), 0);
             QCOMPARE(folder.st_mode & 0777, 0700u);
             QCOMPARE(c->w->mysql->TunnelSocket(), tunnel->socketPath());
@@ -266,7 +283,8 @@ private Q_SLOTS:
         forgetAnswers();
         c->program->login->Ssh_host_edit->setText(QStringLiteral("127.0.0.1:1"));
         c->program->login->login_connectClick();
-        QVERIFY2(failedWith(*c, QStringLiteral("Connection refused")), qPrintable(g_boxes.join('\n')));
+        QVERIFY2(failedWith(*c, QStringLiteral("Connection refused")),
+                 qPrintable(g_boxes.join('\n')));
         QVERIFY(g_beeps > 0);
         // A value ssh would take for an option is refused before anything runs.
         forgetAnswers();
@@ -326,10 +344,14 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("mode");
         QTest::addColumn<QString>("outcome");
-        QTest::newRow("preferred") << "preferred" << "connected";
-        QTest::newRow("verify CA") << "verify-ca" << "connected";
-        QTest::newRow("verify fingerprint") << "verify-fingerprint" << "connected";
-        QTest::newRow("verify identity") << "verify-identity" << "cannot be used through an SSH";
+        QTest::newRow("preferred") << "preferred"
+                                   << "connected";
+        QTest::newRow("verify CA") << "verify-ca"
+                                   << "connected";
+        QTest::newRow("verify fingerprint") << "verify-fingerprint"
+                                            << "connected";
+        QTest::newRow("verify identity") << "verify-identity"
+                                         << "cannot be used through an SSH";
     }
     void tlsThroughTunnel()
     {
@@ -439,20 +461,39 @@ private Q_SLOTS:
         QTest::addColumn<QString>("ssh");
         QTest::addColumn<QString>("db");
         QTest::addColumn<QString>("expected"); // the arguments after the fixed options, or why
-        QTest::newRow("alias") << "bastion" << "db.internal"
+        QTest::newRow("alias") << "bastion"
+                               << "db.internal"
                                << "-L /s:db.internal:3306 -- bastion";
-        QTest::newRow("user, host, port") << "ann@jump.example:2222" << "10.0.0.5"
+        QTest::newRow("user, host, port") << "ann@jump.example:2222"
+                                          << "10.0.0.5"
                                           << "-p 2222 -L /s:10.0.0.5:3306 -- ann@jump.example";
-        QTest::newRow("IPv6 both") << "[::1]:22" << "fe80::1"
+        QTest::newRow("IPv6 both") << "[::1]:22"
+                                   << "fe80::1"
                                    << "-p 22 -L /s:[fe80::1]:3306 -- ::1";
-        QTest::newRow("empty db host") << "h" << "" << "-L /s:localhost:3306 -- h";
-        QTest::newRow("an option") << "-oProxyCommand=x" << "db" << "not a host name";
-        QTest::newRow("a user that is an option") << "-x@h" << "db" << "not a host name";
-        QTest::newRow("a blank") << "a b" << "db" << "not a host name";
-        QTest::newRow("db host with a blank") << "h" << "d b" << "not a host name";
-        QTest::newRow("db host with a slash") << "h" << "/tmp/x" << "not a host name";
-        QTest::newRow("port too big") << "h:70000" << "db" << "not a port";
-        QTest::newRow("no host") << " " << "db" << "No SSH host";
+        QTest::newRow("empty db host") << "h"
+                                       << ""
+                                       << "-L /s:localhost:3306 -- h";
+        QTest::newRow("an option") << "-oProxyCommand=x"
+                                   << "db"
+                                   << "not a host name";
+        QTest::newRow("a user that is an option") << "-x@h"
+                                                  << "db"
+                                                  << "not a host name";
+        QTest::newRow("a blank") << "a b"
+                                 << "db"
+                                 << "not a host name";
+        QTest::newRow("db host with a blank") << "h"
+                                              << "d b"
+                                              << "not a host name";
+        QTest::newRow("db host with a slash") << "h"
+                                              << "/tmp/x"
+                                              << "not a host name";
+        QTest::newRow("port too big") << "h:70000"
+                                      << "db"
+                                      << "not a port";
+        QTest::newRow("no host") << " "
+                                 << "db"
+                                 << "No SSH host";
     }
     void arguments()
     {
@@ -470,8 +511,9 @@ private Q_SLOTS:
         }
         const QStringList all = *args;
         QVERIFY(all.contains(QStringLiteral("ExitOnForwardFailure=yes")));
-        const qsizetype from = all.contains(QStringLiteral("-p")) ? all.indexOf(QStringLiteral("-p"))
-                                                                 : all.indexOf(QStringLiteral("-L"));
+        const qsizetype from = all.contains(QStringLiteral("-p"))
+                                   ? all.indexOf(QStringLiteral("-p"))
+                                   : all.indexOf(QStringLiteral("-L"));
         QCOMPARE(all.mid(from).join(QLatin1Char(' ')), expected);
     }
 };
@@ -479,8 +521,9 @@ private Q_SLOTS:
 int main(int argc, char *argv[])
 {
     // ssh runs this program for its prompts, as it runs the real one.
+    // Ended at once: nothing of the program's own start or end runs in this short helper.
     if (const int answered = sshtunnel::runAskpassIfAsked(argc, argv); answered >= 0)
-        return answered;
+        ::_exit(answered);
     QApplication app(argc, argv);
     TestSsh test;
     return QTest::qExec(&test, argc, argv);

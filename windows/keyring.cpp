@@ -123,8 +123,7 @@ QString savedKeyFor(const QString &name)
 
 void removePassword(QObject *context, const QString &key, Callback done)
 {
-    ask(
-        context, [key](Callback answer) { g_backend->remove(key, std::move(answer)); },
+    ask(context, [key](Callback answer) { g_backend->remove(key, std::move(answer)); },
         std::move(done), {});
 }
 

@@ -171,8 +171,8 @@ Tlogin::Tlogin(TmySQLClient *mysql, QWidget *parent) : QWidget(parent, Qt::Tool)
     Saved_combo = new QComboBox(this);
     Saved_combo->setObjectName(QStringLiteral("Saved_combo"));
     Saved_combo->setGeometry(72, 260, 170, 21);
-    Saved_save_button = ui::flatButton(this, QStringLiteral("Saved_save_button"),
-                                       QStringLiteral("Sav&e as\u2026"));
+    Saved_save_button =
+        ui::flatButton(this, QStringLiteral("Saved_save_button"), QStringLiteral("Sav&e as\u2026"));
     Saved_save_button->setToolTip(QStringLiteral("Save these settings under a name"));
     Saved_save_button->setGeometry(246, 260, 62, 21);
     Saved_delete_button =
@@ -192,7 +192,8 @@ Tlogin::Tlogin(TmySQLClient *mysql, QWidget *parent) : QWidget(parent, Qt::Tool)
     Ssh_check->setGeometry(8, 286, 200, 21);
     Ssh_host_edit = edit("Ssh_host_edit", "", 312);
     Ssh_host_edit->setGeometry(72, 312, 297, 21);
-    Ssh_host_edit->setPlaceholderText(QStringLiteral("an alias of ~/.ssh/config, or user@host:port"));
+    Ssh_host_edit->setPlaceholderText(
+        QStringLiteral("an alias of ~/.ssh/config, or user@host:port"));
     Ssh_key_edit = edit("Ssh_key_edit", "", 338);
     Ssh_key_edit->setGeometry(72, 338, 269, 21);
     Ssh_key_edit->setPlaceholderText(QStringLiteral("optional: ssh's own choice"));
@@ -272,13 +273,12 @@ void Tlogin::chooseSaved(const QString &name)
     // Its password is the keyring's, under its own entry; none known until it answers.
     Password_edit->clear();
     const int generation = ++m_savedGeneration;
-    keyring::readPassword(this, keyring::savedKeyFor(name),
-                          [this, generation](const keyring::Answer &answer) {
-                              if (generation != m_savedGeneration) return; // chosen again since
-                              if (answer.kind == keyring::Answer::Found &&
-                                  Password_edit->text().isEmpty())
-                                  Password_edit->setText(answer.Password);
-                          });
+    keyring::readPassword(
+        this, keyring::savedKeyFor(name), [this, generation](const keyring::Answer &answer) {
+            if (generation != m_savedGeneration) return; // chosen again since
+            if (answer.kind == keyring::Answer::Found && Password_edit->text().isEmpty())
+                Password_edit->setText(answer.Password);
+        });
 }
 
 void Tlogin::saveConnectionClick()

@@ -15,11 +15,11 @@
 #include <QTimer>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <csignal>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -80,8 +80,8 @@ std::optional<QStringList> arguments(const Settings &settings, const QString &so
     // Anything ssh could read as an option (-oProxyCommand=...) is no host.
     if (ssh.startsWith(QLatin1Char('-')) || !plainText(ssh))
         return refuse(QStringLiteral("The SSH host is not a host name: ") + ssh);
-    static const QRegularExpression form(
-        QStringLiteral("^(?:([^@\\[\\]]+)@)?([^@:\\[\\]]+|\\[[0-9A-Fa-f:.]+\\])(?::([0-9]{1,5}))?$"));
+    static const QRegularExpression form(QStringLiteral(
+        "^(?:([^@\\[\\]]+)@)?([^@:\\[\\]]+|\\[[0-9A-Fa-f:.]+\\])(?::([0-9]{1,5}))?$"));
     const QRegularExpressionMatch parts = form.match(ssh);
     if (!parts.hasMatch() || parts.captured(1).startsWith(QLatin1Char('-')))
         return refuse(QStringLiteral("The SSH host is not a host name: ") + ssh);
@@ -91,21 +91,15 @@ std::optional<QStringList> arguments(const Settings &settings, const QString &so
         return refuse(QStringLiteral("The database host is not a host name: ") + db);
     if (settings.DbPort < 1 || settings.DbPort > 65535)
         return refuse(QStringLiteral("The database port is not a port: %1").arg(settings.DbPort));
-    QStringList args{QStringLiteral("-N"),
-                     QStringLiteral("-o"),
-                     QStringLiteral("ExitOnForwardFailure=yes"),
-                     QStringLiteral("-o"),
+    QStringList args{QStringLiteral("-N"), QStringLiteral("-o"),
+                     QStringLiteral("ExitOnForwardFailure=yes"), QStringLiteral("-o"),
                      QStringLiteral("StreamLocalBindUnlink=yes"),
                      // The socket only its owner may use, inside a folder only its owner may enter.
-                     QStringLiteral("-o"),
-                     QStringLiteral("StreamLocalBindMask=0177"),
+                     QStringLiteral("-o"), QStringLiteral("StreamLocalBindMask=0177"),
                      // A tunnel that died on the way is noticed, not waited on for ever.
-                     QStringLiteral("-o"),
-                     QStringLiteral("ServerAliveInterval=15"),
-                     QStringLiteral("-o"),
-                     QStringLiteral("ServerAliveCountMax=3"),
-                     QStringLiteral("-o"),
-                     QStringLiteral("ConnectTimeout=15")};
+                     QStringLiteral("-o"), QStringLiteral("ServerAliveInterval=15"),
+                     QStringLiteral("-o"), QStringLiteral("ServerAliveCountMax=3"),
+                     QStringLiteral("-o"), QStringLiteral("ConnectTimeout=15")};
     if (!configFile.isEmpty()) args << QStringLiteral("-F") << configFile;
     if (!parts.captured(3).isEmpty()) {
         const int port = parts.captured(3).toInt();
@@ -114,14 +108,16 @@ std::optional<QStringList> arguments(const Settings &settings, const QString &so
         args << QStringLiteral("-p") << QString::number(port);
     }
     if (!settings.KeyFile.trimmed().isEmpty()) args << QStringLiteral("-i") << settings.KeyFile;
-    const QString target = db.contains(QLatin1Char(':')) ? QLatin1Char('[') + db + QLatin1Char(']')
-                                                         : db;
+    const QString target =
+        db.contains(QLatin1Char(':')) ? QLatin1Char('[') + db + QLatin1Char(']') : db;
     args << QStringLiteral("-L")
-         << socket + QLatin1Char(':') + target + QLatin1Char(':') + QString::number(settings.DbPort);
+         << socket + QLatin1Char(':') + target + QLatin1Char(':') +
+                QString::number(settings.DbPort);
     QString destination = parts.captured(2);
     if (destination.startsWith(QLatin1Char('[')))
         destination = destination.mid(1, destination.size() - 2);
-    if (!parts.captured(1).isEmpty()) destination = parts.captured(1) + QLatin1Char('@') + destination;
+    if (!parts.captured(1).isEmpty())
+        destination = parts.captured(1) + QLatin1Char('@') + destination;
     args << QStringLiteral("--") << destination;
     return args;
 }
@@ -240,9 +236,8 @@ bool TSshTunnel::start(const sshtunnel::Settings &settings, QWidget *promptParen
 
     m_process = new QProcess(this);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    const QString program = g_askpassProgram.isEmpty()
-                                ? QCoreApplication::applicationFilePath()
-                                : g_askpassProgram;
+    const QString program =
+        g_askpassProgram.isEmpty() ? QCoreApplication::applicationFilePath() : g_askpassProgram;
     env.insert(QStringLiteral("SSH_ASKPASS"), program);
     env.insert(QStringLiteral("SSH_ASKPASS_REQUIRE"), QStringLiteral("force"));
     env.insert(QStringLiteral("QUORVANE_ASKPASS"), askpassSocket);
@@ -411,11 +406,11 @@ void TSshTunnel::promptArrived()
                 break;
             }
             case sshtunnel::PromptKind::Confirm: {
-                const QString chosen = ui::askQuestion(m_promptParent, QStringLiteral("SSH"),
-                                                       prompt,
-                                                       {QStringLiteral("Yes"), QStringLiteral("No")});
-                answer = chosen == QLatin1String("Yes") ? QStringLiteral("yes")
-                                                        : QStringLiteral("no");
+                const QString chosen =
+                    ui::askQuestion(m_promptParent, QStringLiteral("SSH"), prompt,
+                                    {QStringLiteral("Yes"), QStringLiteral("No")});
+                answer =
+                    chosen == QLatin1String("Yes") ? QStringLiteral("yes") : QStringLiteral("no");
                 break;
             }
             case sshtunnel::PromptKind::Secret:
