@@ -16,6 +16,7 @@
 #include <QComboBox>
 #include <QDirIterator>
 #include <QLineEdit>
+#include <QScopeGuard>
 #include <QSettings>
 
 #include <csignal>
@@ -40,9 +41,14 @@ QString env(const char *name)
 // The answers to ssh's passphrase and password prompts; each prompt asked is kept.
 QStringList g_secrets;
 std::optional<QString> g_secret;
-std::optional<QString> answerSecret(QWidget *, const QString &, const QString &prompt)
+bool g_remember = false;
+bool g_rememberOffered = false;
+std::optional<QString> answerSecret(QWidget *, const QString &, const QString &prompt,
+                                    bool *remember)
 {
     g_secrets << prompt;
+    g_rememberOffered = remember != nullptr;
+    if (remember) *remember = g_remember;
     return g_secret;
 }
 
@@ -187,6 +193,7 @@ private Q_SLOTS:
         forgetAnswers();
         g_secrets.clear();
         g_secret.reset();
+        g_remember = false;
     }
 
     // Keys, passphrases and host keys: what ssh asks, what the user answers, what comes of it.
@@ -271,6 +278,66 @@ private Q_SLOTS:
         const QString folder = c->program->login->tunnel()->folder();
         c.reset();
         QVERIFY(folder.isEmpty() || !QFileInfo::exists(folder)); // removed with the program
+    }
+
+    // "Remember": a passphrase is kept in the keyring only when ticked and only once it let the
+    // tunnel through; then no prompt the next time. An entry ssh refuses is asked for anew and
+    // taken out unless remembered again.
+    void rememberPassphrase_data()
+    {
+        QTest::addColumn<QString>("stored"); // the keyring's entry before: none or a wrong one
+        QTest::addColumn<bool>("remember");
+        QTest::addColumn<bool>("keptAfter");
+        QTest::newRow("not ticked") << "" << false << false;
+        QTest::newRow("ticked") << "" << true << true;
+        QTest::newRow("wrong entry, ticked") << "wrong" << true << true;
+        QTest::newRow("wrong entry, not ticked") << "wrong" << false << false;
+    }
+    void rememberPassphrase()
+    {
+        REQUIRE_SSH();
+        QFETCH(QString, stored);
+        QFETCH(bool, remember);
+        QFETCH(bool, keptAfter);
+        MemoryKeyring memory;
+        keyring::Backend *before = keyring::setBackend(&memory);
+        std::unique_ptr<Connected> c;
+        const auto restore = qScopeGuard([&] {
+            c.reset();
+            keyring::setBackend(before);
+        });
+        const QString keyFile = env("QUORVANE_SSH_PROTECTED_KEY");
+        const QString entry =
+            keyring::sshKeyFor(env("QUORVANE_SSH_HOST"),
+                               QStringLiteral("Enter passphrase for key '%1':").arg(keyFile));
+        if (!stored.isEmpty()) memory.entries.insert(entry, stored);
+        writeText(QDir::currentPath() + QStringLiteral("/known_hosts"),
+                  knownLine(env("QUORVANE_SSH_HOST_KEY").toUtf8()));
+        g_secret = env("QUORVANE_SSH_PASSPHRASE");
+        g_remember = remember;
+        c = start(keyFile);
+        QVERIFY2(c->waitConnected(), qPrintable(g_boxes.join('\n')));
+        QCOMPARE(g_secrets.size(), 1);
+        QVERIFY(g_rememberOffered);
+        QTRY_COMPARE(memory.entries.contains(entry), keptAfter);
+        if (keptAfter) QCOMPARE(memory.entries.value(entry), *g_secret);
+        const auto sshEntries = [&] {
+            const QStringList keys = memory.entries.keys();
+            return std::count_if(keys.begin(), keys.end(), [](const QString &k) {
+                return k.startsWith(QLatin1String("ssh://"));
+            });
+        };
+        QCOMPARE(sshEntries(), keptAfter ? 1 : 0); // no other secret of ssh's kept
+
+        // Again: a kept passphrase answers by itself.
+        c->w->Disconnect1Click();
+        QTRY_VERIFY(!c->w->mysql->Connected());
+        g_secrets.clear();
+        g_remember = false;
+        c->program->login->login_connectClick();
+        QVERIFY2(c->waitConnected(), qPrintable(g_boxes.join('\n')));
+        QCOMPARE(g_secrets.size(), keptAfter ? 0 : 1);
+        QCOMPARE(memory.entries.contains(entry), keptAfter);
     }
 
     // Nothing listening where the SSH host points: a bounded failure with ssh's own words.

@@ -4,13 +4,18 @@
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QApplication>
+#include <QCheckBox>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSet>
 #include <QToolButton>
+#include <QVBoxLayout>
 #include <QWidget>
 
 void quorvaneInitResources();
@@ -58,13 +63,36 @@ std::optional<QString> defaultTextAsker(QWidget *parent, const QString &caption,
 TextAsker g_textAsker = defaultTextAsker;
 
 std::optional<QString> defaultSecretAsker(QWidget *parent, const QString &caption,
-                                          const QString &prompt)
+                                          const QString &prompt, bool *remember)
 {
-    bool ok = false;
-    const QString text =
-        QInputDialog::getText(parent, caption, prompt, QLineEdit::Password, QString(), &ok);
-    if (!ok) return std::nullopt;
-    return text;
+    QDialog dialog(parent);
+    dialog.setWindowTitle(caption);
+    auto *layout = new QVBoxLayout(&dialog);
+    // ssh's prompt may come from the server (keyboard-interactive): never taken as markup.
+    auto *label = new QLabel(prompt, &dialog);
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    auto *edit = new QLineEdit(&dialog);
+    edit->setObjectName(QStringLiteral("Secret_edit"));
+    edit->setEchoMode(QLineEdit::Password);
+    label->setBuddy(edit);
+    layout->addWidget(label);
+    layout->addWidget(edit);
+    QCheckBox *keep = nullptr;
+    if (remember) {
+        keep = new QCheckBox(QStringLiteral("Remember"), &dialog);
+        keep->setObjectName(QStringLiteral("Remember_check"));
+        keep->setToolTip(QStringLiteral("Keep it in the system keyring"));
+        keep->setChecked(*remember);
+        layout->addWidget(keep);
+    }
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    if (remember) *remember = keep->isChecked();
+    return edit->text();
 }
 SecretAsker g_secretAsker = defaultSecretAsker;
 
@@ -235,9 +263,10 @@ TextAsker setTextAsker(TextAsker asker)
     return old;
 }
 
-std::optional<QString> askSecret(QWidget *parent, const QString &caption, const QString &prompt)
+std::optional<QString> askSecret(QWidget *parent, const QString &caption, const QString &prompt,
+                                 bool *remember)
 {
-    return g_secretAsker(parent, caption, prompt);
+    return g_secretAsker(parent, caption, prompt, remember);
 }
 
 SecretAsker setSecretAsker(SecretAsker asker)

@@ -59,10 +59,12 @@ using TextAsker = std::optional<QString> (*)(QWidget *parent, const QString &cap
                                              const QString &label, const QString &initial);
 TextAsker setTextAsker(TextAsker asker);
 // A secret asked for (a key's passphrase, a password): typed unseen; none when cancelled.
+// remember, when given, offers a "Remember" box starting as *remember and receives its state.
 // Replaceable like the error box.
-std::optional<QString> askSecret(QWidget *parent, const QString &caption, const QString &prompt);
+std::optional<QString> askSecret(QWidget *parent, const QString &caption, const QString &prompt,
+                                 bool *remember = nullptr);
 using SecretAsker = std::optional<QString> (*)(QWidget *parent, const QString &caption,
-                                               const QString &prompt);
+                                               const QString &prompt, bool *remember);
 SecretAsker setSecretAsker(SecretAsker asker);
 // The system's default beep, replaceable for tests.
 void beep();

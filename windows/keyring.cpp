@@ -121,6 +121,12 @@ QString savedKeyFor(const QString &name)
     return QStringLiteral("saved://") + QString::fromLatin1(QUrl::toPercentEncoding(name));
 }
 
+QString sshKeyFor(const QString &sshHost, const QString &prompt)
+{
+    return QStringLiteral("ssh://") + QString::fromLatin1(QUrl::toPercentEncoding(sshHost)) +
+           QLatin1Char('/') + QString::fromLatin1(QUrl::toPercentEncoding(prompt));
+}
+
 void removePassword(QObject *context, const QString &key, Callback done)
 {
     ask(context, [key](Callback answer) { g_backend->remove(key, std::move(answer)); },

@@ -31,6 +31,9 @@ using Callback = std::function<void(const Answer &)>;
 QString keyFor(const QString &user, const QString &host, int port);
 // The entry of a saved connection, by its name (any characters).
 QString savedKeyFor(const QString &name);
+// The entry of an answer to one of ssh's prompts (a key's passphrase, a password) for an SSH
+// host: the prompt names the key or the account, so each has its own.
+QString sshKeyFor(const QString &sshHost, const QString &prompt);
 
 // The answer comes through done, unless context is gone by then. When the time-out answered
 // first, the keyring's own answer, if it ever comes, goes to late: a read still has the

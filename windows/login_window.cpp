@@ -210,6 +210,9 @@ Tlogin::Tlogin(TmySQLClient *mysql, QWidget *parent) : QWidget(parent, Qt::Tool)
         m_mysql->setTunnelSocket(QString());
         Q_EMIT tunnelEnded(message);
     });
+    connect(m_tunnel, &TSshTunnel::notKept, this, [this](const QString &message) {
+        ui::showErrorBox(this, QStringLiteral("SSH"), message);
+    });
     connect(Ssh_check, &QAbstractButton::toggled, this, &Tlogin::updateSsh);
     connect(Ssh_key_browse, &QAbstractButton::clicked, this, [this] {
         ui::SaveDialogOptions options;

@@ -1,6 +1,7 @@
 #include "ssh_tunnel.h"
 
 #include "common.h"
+#include "keyring.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -200,6 +201,9 @@ bool TSshTunnel::start(const sshtunnel::Settings &settings, QWidget *promptParen
 {
     cleanUp();
     m_ready = m_stopping = m_reported = false;
+    m_prompting = 0;
+    forgetAnswers();
+    m_sshHost = settings.SshHost.trimmed();
     m_errors.clear();
     m_partial.clear();
     m_promptParent = promptParent;
@@ -298,6 +302,7 @@ void TSshTunnel::cleanUp()
     m_folder.clear();
     m_socket.clear();
     m_ready = false;
+    forgetAnswers();
 }
 
 void TSshTunnel::probe()
@@ -309,10 +314,11 @@ void TSshTunnel::probe()
         ::close(fd);
         m_ready = true;
         m_probe->stop();
+        keepAnswers();
         Q_EMIT ready();
         return;
     }
-    if (QDateTime::currentMSecsSinceEpoch() - m_started > ReadySeconds * 1000) {
+    if (m_prompting == 0 && QDateTime::currentMSecsSinceEpoch() - m_started > ReadySeconds * 1000) {
         const QString tail = errorTail();
         fail(QStringLiteral("The SSH tunnel was not ready within %1 s").arg(ReadySeconds) +
              (tail.isEmpty() ? QString() : QStringLiteral(": ") + tail));
@@ -393,36 +399,110 @@ void TSshTunnel::promptArrived()
             const QString prompt = QString::fromLocal8Bit(buffer->mid(lengthEnd + 1, length));
             buffer->clear();
             socket->disconnect(this); // one prompt a connection
-            QPointer<TSshTunnel> self(this);
-            QPointer<QLocalSocket> alive(socket);
-            std::optional<QString> answer;
-            switch (sshtunnel::kindOf(prompt)) {
-            case sshtunnel::PromptKind::HostKey: {
-                const QString chosen =
-                    ui::askQuestion(m_promptParent, QStringLiteral("SSH host key"), prompt,
-                                    {QStringLiteral("Connect"), QStringLiteral("Cancel")});
-                answer = chosen == QLatin1String("Connect") ? QStringLiteral("yes")
-                                                            : QStringLiteral("no");
-                break;
-            }
-            case sshtunnel::PromptKind::Confirm: {
-                const QString chosen =
-                    ui::askQuestion(m_promptParent, QStringLiteral("SSH"), prompt,
-                                    {QStringLiteral("Yes"), QStringLiteral("No")});
-                answer =
-                    chosen == QLatin1String("Yes") ? QStringLiteral("yes") : QStringLiteral("no");
-                break;
-            }
-            case sshtunnel::PromptKind::Secret:
-                answer = ui::askSecret(m_promptParent, QStringLiteral("SSH"), prompt.trimmed());
-                break;
-            }
-            if (!self || !alive) return; // stopped while the box was open
-            QByteArray reply = answer ? QByteArray("1") + answer->toLocal8Bit() : QByteArray("0");
-            socket->write(reply);
-            reply.fill('\0');
-            socket->flush();
-            socket->disconnectFromServer();
+            answerPrompt(socket, prompt);
         });
     }
+}
+
+void TSshTunnel::answerPrompt(QLocalSocket *socket, const QString &prompt)
+{
+    QPointer<TSshTunnel> self(this);
+    QPointer<QLocalSocket> alive(socket);
+    const auto reply = [self, alive](const std::optional<QString> &answer) {
+        if (!self || !alive) return; // stopped while the box was open
+        QByteArray bytes = answer ? QByteArray("1") + answer->toLocal8Bit() : QByteArray("0");
+        alive->write(bytes);
+        bytes.fill('\0');
+        alive->flush();
+        alive->disconnectFromServer();
+    };
+    // The time the user takes to answer is not the tunnel's: the ready clock waits meanwhile.
+    const qint64 asked = QDateTime::currentMSecsSinceEpoch();
+    ++m_prompting;
+    const auto answered = [self, asked] {
+        if (!self) return;
+        --self->m_prompting;
+        self->m_started += QDateTime::currentMSecsSinceEpoch() - asked;
+    };
+    switch (sshtunnel::kindOf(prompt)) {
+    case sshtunnel::PromptKind::HostKey: {
+        const QString chosen =
+            ui::askQuestion(m_promptParent, QStringLiteral("SSH host key"), prompt,
+                            {QStringLiteral("Connect"), QStringLiteral("Cancel")});
+        answered();
+        reply(chosen == QLatin1String("Connect") ? QStringLiteral("yes") : QStringLiteral("no"));
+        return;
+    }
+    case sshtunnel::PromptKind::Confirm: {
+        const QString chosen = ui::askQuestion(m_promptParent, QStringLiteral("SSH"), prompt,
+                                               {QStringLiteral("Yes"), QStringLiteral("No")});
+        answered();
+        reply(chosen == QLatin1String("Yes") ? QStringLiteral("yes") : QStringLiteral("no"));
+        return;
+    }
+    case sshtunnel::PromptKind::Secret:
+        break;
+    }
+    const QString text = prompt.trimmed();
+    const QString key = keyring::sshKeyFor(m_sshHost, text);
+    const auto askUser = [self, text, key, reply, answered] {
+        if (!self) return;
+        bool remember = false;
+        const std::optional<QString> answer =
+            ui::askSecret(self->m_promptParent, QStringLiteral("SSH"), text, &remember);
+        answered();
+        if (!self) return;
+        if (answer && remember)
+            self->m_toRemember.insert(key, *answer);
+        else
+            self->m_toRemember.remove(key);
+        reply(answer);
+    };
+    // The keyring's answer first, once a tunnel: asked again, what it held was refused, and the
+    // entry goes unless the user has it remembered anew.
+    if (m_triedKeyring.contains(key)) {
+        if (m_fromKeyring.contains(key)) m_toForget.insert(key);
+        askUser();
+        return;
+    }
+    m_triedKeyring.insert(key);
+    keyring::readPassword(this, key,
+                          [self, key, reply, answered, askUser](const keyring::Answer &answer) {
+                              if (!self) return;
+                              if (answer.kind != keyring::Answer::Found) {
+                                  askUser();
+                                  return;
+                              }
+                              self->m_fromKeyring.insert(key);
+                              answered();
+                              reply(answer.Password);
+                          });
+}
+
+void TSshTunnel::keepAnswers()
+{
+    // Only what let the tunnel through is kept; a refused entry is taken out.
+    for (auto it = m_toRemember.begin(); it != m_toRemember.end(); ++it) {
+        m_toForget.remove(it.key());
+        keyring::storePassword(this, it.key(), it.value(), [this](const keyring::Answer &answer) {
+            if (answer.kind != keyring::Answer::Stored)
+                Q_EMIT notKept(QStringLiteral("The SSH secret was not remembered: no keyring "
+                                              "took it (") +
+                               answer.Reason + QLatin1Char(')'));
+        });
+        it.value().fill(QLatin1Char('\0'));
+    }
+    for (const QString &key : std::as_const(m_toForget))
+        keyring::removePassword(this, key, [](const keyring::Answer &) {});
+    forgetAnswers();
+}
+
+void TSshTunnel::forgetAnswers()
+{
+    for (QString &value : m_toRemember)
+        value.fill(QLatin1Char('\0'));
+    m_toRemember.clear();
+    m_toForget.clear();
+    m_triedKeyring.clear();
+    m_fromKeyring.clear();
 }

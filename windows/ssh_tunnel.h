@@ -6,8 +6,11 @@
 // private folder (mode 0700) of ours, so no TCP port is opened that another user could use.
 // ssh's prompts (a key's passphrase, a password, an unknown host key) come through SSH_ASKPASS:
 // this program in its helper mode, which hands each prompt over a private socket to the running
-// program and returns the answer given in its boxes. Nothing asked is stored.
+// program and returns the answer given in its boxes. A passphrase or password is kept (in the
+// keyring) only when the user ticks "Remember", and only once the tunnel it opened is ready.
+#include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -15,6 +18,7 @@
 #include <optional>
 
 class QLocalServer;
+class QLocalSocket;
 class QProcess;
 class QTimer;
 class QWidget;
@@ -79,11 +83,16 @@ Q_SIGNALS:
     void failed(const QString &message);
     // ssh ended after the tunnel was ready: the connection through it is lost.
     void ended(const QString &message);
+    // A secret the user asked to remember was not taken by the keyring.
+    void notKept(const QString &message);
 
 private:
     void probe();
     void processEnded();
     void promptArrived();
+    void answerPrompt(QLocalSocket *socket, const QString &prompt);
+    void keepAnswers();
+    void forgetAnswers();
     void fail(const QString &message);
     void readErrors();
     void cleanUp();
@@ -92,7 +101,11 @@ private:
     QLocalServer *m_prompts = nullptr;
     QTimer *m_probe = nullptr;
     QWidget *m_promptParent = nullptr;
-    QString m_folder, m_socket, m_token;
+    QString m_folder, m_socket, m_token, m_sshHost;
+    // Secrets by keyring entry: to keep once ready, to take out, already read from it.
+    QHash<QString, QString> m_toRemember;
+    QSet<QString> m_toForget, m_triedKeyring, m_fromKeyring;
+    int m_prompting = 0;
     QStringList m_errors;
     QString m_partial;
     qint64 m_started = 0;
