@@ -15,6 +15,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QScopeGuard>
 #include <QSettings>
@@ -359,6 +360,23 @@ private Q_SLOTS:
         c->program->login->login_connectClick();
         QVERIFY(failedWith(*c, QStringLiteral("not a host name")));
         QVERIFY(!QFileInfo::exists(QStringLiteral("x")));
+        // An sshd that stopped answering (SIGSTOP): the connection is taken by the kernel and
+        // nothing more comes; bounded by ssh's own time-out or ours, with what ssh said.
+        const int master = readText(env("QUORVANE_SSH_PIDFILE")).trimmed().toInt();
+        QVERIFY(master > 0);
+        QVERIFY(::kill(master, SIGSTOP) == 0);
+        const auto resume = qScopeGuard([master] { ::kill(master, SIGCONT); });
+        forgetAnswers();
+        c->program->login->Ssh_host_edit->setText(env("QUORVANE_SSH_HOST"));
+        QElapsedTimer took;
+        took.start();
+        c->program->login->login_connectClick();
+        QVERIFY2(failedWith(*c, QStringLiteral("The SSH tunnel")), qPrintable(g_boxes.join('\n')));
+        QVERIFY2(g_boxes.join('\n').contains(QStringLiteral("timed out")) ||
+                     g_boxes.join('\n').contains(QStringLiteral("not ready within")),
+                 qPrintable(g_boxes.join('\n')));
+        QVERIFY(took.elapsed() < (TSshTunnel::ReadySeconds + 5) * 1000);
+        QVERIFY(!c->program->login->tunnel()->running());
     }
 
     // The sshd serving the tunnel killed under the connection: reported as a lost connection;
