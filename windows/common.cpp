@@ -80,7 +80,7 @@ std::optional<QString> defaultSecretAsker(QWidget *parent, const QString &captio
     layout->addWidget(edit);
     QCheckBox *keep = nullptr;
     if (remember) {
-        keep = new QCheckBox(QStringLiteral("Remember"), &dialog);
+        keep = new QCheckBox(QStringLiteral("&Remember"), &dialog);
         keep->setObjectName(QStringLiteral("Remember_check"));
         keep->setToolTip(QStringLiteral("Keep it in the system keyring"));
         keep->setChecked(*remember);
