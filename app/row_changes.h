@@ -4,7 +4,7 @@
 // order made, and the statements that apply each to exactly one row. Qt-free.
 //
 // A row is identified as the delete identifies it (row_delete.h): byte for byte by the whole
-// primary key, or by every column with LIMIT 1. An update also compares the old bytes of every
+// primary key (else a unique key of NOT NULL columns), or by every column with LIMIT 1. An update also compares the old bytes of every
 // column it changes, so a row someone else changed since it was read matches nothing. Each
 // statement's outcome is checked to the row: "Rows matched" for an update, the affected count
 // for a delete and an insert, and no warning.

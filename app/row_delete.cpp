@@ -62,15 +62,41 @@ TmySQLStatement KeyQuery(const std::string &database, const std::string &table)
     // text, CHAR padding), and a change made elsewhere is made in the same terms.
     TmySQLStatement statement("SELECT 'cs', @@character_set_results UNION ALL SELECT 'tz', "
                               "@@session.time_zone UNION ALL SELECT 'mode', @@session.sql_mode "
-                              "UNION ALL SELECT 'key', "
-                              "COLUMN_NAME FROM information_schema.KEY_COLUMN_USAGE WHERE "
-                              "TABLE_SCHEMA = ");
-    if (database.empty())
-        statement.Text("DATABASE()");
-    else
-        statement.HexValue(database);
-    statement.Text(" AND TABLE_NAME = ").HexValue(table);
-    statement.Text(" AND CONSTRAINT_NAME = 'PRIMARY';");
+                              "UNION ALL SELECT 'key', k.COLUMN_NAME FROM "
+                              "information_schema.KEY_COLUMN_USAGE k WHERE ");
+    const auto inTable = [&](const char *alias) {
+        statement.Text(alias).Text(".TABLE_SCHEMA = ");
+        if (database.empty())
+            statement.Text("DATABASE()");
+        else
+            statement.HexValue(database);
+        statement.Text(" AND ").Text(alias).Text(".TABLE_NAME = ").HexValue(table);
+    };
+    // The key that names a row: the primary key, else the unique key of NOT NULL columns with
+    // the fewest columns and none approximate (a NULL may repeat in a unique key, so one with a
+    // nullable column names nothing). A foreign key's rows in that view are no key of this table.
+    inTable("k");
+    statement.Text(" AND k.REFERENCED_TABLE_NAME IS NULL AND k.CONSTRAINT_NAME = (SELECT "
+                   "c.CONSTRAINT_NAME FROM information_schema.TABLE_CONSTRAINTS c WHERE ");
+    inTable("c");
+    statement.Text(" AND c.CONSTRAINT_TYPE IN ('PRIMARY KEY', 'UNIQUE') AND NOT EXISTS (SELECT 1 "
+                   "FROM information_schema.KEY_COLUMN_USAGE u JOIN information_schema.COLUMNS n "
+                   "ON n.TABLE_SCHEMA = u.TABLE_SCHEMA AND n.TABLE_NAME = u.TABLE_NAME AND "
+                   "n.COLUMN_NAME = u.COLUMN_NAME WHERE ");
+    inTable("u");
+    statement.Text(" AND u.CONSTRAINT_NAME = c.CONSTRAINT_NAME AND u.REFERENCED_TABLE_NAME IS NULL "
+                   "AND n.IS_NULLABLE <> 'NO') ORDER BY c.CONSTRAINT_TYPE = 'PRIMARY KEY' DESC, "
+                   // An approximate column cannot name the row alone (see ComparedColumns).
+                   "EXISTS (SELECT 1 FROM information_schema.KEY_COLUMN_USAGE f JOIN "
+                   "information_schema.COLUMNS fc ON fc.TABLE_SCHEMA = f.TABLE_SCHEMA AND "
+                   "fc.TABLE_NAME = f.TABLE_NAME AND fc.COLUMN_NAME = f.COLUMN_NAME WHERE ");
+    inTable("f");
+    statement.Text(" AND f.CONSTRAINT_NAME = c.CONSTRAINT_NAME AND f.REFERENCED_TABLE_NAME IS NULL "
+                   "AND fc.DATA_TYPE IN ('float', 'double')), "
+                   "(SELECT COUNT(*) FROM information_schema.KEY_COLUMN_USAGE w WHERE ");
+    inTable("w");
+    statement.Text(" AND w.CONSTRAINT_NAME = c.CONSTRAINT_NAME AND w.REFERENCED_TABLE_NAME IS "
+                   "NULL), c.CONSTRAINT_NAME LIMIT 1);");
     return statement;
 }
 

@@ -14,7 +14,8 @@
 
 namespace rowdelete {
 
-// Asked of the server right before the rows are read: the columns of the table's primary key,
+// Asked of the server right before the rows are read: the columns of the key that names a row
+// (the primary key, else a unique key of NOT NULL columns),
 // and the character set the server converts text to (empty when it sends text as stored).
 struct Key
 {
@@ -38,17 +39,17 @@ struct Target
 // One cell of the selected row: its bytes as the server sent them, or no value for SQL NULL.
 using CellReader = std::function<std::optional<std::string_view>(int col)>;
 
-// Asks for the primary key of the table and the session's result character set, in one result of
+// Asks for that key of the table and the session's result character set, in one result of
 // two columns: one row ("cs", character set or NULL) and one ("key", column name) per key column.
 TmySQLStatement KeyQuery(const std::string &database, const std::string &table);
 // Reads that result; a key not Known when it is not the expected shape.
 Key ReadKeyAnswer(const std::vector<std::pair<std::string, std::optional<std::string>>> &rows);
 
-// The columns the delete compares: the primary key's when the result holds every one of them,
+// The columns the delete compares: the key's when the result holds every one of them,
 // every column otherwise.
 std::vector<int> ComparedColumns(const Target &target);
 
-// True when the compared columns are the table's whole primary key: at most one row matches.
+// True when the compared columns are the table's whole key: at most one row matches.
 bool WholeKey(const Target &target);
 // Why no statement can be built for the target yet, or null.
 const char *Refusal(const Target &target);

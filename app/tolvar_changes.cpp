@@ -130,7 +130,8 @@ void Ttolvar::SpeedButton17Click()
     }
     if (!requireConnection()) return;
     // The row as the grid stores it (bytes and NULL flags), matched byte for byte: by the table's
-    // primary key when the result holds all of it, by every column otherwise, at most one row.
+    // key (primary, else unique of NOT NULL columns) when the result holds all of it, by every
+    // column otherwise, at most one row.
     rowdelete::Target target;
     target.Database = m_grid.Database.toStdString();
     target.Table = m_grid.Table.toStdString();
