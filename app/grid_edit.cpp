@@ -151,6 +151,8 @@ bool TGridEdit::refuseEdit(int col)
         why = QStringLiteral("Changes are being applied");
     else if (const char *reason = rowdelete::Refusal(m_target))
         why = QString::fromLatin1(reason);
+    else if (m_target.TableKey.NotUpdatable)
+        why = QStringLiteral("This view cannot be changed: the server does not allow it");
     else if (col >= 0 && col < static_cast<int>(m_target.Fields.size()) &&
              m_target.Fields[static_cast<std::size_t>(col)].Type == 255)
         why = QStringLiteral("GEOMETRY values are not edited here");

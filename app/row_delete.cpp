@@ -96,7 +96,12 @@ TmySQLStatement KeyQuery(const std::string &database, const std::string &table)
                    "(SELECT COUNT(*) FROM information_schema.KEY_COLUMN_USAGE w WHERE ");
     inTable("w");
     statement.Text(" AND w.CONSTRAINT_NAME = c.CONSTRAINT_NAME AND w.REFERENCED_TABLE_NAME IS "
-                   "NULL), c.CONSTRAINT_NAME LIMIT 1);");
+                   "NULL), c.CONSTRAINT_NAME LIMIT 1)");
+    // A view says whether the server lets it be changed at all.
+    statement.Text(
+        " UNION ALL SELECT 'view', v.IS_UPDATABLE FROM information_schema.VIEWS v WHERE ");
+    inTable("v");
+    statement.Text(";");
     return statement;
 }
 
@@ -114,6 +119,8 @@ Key ReadKeyAnswer(const std::vector<std::pair<std::string, std::optional<std::st
             key.SqlMode = value;
         } else if (kind == "key" && value) {
             key.Columns.push_back(*value);
+        } else if (kind == "view") {
+            key.NotUpdatable = value != std::optional<std::string>("YES");
         } else {
             return {};
         }

@@ -25,6 +25,8 @@ struct Key
     // The session's time zone and SQL mode when the rows were read.
     std::optional<std::string> TimeZone;
     std::optional<std::string> SqlMode;
+    // A view the server does not let be changed.
+    bool NotUpdatable = false;
 };
 
 // What is known of the table the grid shows.

@@ -486,6 +486,39 @@ private Q_SLOTS:
         QCOMPARE(edit.gridRows(), dump(s, QStringLiteral("sd")));
     }
 
+    // A view the server does not let be changed is refused as the edit is tried, with why in
+    // panel 5, not at Apply; one it lets be changed is edited through.
+    void viewsChangedOrNot()
+    {
+        REQUIRE_SERVER();
+        Session s;
+        QVERIFY(
+            make(s, QStringLiteral("vb"), "id INT PRIMARY KEY, v INT", "(1,10),(2,20)").isEmpty());
+        QCOMPARE(exec(s, "CREATE OR REPLACE VIEW qr_edit.v_sum AS SELECT id, SUM(v) AS t FROM "
+                         "qr_edit.vb GROUP BY id"),
+                 QString());
+        QCOMPARE(exec(s, "CREATE OR REPLACE VIEW qr_edit.v_all AS SELECT id, v FROM qr_edit.vb"),
+                 QString());
+        Connected c;
+        QVERIFY(c.waitConnected());
+        QVERIFY(c.chooseTable(QString::fromLatin1(Db), QStringLiteral("v_sum")));
+        Editing edit(c);
+        QVERIFY(!edit.type(1, 1, QStringLiteral("5")));
+        QVERIFY(c.w->PanelText(5).contains(QStringLiteral("cannot be changed")));
+        c.w->setPanelText(5, QString());
+        QVERIFY(edit.remove(1));
+        c.w->button(QStringLiteral("Add_row_button"))->click();
+        QCOMPARE(edit.e->pendingCount(), 0);
+        QVERIFY(c.w->PanelText(5).contains(QStringLiteral("cannot be changed")));
+        QVERIFY(c.chooseListedTable(QStringLiteral("v_all")));
+        QVERIFY(edit.type(1, 1, QStringLiteral("11")));
+        bool ok = false;
+        QVERIFY(edit.apply(&ok));
+        QVERIFY(ok);
+        QCOMPARE(s.Column(std::string("SELECT v FROM qr_edit.vb ORDER BY id")),
+                 QStringList({"11", "20"}));
+    }
+
     // Two keys stored apart that read the same (cp932's NEC and IBM duplicates of U+2160): the
     // change reaches the row picked, or, when its bytes cannot tell it apart, nothing changes.
     void lookAlikeKeys_data()

@@ -269,11 +269,11 @@ private Q_SLOTS:
         QTest::addColumn<bool>("deleted");
         QTest::newRow("unique, NOT NULL") << "id INT NOT NULL, v INT, UNIQUE KEY (id)"
                                           << "v" << true;
-        QTest::newRow("unique with a NULL column")
-            << "id INT NULL, v INT, UNIQUE KEY (id)" << "v" << false;
+        QTest::newRow("unique with a NULL column") << "id INT NULL, v INT, UNIQUE KEY (id)"
+                                                   << "v" << false;
         QTest::newRow("primary before unique")
-            << "a INT, b INT, u INT NOT NULL, PRIMARY KEY (a, b), UNIQUE KEY a_u (u)" << "u"
-            << true;
+            << "a INT, b INT, u INT NOT NULL, PRIMARY KEY (a, b), UNIQUE KEY a_u (u)"
+            << "u" << true;
         QTest::newRow("fewest columns") << "a INT NOT NULL, b INT NOT NULL, c INT NOT NULL, "
                                            "UNIQUE KEY a_ab (a, b), UNIQUE KEY b_c (c)"
                                         << "a" << true;
@@ -281,8 +281,8 @@ private Q_SLOTS:
             << "f FLOAT NOT NULL, c INT NOT NULL, d INT NOT NULL, w INT, UNIQUE KEY a_f (f), "
                "UNIQUE KEY b_cd (c, d)"
             << "w" << true;
-        QTest::newRow("only a FLOAT key")
-            << "f FLOAT NOT NULL, w INT, UNIQUE KEY (f)" << "w" << false;
+        QTest::newRow("only a FLOAT key") << "f FLOAT NOT NULL, w INT, UNIQUE KEY (f)"
+                                          << "w" << false;
     }
     void rowIdentity()
     {
@@ -293,15 +293,16 @@ private Q_SLOTS:
         Session s;
         const QString table = QStringLiteral("ident");
         s.Run(TmySQLStatement("DROP TABLE IF EXISTS ").Identifier(Db).Text(".ident"));
-        s.Run(TmySQLStatement("CREATE TABLE ").Identifier(Db).Text(".ident (" +
-                                                                    columns.toStdString() + ")"));
+        s.Run(TmySQLStatement("CREATE TABLE ")
+                  .Identifier(Db)
+                  .Text(".ident (" + columns.toStdString() + ")"));
         QVERIFY2(s.error.isEmpty(), qPrintable(s.error));
         // Every column numbered by its place, row r holding r*10 + place.
-        const QStringList names = s.Column(
-            TmySQLStatement("SELECT COLUMN_NAME FROM information_schema.COLUMNS WHERE "
-                            "TABLE_SCHEMA = ")
-                .HexValue(Db)
-                .Text(" AND TABLE_NAME = 'ident' ORDER BY ORDINAL_POSITION"));
+        const QStringList names =
+            s.Column(TmySQLStatement("SELECT COLUMN_NAME FROM information_schema.COLUMNS WHERE "
+                                     "TABLE_SCHEMA = ")
+                         .HexValue(Db)
+                         .Text(" AND TABLE_NAME = 'ident' ORDER BY ORDINAL_POSITION"));
         for (int r = 1; r <= 3; ++r) {
             QStringList values;
             for (int p = 0; p < names.size(); ++p)
