@@ -1224,10 +1224,12 @@ void TGridEdit::stepDone(bool ok, const QString &error)
         // A lone row, or of two the one that holds what was typed.
         const auto holdsTyped = [&](const std::vector<std::optional<std::string>> &row) {
             for (const auto &[col, value] : change.Cells) {
-                if (static_cast<std::size_t>(col) >= row.size()) return false;
-                const auto &got = row[static_cast<std::size_t>(col)];
-                if (value.Kind == Value::Null && got) return false;
-                if (value.Kind == Value::Bytes && (!got || *got != value.Data)) return false;
+                if (static_cast<std::size_t>(col) >= row.size() ||
+                    static_cast<std::size_t>(col) >= m_target.Fields.size())
+                    return false;
+                if (!rowchanges::HoldsTyped(m_target.Fields[static_cast<std::size_t>(col)], value,
+                                            row[static_cast<std::size_t>(col)]))
+                    return false;
             }
             return true;
         };
@@ -1295,11 +1297,7 @@ void TGridEdit::storeResults()
                 m_grid->setCellNull(col, change.Row);
             const auto typed = change.Cells.find(col);
             if (typed == change.Cells.end()) continue;
-            const bool same =
-                (typed->second.Kind == Value::Null && !row[c]) ||
-                (typed->second.Kind == Value::Bytes && row[c] && *row[c] == typed->second.Data) ||
-                typed->second.Kind == Value::Default;
-            if (!same)
+            if (!rowchanges::HoldsTyped(m_target.Fields[c], typed->second, row[c]))
                 m_notes[{change.Row, col}] =
                     QStringLiteral("The server stored another value than typed (typed: %1)")
                         .arg(shown(typed->second, col));

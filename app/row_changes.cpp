@@ -113,6 +113,36 @@ bool appendNewValueMatch(TmySQLStatement &statement, const TmySQLFieldInfo &fiel
     return true;
 }
 
+// NULL, DEFAULT or 0 typed into an AUTO_INCREMENT column: the server gives the next value (0
+// only without NO_AUTO_VALUE_ON_ZERO).
+bool givesNextValue(const rowdelete::Target &target, const Value &value)
+{
+    if (value.Kind != Value::Bytes) return true;
+    const std::string_view digits =
+        std::string_view(value.Data)
+            .substr(value.Data.rfind('-', 0) == 0 || value.Data.rfind('+', 0) == 0 ? 1 : 0);
+    if (!isDigits(digits) || digits.find_first_not_of('0') != std::string_view::npos) return false;
+    const std::optional<std::string> &mode = target.TableKey.SqlMode;
+    return !mode || mode->find("NO_AUTO_VALUE_ON_ZERO") == std::string::npos;
+}
+
+// A bit value as a number: b'101' or digits as typed, the bytes the server sends (big-endian).
+std::optional<std::uint64_t> typedBits(std::string_view text)
+{
+    std::uint64_t n = 0;
+    if (isBitLiteral(text)) {
+        const std::string_view bits = text.substr(2, text.size() - 3);
+        if (bits.size() > 64 && bits.find('1') < bits.size() - 64) return std::nullopt;
+        for (const char c : bits)
+            n = (n << 1) | static_cast<std::uint64_t>(c == '1');
+        return n;
+    }
+    if (!isDigits(text) || text.size() > 20) return std::nullopt;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return n;
+}
+
 void appendColumns(TmySQLStatement &statement, const rowdelete::Target &target)
 {
     statement.Text("SELECT ");
@@ -387,14 +417,26 @@ std::optional<TmySQLStatement> ReadBack(const rowdelete::Target &target, const C
         const auto changed = change.Cells.find(col);
         const bool matchedNew = changed != change.Cells.end();
         if (any) statement.Text(" AND ");
-        if (matchedNew && appendNewValueMatch(statement, field, changed->second)) {
+        if (change.What == Kind::Insert && (field.Flags & AutoIncrementFlag) &&
+            (!matchedNew || givesNextValue(target, changed->second))) {
+            // Left to the server: the value it just gave this connection.
+            statement.Identifier(field.Name).Text(" = LAST_INSERT_ID()");
+            any = true;
+        } else if (matchedNew && change.What == Kind::Update && !wholeKey &&
+                   changed->second.Kind == Value::Bytes) {
+            // Named by every column: what was typed, or whatever the server made of it (1.239
+            // into DECIMAL(5,2) is 1.24) in place of the bytes read; a copy left unchanged is
+            // not taken. (A key column keeps its index: it is found by the value typed.)
+            statement.Text("(");
+            appendNewValueMatch(statement, field, changed->second);
+            statement.Text(" OR NOT (");
+            rowdelete::AppendMatch(statement, target, col, old(col));
+            statement.Text("))");
+            any = true;
+        } else if (matchedNew && appendNewValueMatch(statement, field, changed->second)) {
             any = true;
         } else if (change.What == Kind::Update && !matchedNew) {
             rowdelete::AppendMatch(statement, target, col, old(col));
-            any = true;
-        } else if (change.What == Kind::Insert && (field.Flags & AutoIncrementFlag)) {
-            // Left to the server: the value it just gave this connection.
-            statement.Identifier(field.Name).Text(" = LAST_INSERT_ID()");
             any = true;
         } else if (change.What == Kind::Insert && !wholeKey && !(field.Flags & NotNullFlag)) {
             // Left to its default, which the server says (NULL for a column without one).
@@ -414,6 +456,27 @@ std::optional<TmySQLStatement> ReadBack(const rowdelete::Target &target, const C
 
 // ---------------------------------------------------------------------------------------------
 // Outcomes
+
+bool HoldsTyped(const TmySQLFieldInfo &field, const Value &typed,
+                const std::optional<std::string> &stored)
+{
+    switch (typed.Kind) {
+    case Value::Default:
+        return true;
+    case Value::Null:
+        return !stored;
+    case Value::Bytes:
+        break;
+    }
+    if (!stored) return false;
+    if (*stored == typed.Data) return true;
+    if (field.Type != TypeBit || stored->size() > 8) return false;
+    const std::optional<std::uint64_t> bits = typedBits(typed.Data);
+    std::uint64_t held = 0;
+    for (const char c : *stored)
+        held = (held << 8) | static_cast<unsigned char>(c);
+    return bits && *bits == held;
+}
 
 std::optional<std::uint64_t> RowsMatched(std::string_view info)
 {

@@ -4,10 +4,10 @@
 // order made, and the statements that apply each to exactly one row. Qt-free.
 //
 // A row is identified as the delete identifies it (row_delete.h): byte for byte by the whole
-// primary key (else a unique key of NOT NULL columns), or by every column with LIMIT 1. An update also compares the old bytes of every
-// column it changes, so a row someone else changed since it was read matches nothing. Each
-// statement's outcome is checked to the row: "Rows matched" for an update, the affected count
-// for a delete and an insert, and no warning.
+// primary key (else a unique key of NOT NULL columns), or by every column with LIMIT 1. An update
+// also compares the old bytes of every column it changes, so a row someone else changed since it
+// was read matches nothing. Each statement's outcome is checked to the row: "Rows matched" for an
+// update, the affected count for a delete and an insert, and no warning.
 #include "row_delete.h"
 
 #include <cstdint>
@@ -97,6 +97,11 @@ std::optional<TmySQLStatement> ReadBack(const rowdelete::Target &target, const C
                                         const rowdelete::CellReader &old);
 // A value as a literal of the column's type that the server reads back exactly.
 void AppendLiteral(TmySQLStatement &statement, const TmySQLFieldInfo &field, const Value &value);
+
+// Whether the value the server holds is what was typed: the same bytes (DEFAULT: anything), or
+// for BIT the same number however typed (b'101', 5).
+bool HoldsTyped(const TmySQLFieldInfo &field, const Value &typed,
+                const std::optional<std::string> &stored);
 
 // "Rows matched: N" of mysql_info.
 std::optional<std::uint64_t> RowsMatched(std::string_view info);

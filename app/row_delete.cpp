@@ -97,6 +97,10 @@ TmySQLStatement KeyQuery(const std::string &database, const std::string &table)
     inTable("w");
     statement.Text(" AND w.CONSTRAINT_NAME = c.CONSTRAINT_NAME AND w.REFERENCED_TABLE_NAME IS "
                    "NULL), c.CONSTRAINT_NAME LIMIT 1)");
+    // INVISIBLE columns are not in SELECT *: without the whole key, rows may differ only there.
+    statement.Text(" UNION ALL SELECT 'hidden', COUNT(*) FROM information_schema.COLUMNS h WHERE ");
+    inTable("h");
+    statement.Text(" AND h.EXTRA LIKE '%INVISIBLE%'");
     // A view says whether the server lets it be changed at all.
     statement.Text(
         " UNION ALL SELECT 'view', v.IS_UPDATABLE FROM information_schema.VIEWS v WHERE ");
@@ -119,6 +123,8 @@ Key ReadKeyAnswer(const std::vector<std::pair<std::string, std::optional<std::st
             key.SqlMode = value;
         } else if (kind == "key" && value) {
             key.Columns.push_back(*value);
+        } else if (kind == "hidden") {
+            key.HiddenColumns = value && *value != "0";
         } else if (kind == "view") {
             key.NotUpdatable = value != std::optional<std::string>("YES");
         } else {
@@ -174,6 +180,9 @@ const char *Refusal(const Target &target)
     const std::optional<std::string> &charset = target.TableKey.Charset;
     if (charset && !charset->empty() && !isCharsetName(*charset))
         return "The result's character set is not known";
+    if (target.TableKey.HiddenColumns && !WholeKey(target))
+        return "The table has invisible columns and the rows shown do not hold its whole key: "
+               "the row cannot be told apart";
     return nullptr;
 }
 

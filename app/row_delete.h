@@ -27,6 +27,8 @@ struct Key
     std::optional<std::string> SqlMode;
     // A view the server does not let be changed.
     bool NotUpdatable = false;
+    // The table has INVISIBLE columns, which SELECT * leaves out.
+    bool HiddenColumns = false;
 };
 
 // What is known of the table the grid shows.

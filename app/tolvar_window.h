@@ -245,7 +245,8 @@ public:
         QString Table;
         std::vector<TmySQLFieldInfo> Fields;
         quint64 Fill = 0;
-        // The key that names the table's rows and the result's character set, asked right before the rows.
+        // The key that names the table's rows and the result's character set, asked right before
+        // the rows.
         rowdelete::Key TableKey;
     };
     const GridOrigin &gridOrigin() const { return m_grid; }
