@@ -5,6 +5,7 @@
 #include "program.h"
 #include "sandbox.h"
 #include "sql_editor.h"
+#include "sql_history.h"
 #include "table_export.h"
 #include "tolvar_window.h"
 #include "windows_driver.h"
@@ -17,6 +18,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTextBlock>
 
 #include <sys/stat.h>
@@ -292,6 +294,35 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!ed()->isRunning(), 10000);
         QVERIFY(ed()->Connection()->Utility()->ConnectionId() !=
                 m_app->w->mysql->Utility()->ConnectionId());
+    }
+
+    // Past the cap the file is trimmed in the background while entries keep coming: none of
+    // those is lost, the newest is last, the order kept, and the file stays owner-only.
+    void historyTrimmedWhileAdding()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("h.jsonl"));
+        const int total = TSqlHistory::Cap + TSqlHistory::Cap / 5 + 37;
+        {
+            TSqlHistory history(path);
+            for (int i = 0; i < total; ++i)
+                QCOMPARE(history.add({QStringLiteral("SELECT %1").arg(i), QString(),
+                                      QDateTime::currentDateTimeUtc(), 1, QStringLiteral("OK")}),
+                         TSqlHistory::Added::Written);
+        }
+        const TSqlHistory again(path);
+        const auto &entries = again.entries();
+        QVERIFY(entries.size() <= std::size_t(TSqlHistory::Cap));
+        QVERIFY(entries.size() >= std::size_t(TSqlHistory::Cap - TSqlHistory::Cap / 10));
+        for (std::size_t i = 0; i < entries.size(); ++i)
+            QCOMPARE(entries[i].Text,
+                     QStringLiteral("SELECT %1").arg(total - int(entries.size()) + int(i)));
+        struct stat st
+        {
+        };
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, 0600u);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
     }
 
     // Every statement run goes to the history file (owner-only), but those that can carry a

@@ -77,10 +77,9 @@ QByteArray readAll(const QString &path)
     return content;
 }
 
-void replaceAtomically(const QString &path, const QByteArray &content, bool ownerOnly)
+std::string writeBeside(const QString &path, const QByteArray &content, bool ownerOnly)
 {
     const QFileInfo info(path);
-    const std::string target = nativePath(info.absoluteFilePath());
     std::string temporary = nativePath(info.absolutePath() + QLatin1Char('/') + QLatin1Char('.') +
                                        info.fileName() + QStringLiteral(".XXXXXX"));
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
@@ -104,11 +103,22 @@ void replaceAtomically(const QString &path, const QByteArray &content, bool owne
         ::unlink(temporary.c_str());
         throw;
     }
+    return temporary;
+}
+
+void putInPlace(const std::string &temporary, const QString &path)
+{
+    const std::string target = nativePath(QFileInfo(path).absoluteFilePath());
     if (::rename(temporary.c_str(), target.c_str()) != 0) {
         const int error = errno;
         ::unlink(temporary.c_str());
         throw TFileError(error);
     }
+}
+
+void replaceAtomically(const QString &path, const QByteArray &content, bool ownerOnly)
+{
+    putInPlace(writeBeside(path, content, ownerOnly), path);
 }
 } // namespace files
 

@@ -30,6 +30,10 @@ QByteArray readAll(const QString &path);
 // never destroys the previous file. The new file is readable by its owner only when ownerOnly.
 // Throws TFileError.
 void replaceAtomically(const QString &path, const QByteArray &content, bool ownerOnly);
+// Its two steps, for a caller that writes in the background: the new file beside the old one,
+// flushed (its name returned); then renamed over it (a failure removes it). Throw TFileError.
+std::string writeBeside(const QString &path, const QByteArray &content, bool ownerOnly);
+void putInPlace(const std::string &temporary, const QString &path);
 } // namespace files
 
 // A file written line by line, each line ended by CR LF and handed to the system as it is written,

@@ -644,7 +644,8 @@ void TSqlEditor::addHistory(const Running &now, std::uint64_t microseconds, cons
     TSqlHistory::Entry e;
     e.Text = now.Piece.Text;
     e.Database = m_conn ? m_conn->Database() : QString();
-    e.Started = QDateTime::currentDateTime().addMSecs(-qint64(microseconds / 1000));
+    // In UTC, as the file keeps it: no time zone looked up per statement.
+    e.Started = QDateTime::currentDateTimeUtc().addMSecs(-qint64(microseconds / 1000));
     e.Microseconds = qint64(microseconds);
     e.Outcome = outcome;
     QString head = qs(sqlscript::head(e.Text.toStdString()));
@@ -660,15 +661,14 @@ void TSqlEditor::flushHistory()
     // The list shows the newest at the bottom, as the file keeps them, and no more than it.
     const QSignalBlocker blocker(History_list);
     History_list->setUpdatesEnabled(false);
-    if (History_list->count() + m_pendingHistory.size() <= TSqlHistory::Cap) {
-        History_list->addItems(m_pendingHistory);
-    } else {
-        History_list->clear();
-        QStringList heads;
-        for (const TSqlHistory::Entry &entry : m_history->entries())
-            heads << qs(sqlscript::head(entry.Text.toStdString()));
-        History_list->addItems(heads);
-    }
+    // The oldest rows go in one removal, the new ones come in one insertion: the list never
+    // rebuilt, whatever its length (a long script reaches the cap and stays there).
+    const int kept = int(std::min<std::size_t>(m_history->entries().size(), TSqlHistory::Cap));
+    if (m_pendingHistory.size() > kept)
+        m_pendingHistory.erase(m_pendingHistory.begin(), m_pendingHistory.end() - kept);
+    const int over = History_list->count() + int(m_pendingHistory.size()) - kept;
+    if (over > 0) History_list->model()->removeRows(0, std::min(over, History_list->count()));
+    History_list->addItems(m_pendingHistory);
     m_pendingHistory.clear();
     History_list->setUpdatesEnabled(true);
     History_list->scrollToBottom();

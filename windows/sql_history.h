@@ -3,12 +3,16 @@
 #include <QDateTime>
 #include <QString>
 
+#include <future>
+#include <string>
 #include <vector>
 
 // The SQL editor's history: every statement run, with its database, start, duration and outcome,
 // one JSON object a line in a file readable by its owner only, the newest last, at most Cap
 // entries kept. A statement that may carry a password is never written (sqlscript::
-// mayCarryPassword).
+// mayCarryPassword). Entries are appended; the trim to the cap rewrites the file in the
+// background (its flush may take longer than a frame), the lines added meanwhile then appended
+// to the new file before it takes the old one's place.
 class TSqlHistory
 {
 public:
@@ -24,7 +28,7 @@ public:
     // The file in the user's data folder (QStandardPaths::AppDataLocation).
     static QString defaultPath();
     explicit TSqlHistory(QString path = defaultPath());
-    ~TSqlHistory();
+    ~TSqlHistory(); // a trim under way is finished
     TSqlHistory(const TSqlHistory &) = delete;
     TSqlHistory &operator=(const TSqlHistory &) = delete;
 
@@ -41,8 +45,15 @@ public:
 
 private:
     void load();
-    bool rewrite();
+    bool appendLine(const QByteArray &line);
+    void startTrim();
+    // The trim written in the background put in place: wait for it, or only if it is done.
+    bool finishTrim(bool wait);
     QString m_path;
     std::vector<Entry> m_entries;
+    // Each entry's line as the file holds it, made once: a rewrite only joins them.
+    std::vector<QByteArray> m_lines;
     int m_fd = -1; // kept open for appending while entries come
+    std::future<std::string> m_trim; // the new file's temporary name, or a failure
+    std::vector<QByteArray> m_sinceTrim; // lines added while it is written
 };
