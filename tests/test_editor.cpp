@@ -150,21 +150,27 @@ private Q_SLOTS:
     void runAllScript_data()
     {
         QTest::addColumn<bool>("continueOnError");
-        QTest::newRow("stops at the error") << false;
-        QTest::newRow("continues") << true;
+        QTest::addColumn<bool>("longText"); // read apart from the window thread
+        QTest::newRow("stops at the error") << false << false;
+        QTest::newRow("continues") << true << false;
+        QTest::newRow("long text, stops at the error") << false << true;
+        QTest::newRow("long text, continues") << true << true;
     }
     void runAllScript()
     {
         QFETCH(bool, continueOnError);
+        QFETCH(bool, longText);
         Session s;
         s.RunEach({"UPDATE qv_ed.t SET v = 'two' WHERE id = 2"});
         ed()->Continue_check->setChecked(continueOnError);
-        ed()->SQL_edit->setPlainText(QStringLiteral("SELECT * FROM qv_ed.t;\n"
-                                                    "UPDATE qv_ed.t SET v = 'zwei' WHERE id = 2;\n"
-                                                    "SELECT CAST('1x' AS SIGNED) AS n;\n"
-                                                    "SELECT 1 FROM\n"
-                                                    "  WHERE;\n"
-                                                    "CALL qv_ed.two_sets();"));
+        ed()->SQL_edit->setPlainText(
+            QStringLiteral("SELECT * FROM qv_ed.t;\n"
+                           "UPDATE qv_ed.t SET v = 'zwei' WHERE id = 2;\n"
+                           "SELECT CAST('1x' AS SIGNED) AS n;\n"
+                           "SELECT 1 FROM\n"
+                           "  WHERE;\n"
+                           "CALL qv_ed.two_sets();") +
+            (longText ? QStringLiteral("\n-- ") + QString(300000, 'x') : QString()));
         QTest::keyClick(ed()->SQL_edit, Qt::Key_F5);
         QTRY_VERIFY_WITH_TIMEOUT(!ed()->isRunning(), 20000);
         const QStringList lines = messages();

@@ -102,7 +102,16 @@ void TSqlEdit::paintLineNumbers(QPaintEvent *event)
 
 std::vector<TSqlEdit::Piece> TSqlEdit::AllStatements() const
 {
-    const QByteArray utf8 = toPlainText().toUtf8();
+    return StatementsOf(Utf8Text());
+}
+
+QByteArray TSqlEdit::Utf8Text() const
+{
+    return toPlainText().toUtf8();
+}
+
+std::vector<TSqlEdit::Piece> TSqlEdit::StatementsOf(const QByteArray &utf8)
+{
     return pieces(utf8,
                   sqllex::split(std::string_view(utf8.constData(), std::size_t(utf8.size()))));
 }

@@ -25,6 +25,9 @@ public:
     std::vector<Piece> StatementsToRun() const;
     // Run all: every statement of the text.
     std::vector<Piece> AllStatements() const;
+    // Its two halves: the text (on the window thread), then its statements (any thread).
+    QByteArray Utf8Text() const;
+    static std::vector<Piece> StatementsOf(const QByteArray &utf8);
 
     int LineNumberWidth() const;
     TSqlHighlighter *Highlighter() const { return m_highlighter; }

@@ -79,6 +79,8 @@ TSqlEditor::TSqlEditor(TmySQLClient *main, QWidget *parent)
     connect(&m_saveText, &QTimer::timeout, this, [this] { saveText(); });
     connect(SQL_edit->document(), &QTextDocument::contentsChanged, &m_saveText,
             qOverload<>(&QTimer::start));
+    m_splitDone.setInterval(5);
+    connect(&m_splitDone, &QTimer::timeout, this, &TSqlEditor::splitChecked);
     m_tick.setInterval(250);
     connect(&m_tick, &QTimer::timeout, this, [this] {
         updateStatus();
@@ -92,6 +94,7 @@ TSqlEditor::TSqlEditor(TmySQLClient *main, QWidget *parent)
 
 TSqlEditor::~TSqlEditor()
 {
+    if (m_split.valid()) m_split.wait();
     saveState();
     // Closed silently with the component; nothing of ours is called back any more.
     m_conn.reset();
@@ -356,7 +359,39 @@ void TSqlEditor::RunClick()
 
 void TSqlEditor::RunAllClick()
 {
-    start(SQL_edit->AllStatements());
+    if (isRunning()) return;
+    QByteArray utf8 = SQL_edit->Utf8Text();
+    // A script of megabytes takes longer to read than a frame: read on another thread, the
+    // window answering meanwhile (Stop included).
+    constexpr qsizetype ReadApartBytes = 256 * 1024;
+    if (utf8.size() < ReadApartBytes || !m_main || !m_main->Connected()) {
+        start(TSqlEdit::StatementsOf(utf8));
+        return;
+    }
+    m_splitStopped = false;
+    m_split = std::async(std::launch::async,
+                         [utf8 = std::move(utf8)] { return TSqlEdit::StatementsOf(utf8); });
+    m_statusNote = QStringLiteral("Reading the script\u2026");
+    updateStatus();
+    Run_button->setEnabled(false);
+    Run_all_button->setEnabled(false);
+    Stop_sql_button->setEnabled(true);
+    m_splitDone.start();
+}
+
+void TSqlEditor::splitChecked()
+{
+    if (!m_split.valid() || m_split.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+        return;
+    m_splitDone.stop();
+    std::vector<TSqlEdit::Piece> pieces = m_split.get();
+    if (m_splitStopped) {
+        m_statusNote = QStringLiteral("Stopped");
+        updateButtons();
+        updateStatus();
+        return;
+    }
+    start(std::move(pieces));
 }
 
 void TSqlEditor::start(std::vector<TSqlEdit::Piece> pieces)
@@ -394,10 +429,12 @@ void TSqlEditor::start(std::vector<TSqlEdit::Piece> pieces)
 void TSqlEditor::runNext()
 {
     if (!m_running) return;
-    // One statement runs while the next waits queued behind it, so the worker never waits for
-    // the window between them; without "Continue on error" the next is sent only if the one
-    // before succeeded.
-    while (m_inflight.size() < 2 && !m_queue.empty() && !m_stopAsked) {
+    // Statements wait queued behind the one running, so the worker never waits for the window
+    // between them, and the window takes their ends in bunches. Without "Continue on error" each
+    // runs only if the one before succeeded, so a failure or Stop ends the whole queue on the
+    // worker: sixteen may wait. With it, nothing would end them: only the next one waits.
+    const std::size_t depth = Continue_check->isChecked() ? 2 : 16;
+    while (m_inflight.size() < depth && !m_queue.empty() && !m_stopAsked) {
         m_inflight.emplace_back();
         Running &next = m_inflight.back();
         next.Piece = std::move(m_queue.front());
@@ -711,6 +748,10 @@ void TSqlEditor::finishRun(const QString &why)
 
 void TSqlEditor::StopClick()
 {
+    if (m_split.valid()) {
+        m_splitStopped = true;
+        return;
+    }
     if (!m_running) return;
     m_stopAsked = true;
     m_queue.clear();

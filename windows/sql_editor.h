@@ -11,6 +11,7 @@
 
 #include <deque>
 #include <functional>
+#include <future>
 #include <map>
 #include <memory>
 #include <vector>
@@ -76,7 +77,7 @@ public:
     void mainClosed();
 
     // A run under way, or the tail of one still coming back.
-    bool isRunning() const { return m_running || !m_inflight.empty(); }
+    bool isRunning() const { return m_running || !m_inflight.empty() || m_split.valid(); }
     // The editor's own connection; null until it first runs something.
     TmySQLClient *Connection() const { return m_conn.get(); }
     TSqlHistory &History() { return *m_history; }
@@ -110,6 +111,7 @@ private:
     };
     void buildLayout();
     void start(std::vector<TSqlEdit::Piece> pieces);
+    void splitChecked();
     void ensureConnection();
     void runNext();
     void rowsArrived(TmySQLRowBatch &batch);
@@ -136,6 +138,10 @@ private:
     std::unique_ptr<TSqlHistory> m_history;
     QString m_startDatabase;
     std::deque<TSqlEdit::Piece> m_queue;
+    // A long script's statements, read apart from the window thread before the run starts.
+    std::future<std::vector<TSqlEdit::Piece>> m_split;
+    QTimer m_splitDone;
+    bool m_splitStopped = false;
     int m_total = 0;
     int m_done = 0;
     int m_sent = 0;

@@ -88,8 +88,7 @@ void TSqlHistory::startTrim()
 bool TSqlHistory::finishTrim(bool wait)
 {
     if (!m_trim.valid()) return true;
-    if (!wait && m_trim.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
-        return true;
+    if (!wait && m_trim.wait_for(std::chrono::seconds(0)) != std::future_status::ready) return true;
     std::string temporary;
     try {
         temporary = m_trim.get();

@@ -53,7 +53,7 @@ private:
     std::vector<Entry> m_entries;
     // Each entry's line as the file holds it, made once: a rewrite only joins them.
     std::vector<QByteArray> m_lines;
-    int m_fd = -1; // kept open for appending while entries come
-    std::future<std::string> m_trim; // the new file's temporary name, or a failure
+    int m_fd = -1;                       // kept open for appending while entries come
+    std::future<std::string> m_trim;     // the new file's temporary name, or a failure
     std::vector<QByteArray> m_sinceTrim; // lines added while it is written
 };
