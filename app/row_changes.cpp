@@ -113,6 +113,12 @@ bool appendNewValueMatch(TmySQLStatement &statement, const TmySQLFieldInfo &fiel
     return true;
 }
 
+bool fixedDefault(const rowdelete::Target &target, const TmySQLFieldInfo &field)
+{
+    const std::vector<std::string> &fixed = target.TableKey.FixedDefaults;
+    return std::find(fixed.begin(), fixed.end(), field.Name) != fixed.end();
+}
+
 // NULL, DEFAULT or 0 typed into an AUTO_INCREMENT column: the server gives the next value (0
 // only without NO_AUTO_VALUE_ON_ZERO).
 bool givesNextValue(const rowdelete::Target &target, const Value &value)
@@ -438,8 +444,9 @@ std::optional<TmySQLStatement> ReadBack(const rowdelete::Target &target, const C
         } else if (change.What == Kind::Update && !matchedNew) {
             rowdelete::AppendMatch(statement, target, col, old(col));
             any = true;
-        } else if (change.What == Kind::Insert && !wholeKey && !(field.Flags & NotNullFlag)) {
-            // Left to its default, which the server says (NULL for a column without one).
+        } else if ((change.What == Kind::Insert || matchedNew) && fixedDefault(target, field)) {
+            // Set or left to a default that is a constant, which the server says. (An
+            // expression's default, read again later, may be another row's value.)
             statement.Identifier(field.Name).Text(" <=> DEFAULT(").Identifier(field.Name).Text(")");
             any = true;
         } else {

@@ -101,6 +101,15 @@ TmySQLStatement KeyQuery(const std::string &database, const std::string &table)
     statement.Text(" UNION ALL SELECT 'hidden', COUNT(*) FROM information_schema.COLUMNS h WHERE ");
     inTable("h");
     statement.Text(" AND h.EXTRA LIKE '%INVISIBLE%'");
+    // Defaults that are constants: MariaDB quotes a literal and leaves a number bare; an
+    // expression is neither, and MySQL marks one DEFAULT_GENERATED. Generated columns have none.
+    statement.Text(
+        " UNION ALL SELECT 'fixed', d.COLUMN_NAME FROM information_schema.COLUMNS d WHERE ");
+    inTable("d");
+    statement.Text(" AND d.EXTRA NOT LIKE '%GENERATED%' AND d.EXTRA NOT LIKE '%auto_increment%' "
+                   "AND ((d.COLUMN_DEFAULT IS NULL AND d.IS_NULLABLE = 'YES') OR "
+                   "d.COLUMN_DEFAULT = 'NULL' OR d.COLUMN_DEFAULT LIKE '''%' OR "
+                   "d.COLUMN_DEFAULT REGEXP '^[-+]?[0-9]+([.][0-9]*)?([eE][-+]?[0-9]+)?$')");
     // A view says whether the server lets it be changed at all.
     statement.Text(
         " UNION ALL SELECT 'view', v.IS_UPDATABLE FROM information_schema.VIEWS v WHERE ");
@@ -123,6 +132,8 @@ Key ReadKeyAnswer(const std::vector<std::pair<std::string, std::optional<std::st
             key.SqlMode = value;
         } else if (kind == "key" && value) {
             key.Columns.push_back(*value);
+        } else if (kind == "fixed") {
+            if (value) key.FixedDefaults.push_back(*value);
         } else if (kind == "hidden") {
             key.HiddenColumns = value && *value != "0";
         } else if (kind == "view") {

@@ -29,6 +29,9 @@ struct Key
     bool NotUpdatable = false;
     // The table has INVISIBLE columns, which SELECT * leaves out.
     bool HiddenColumns = false;
+    // The columns whose default is a constant (not CURRENT_TIMESTAMP, UUID() or another
+    // expression): DEFAULT(col) read later is what a row left to it holds.
+    std::vector<std::string> FixedDefaults;
 };
 
 // What is known of the table the grid shows.

@@ -88,7 +88,8 @@ Result library()
     rowdelete::Target target;
     target.Database = "quorvane_bench";
     target.Table = "big";
-    target.TableKey = {true, {"id"}, std::string("utf8mb4"), std::nullopt, std::nullopt};
+    target.TableKey = {true,  {"id"}, std::string("utf8mb4"), std::nullopt, std::nullopt, false,
+                       false, {}};
     std::string ids;
     for (int i = 0; i < Edits; ++i)
         ids += (i ? "," : "") + std::to_string(editedId(i));
@@ -181,7 +182,8 @@ Result editCost(int rows)
     rowdelete::Target target;
     target.Database = "bench";
     target.Table = "t";
-    target.TableKey = {true, {"id"}, std::string("utf8mb4"), std::nullopt, std::nullopt};
+    target.TableKey = {true,  {"id"}, std::string("utf8mb4"), std::nullopt, std::nullopt, false,
+                       false, {}};
     for (const char *name : {"id", "e", "n"}) {
         TmySQLFieldInfo f;
         f.Name = name;
@@ -229,7 +231,8 @@ Result copyRows()
     };
     rowdelete::Target target;
     target.Table = "t";
-    target.TableKey = {true, {"c0"}, std::string("utf8mb4"), std::nullopt, std::nullopt};
+    target.TableKey = {true,  {"c0"}, std::string("utf8mb4"), std::nullopt, std::nullopt, false,
+                       false, {}};
     for (int c = 0; c < Cols; ++c) {
         put("c" + std::to_string(c));
         TmySQLFieldInfo f;

@@ -426,6 +426,13 @@ private Q_SLOTS:
         QTest::newRow("INVISIBLE, key-less") << "v INT, h INT INVISIBLE DEFAULT 0"
                                              << "(1),(1)" << 1 << 0 << "2"
                                              << "invisible columns";
+        QTest::newRow("DEFAULT into a key") << "id INT PRIMARY KEY DEFAULT 9, v INT"
+                                            << "(1, 1)" << 1 << 0 << "<DEFAULT>"
+                                            << "-";
+        QTest::newRow("key left to its default")
+            << "id VARCHAR(3) NOT NULL DEFAULT 'k' PRIMARY KEY, v INT"
+            << "('a', 1)" << 0 << 0 << "<DEFAULT>"
+            << "-";
         QTest::newRow("INVISIBLE, keyed") << "id INT PRIMARY KEY, v INT, h INT INVISIBLE DEFAULT 3"
                                           << "(1, 1)" << 1 << 1 << "2"
                                           << "-";
@@ -448,18 +455,19 @@ private Q_SLOTS:
         Editing edit(c);
         const bool refused =
             note != QLatin1String("-") && !note.startsWith(QStringLiteral("typed"));
+        const bool byDefault = typed == QLatin1String("<DEFAULT>");
         if (row == 0) {
             QStringList values(c.w->Mgrid->ColCount(), QString());
             values.last() = QStringLiteral("7");
-            if (!typed.isNull()) values[col] = typed;
+            if (!typed.isNull() && !byDefault) values[col] = typed;
             QVERIFY(edit.insert(values));
             row = c.w->Mgrid->RowCount() - 1;
-            if (typed.isNull()) {
-                QVERIFY(edit.pick(col, row));
-                edit.e->setCurrent(Value::null());
-            }
-        } else {
+        } else if (!byDefault) {
             QCOMPARE(edit.type(col, row, typed), !refused);
+        }
+        if (typed.isNull() || byDefault) {
+            QVERIFY(edit.pick(col, row));
+            edit.e->setCurrent(typed.isNull() ? Value::null() : Value::byDefault());
         }
         if (refused) {
             QVERIFY2(c.w->PanelText(5).contains(note), qPrintable(c.w->PanelText(5)));

@@ -340,6 +340,47 @@ private Q_SLOTS:
             QCOMPARE(after, before);
     }
 
+    // Which defaults the key question calls constants, as the server shows them: a change read
+    // back by DEFAULT(c) must find what the server stored then, not what an expression gives now.
+    void fixedDefaults_data()
+    {
+        QTest::addColumn<QString>("column");
+        QTest::addColumn<bool>("fixed");
+        QTest::newRow("number") << "c INT NOT NULL DEFAULT -5" << true;
+        QTest::newRow("decimal") << "c DECIMAL(5,2) DEFAULT 1.50" << true;
+        QTest::newRow("text") << "c VARCHAR(9) DEFAULT 'uuid()'" << true;
+        QTest::newRow("NULL") << "c INT NULL" << true;
+        QTest::newRow("none") << "c INT NOT NULL" << false;
+        QTest::newRow("CURRENT_TIMESTAMP") << "c DATETIME(6) DEFAULT CURRENT_TIMESTAMP(6)" << false;
+        QTest::newRow("expression") << "c VARCHAR(40) DEFAULT (uuid())" << false;
+        QTest::newRow("arithmetic") << "c INT DEFAULT (1 + 1)" << false;
+        QTest::newRow("generated") << "c INT AS (id + 1) VIRTUAL" << false;
+        QTest::newRow("AUTO_INCREMENT") << "c INT NOT NULL AUTO_INCREMENT, KEY (c)" << false;
+    }
+    void fixedDefaults()
+    {
+        REQUIRE_SERVER();
+        QFETCH(QString, column);
+        QFETCH(bool, fixed);
+        Session s;
+        s.Run(TmySQLStatement("DROP TABLE IF EXISTS ").Identifier(Db).Text(".dflt"));
+        s.Run(TmySQLStatement("CREATE TABLE ")
+                  .Identifier(Db)
+                  .Text(".dflt (id INT PRIMARY KEY, " + column.toStdString() + ")"));
+        QVERIFY2(s.error.isEmpty(), qPrintable(s.error));
+        QVERIFY(s.Run(rowdelete::KeyQuery(Db, "dflt")));
+        std::vector<std::pair<std::string, std::optional<std::string>>> rows;
+        for (int r = 0; r < s.q()->RowCount(); ++r) {
+            std::optional<std::string> value;
+            if (!s.q()->IsNull(r, 1)) value = std::string(s.q()->ValueBytes(r, 1));
+            rows.emplace_back(std::string(s.q()->ValueBytes(r, 0)), std::move(value));
+        }
+        const rowdelete::Key key = rowdelete::ReadKeyAnswer(rows);
+        QVERIFY(key.Known);
+        const auto &names = key.FixedDefaults;
+        QCOMPARE(std::find(names.begin(), names.end(), "c") != names.end(), fixed);
+    }
+
     // With session tracking off the library never learns of SET NAMES: a value holding the bytes
     // 95 5C 27 (a Shift-JIS character ending in a backslash, then a quote) must still be matched
     // as a value, not break out of its literal, and the table still read as UTF-8.
