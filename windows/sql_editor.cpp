@@ -564,7 +564,12 @@ void TSqlEditor::rowsArrived(TmySQLRowBatch &batch)
     }
     if (!now.Shown.Grid) return; // beyond the last tab: counted, not kept
     resultgrid::take(now.Shown.Grid, batch, now.Shown.Fields);
-    now.Shown.Line->setText(QStringLiteral("Loading\u2026 ") + rowsText(batch.RowsSoFar));
+    // A label whose text grows is laid out and its page painted behind it: at every batch of a
+    // million-row stream that costs more than taking the rows.
+    if (!now.Shown.LineShown.isValid() || now.Shown.LineShown.elapsed() >= 100) {
+        now.Shown.Line->setText(QStringLiteral("Loading\u2026 ") + rowsText(batch.RowsSoFar));
+        now.Shown.LineShown.start();
+    }
 }
 
 void TSqlEditor::statementEnded(TmySQLClientQuery *q, const QString &error)

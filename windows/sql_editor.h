@@ -93,6 +93,7 @@ private:
         TMgrid *Grid = nullptr;
         QLabel *Line = nullptr;
         std::vector<TmySQLFieldInfo> Fields;
+        QElapsedTimer LineShown; // the count under the rows, shown a few times a second
     };
     // One statement of the run: what it came to so far.
     struct Running
