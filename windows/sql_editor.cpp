@@ -95,7 +95,7 @@ TSqlEditor::TSqlEditor(TmySQLClient *main, QWidget *parent)
 TSqlEditor::~TSqlEditor()
 {
     if (m_split.valid()) m_split.wait();
-    saveState();
+    saveState(); // after any write still going: the last text is the one kept
     // Closed silently with the component; nothing of ours is called back any more.
     m_conn.reset();
 }
@@ -337,16 +337,25 @@ void TSqlEditor::saveState()
     saveText();
 }
 
-void TSqlEditor::saveText()
+void TSqlEditor::saveText(std::optional<QByteArray> utf8, bool inBackground)
 {
     m_saveText.stop();
+    // One write at a time, in the order asked.
+    if (m_textSaved.valid()) m_textSaved.wait();
+    QByteArray text = utf8 ? std::move(*utf8) : SQL_edit->toPlainText().toUtf8();
     // The text may hold anything the user typed: readable by its owner only.
-    try {
-        QDir().mkpath(QFileInfo(textPath()).absolutePath());
-        files::replaceAtomically(textPath(), SQL_edit->toPlainText().toUtf8(), true);
-    } catch (const TFileError &) {
-        // kept in the window for this run; nothing to lose on the server
-    }
+    auto write = [path = textPath(), text = std::move(text)] {
+        try {
+            QDir().mkpath(QFileInfo(path).absolutePath());
+            files::replaceAtomically(path, text, true);
+        } catch (const TFileError &) {
+            // kept in the window for this run; nothing to lose on the server
+        }
+    };
+    if (inBackground)
+        m_textSaved = std::async(std::launch::async, std::move(write));
+    else
+        write();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -361,6 +370,9 @@ void TSqlEditor::RunAllClick()
 {
     if (isRunning()) return;
     QByteArray utf8 = SQL_edit->Utf8Text();
+    // A save still due would take the same megabytes from the editor again, on this thread,
+    // in the middle of the run: the bytes just taken are written instead, in the background.
+    if (m_saveText.isActive()) saveText(utf8, true);
     // A script of megabytes takes longer to read than a frame: read on another thread, the
     // window answering meanwhile (Stop included).
     constexpr qsizetype ReadApartBytes = 256 * 1024;

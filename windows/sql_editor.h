@@ -14,6 +14,7 @@
 #include <future>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QAbstractButton;
@@ -132,7 +133,9 @@ private:
     void goToLine(int line);
     void closeConnection();
     void saveState();
-    void saveText();
+    // The text kept for the next start: taken from the editor now, or the bytes given (the same
+    // text, already taken); written in the background unless the window is going.
+    void saveText(std::optional<QByteArray> utf8 = std::nullopt, bool inBackground = false);
 
     TmySQLClient *m_main;
     std::unique_ptr<TmySQLClient> m_conn;
@@ -141,6 +144,7 @@ private:
     std::deque<TSqlEdit::Piece> m_queue;
     // A long script's statements, read apart from the window thread before the run starts.
     std::future<std::vector<TSqlEdit::Piece>> m_split;
+    std::future<void> m_textSaved;
     QTimer m_splitDone;
     bool m_splitStopped = false;
     int m_total = 0;
