@@ -173,6 +173,12 @@ private Q_SLOTS:
             (longText ? QStringLiteral("\n-- ") + QString(300000, 'x') : QString()));
         QTest::keyClick(ed()->SQL_edit, Qt::Key_F5);
         QTRY_VERIFY_WITH_TIMEOUT(!ed()->isRunning(), 20000);
+        // The save that was due when Run all took the text is made of that text, whole.
+        const auto kept = [] {
+            QFile file(TSqlEditor::textPath());
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
+        QTRY_COMPARE(kept(), ed()->SQL_edit->toPlainText().toUtf8());
         const QStringList lines = messages();
         QVERIFY2(
             lines.value(0).startsWith(QStringLiteral("1: SELECT * FROM qv_ed.t \u2014 3 rows in ")),
