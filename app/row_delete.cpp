@@ -204,7 +204,7 @@ void AppendTarget(TmySQLStatement &statement, const Target &target)
 }
 
 void AppendMatch(TmySQLStatement &statement, const Target &target, int c,
-                 std::optional<std::string_view> value)
+                 std::optional<std::string_view> value, const std::shared_ptr<const void> &owner)
 {
     const TmySQLFieldInfo &field = target.Fields[static_cast<std::size_t>(c)];
     if (!value) {
@@ -231,19 +231,27 @@ void AppendMatch(TmySQLStatement &statement, const Target &target, int c,
         statement.Identifier(field.Name);
     else
         statement.Text("CONVERT(").Identifier(field.Name).Text(" USING " + *charset + ")");
-    statement.Text(" AS BINARY) = ").HexValue(*value);
+    statement.Text(" AS BINARY) = ");
+    // A long value stays in the grid's cells until the worker has made its literal.
+    constexpr std::size_t LendFrom = 64 * 1024;
+    if (owner && value->size() >= LendFrom)
+        statement.HexValue(*value, owner);
+    else
+        statement.HexValue(*value);
 }
 
-void AppendIdentity(TmySQLStatement &statement, const Target &target, const CellReader &cell)
+void AppendIdentity(TmySQLStatement &statement, const Target &target, const CellReader &cell,
+                    const std::shared_ptr<const void> &owner)
 {
     const std::vector<int> columns = ComparedColumns(target);
     for (std::size_t i = 0; i < columns.size(); ++i) {
         if (i > 0) statement.Text(" AND ");
-        AppendMatch(statement, target, columns[i], cell(columns[i]));
+        AppendMatch(statement, target, columns[i], cell(columns[i]), owner);
     }
 }
 
-std::optional<TmySQLStatement> Build(const Target &target, const CellReader &cell, std::string *why)
+std::optional<TmySQLStatement> Build(const Target &target, const CellReader &cell, std::string *why,
+                                     const std::shared_ptr<const void> &owner)
 {
     if (const char *reason = Refusal(target)) {
         if (why) *why = reason;
@@ -252,7 +260,7 @@ std::optional<TmySQLStatement> Build(const Target &target, const CellReader &cel
     TmySQLStatement statement("Delete From ");
     AppendTarget(statement, target);
     statement.Text(" Where ");
-    AppendIdentity(statement, target, cell);
+    AppendIdentity(statement, target, cell, owner);
     statement.Text(" LIMIT 1;");
     return statement;
 }

@@ -7,6 +7,7 @@
 #include "mySQLCommon.h"
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -63,14 +64,17 @@ const char *Refusal(const Target &target);
 // `db`.`table`, or `table` for the connection's current database.
 void AppendTarget(TmySQLStatement &statement, const Target &target);
 // One column compared byte for byte with the value the server sent (NULL by IS NULL).
+// With owner, a long value is not copied: owner keeps the bytes the reader gave unchanged.
 void AppendMatch(TmySQLStatement &statement, const Target &target, int col,
-                 std::optional<std::string_view> value);
+                 std::optional<std::string_view> value,
+                 const std::shared_ptr<const void> &owner = nullptr);
 // The compared columns of the row the cells describe, joined by AND.
-void AppendIdentity(TmySQLStatement &statement, const Target &target, const CellReader &cell);
+void AppendIdentity(TmySQLStatement &statement, const Target &target, const CellReader &cell,
+                    const std::shared_ptr<const void> &owner = nullptr);
 
 // The delete statement, or no statement and the reason in *why.
-std::optional<TmySQLStatement> Build(const Target &target, const CellReader &cell,
-                                     std::string *why);
+std::optional<TmySQLStatement> Build(const Target &target, const CellReader &cell, std::string *why,
+                                     const std::shared_ptr<const void> &owner = nullptr);
 
 // A statement shortened for display: at most maxChars characters of its text.
 std::string Shortened(const std::string &text, std::size_t maxChars = 300);

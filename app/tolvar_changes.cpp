@@ -144,7 +144,7 @@ void Ttolvar::SpeedButton17Click()
             if (Mgrid->CellIsNull(col, row)) return std::nullopt;
             return Mgrid->CellUtf8(col, row);
         },
-        &why);
+        &why, Mgrid->KeepRowBytes(row));
     if (!statement) {
         setPanelText(5, QString::fromStdString(why));
         return;

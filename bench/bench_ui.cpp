@@ -9,6 +9,10 @@
 //   cells   the longest time one arrow key takes, to the repainted grid and row strip, moving
 //           down and up through ten rows of which one holds a 4 MB text (<= 20 ms per key),
 //           beside the same rows with short texts.
+//   bigdelete  "Delete Selected Record" of a row holding 64 MB in a table without a key (its
+//           statement compares every column, 128 MB of hexadecimal): the longest window-thread
+//           stall from the click to the report, beside the library alone sending the same
+//           statement (built the same way) for the time.
 // Each figure is the median of five runs in fresh processes after one warm-up.
 #include "Cologrid.h"
 #include "bench_common.h"
@@ -205,6 +209,119 @@ void cells(const QString &table)
     report(total.nsecsElapsed() / 1e6, longest, statusKb("VmHWM:"));
 }
 
+// A table without a key whose first row holds 64 MB; the server and the session take statements
+// of twice that.
+constexpr int BigRowBytes = 64 * 1024 * 1024;
+// The server's own limit, put back when the measurement is done.
+std::string g_packetBefore;
+void restorePacket()
+{
+    MYSQL *m = connectPlain();
+    if (!m || g_packetBefore.empty()) return;
+    mysql_query(m, ("SET GLOBAL max_allowed_packet = " + g_packetBefore).c_str());
+    mysql_close(m);
+}
+bool bigRowSetup()
+{
+    MYSQL *m = connectPlain();
+    if (!m) return false;
+    if (mysql_query(m, "SELECT @@global.max_allowed_packet") == 0) {
+        MYSQL_RES *r = mysql_store_result(m);
+        MYSQL_ROW row = r ? mysql_fetch_row(r) : nullptr;
+        if (row && row[0]) g_packetBefore = row[0];
+        if (r) mysql_free_result(r);
+    }
+    bool ok = mysql_query(m, "SET GLOBAL max_allowed_packet = 1073741824") == 0;
+    mysql_close(m);
+    m = ok ? connectPlain() : nullptr;
+    if (!m) return false;
+    const std::string fill = "INSERT INTO quorvane_cells.bigrow VALUES (REPEAT(X'41', " +
+                             std::to_string(BigRowBytes) + "), 1), (X'42', 2)";
+    for (const char *sql :
+         {"CREATE OR REPLACE TABLE quorvane_cells.bigrow (b LONGBLOB, n INT)", fill.c_str()})
+        if (ok && mysql_query(m, sql) != 0) {
+            std::fprintf(stderr, "%s\n", mysql_error(m));
+            ok = false;
+        }
+    mysql_close(m);
+    return ok;
+}
+
+void bigDelete()
+{
+    if (!bigRowSetup()) return report(-1, -1, -1);
+    Program p;
+    if (!p.ok) return report(-1, -1, -1);
+    QTreeWidgetItem *db = p.database(QStringLiteral("quorvane_cells"));
+    if (!db) return report(-1, -1, -1);
+    p.w->Tree_view->setCurrentItem(db);
+    waitFor([&] { return p.w->listDatabase() == QLatin1String("quorvane_cells"); });
+    const quint64 fill = p.w->gridOrigin().Fill;
+    const auto items = p.w->Table_list->findItems(QStringLiteral("bigrow"), Qt::MatchExactly);
+    if (items.isEmpty()) return report(-1, -1, -1);
+    p.w->Table_list->setCurrentItem(items.first());
+    waitFor([&] { return p.w->gridOrigin().Fill > fill && p.w->Mgrid->RowCount() == 3; });
+    TMgrid *grid = p.w->Mgrid;
+    int row = -1;
+    for (int r = 1; r < grid->RowCount(); ++r)
+        if (grid->CellUtf8(1, r) == "1") row = r;
+    if (row < 0) return report(-1, -1, -1);
+    bool can = true;
+    p.w->MgridSelectCell(0, row, can);
+    Tconsole *console = p.program.console.get();
+    const int lines = console->Memo1->blockCount();
+    waitFor([] { return true; }, 50);
+    Heartbeat beat;
+    beat.start();
+    QElapsedTimer clock;
+    clock.start();
+    p.w->SpeedButton17Click();
+    if (qEnvironmentVariableIsSet("QUORVANE_BENCH_SHOW"))
+        std::fprintf(stderr, "the click returned after %.1f ms\n", clock.nsecsElapsed() / 1e6);
+    // The delete's outcome is written to the console when it comes.
+    waitFor([&] { return console->Memo1->blockCount() > lines; }, 120000);
+    const double ms = clock.nsecsElapsed() / 1e6;
+    const double stall = beat.stop();
+    MYSQL *m = connectPlain();
+    long left = -1;
+    if (m && mysql_query(m, "SELECT COUNT(*), MAX(n) FROM quorvane_cells.bigrow") == 0) {
+        MYSQL_RES *r = mysql_store_result(m);
+        MYSQL_ROW one = mysql_fetch_row(r);
+        if (one && one[0] && one[1] && std::atol(one[1]) == 2) left = std::atol(one[0]);
+        mysql_free_result(r);
+    }
+    if (m) mysql_close(m);
+    restorePacket();
+    report(left == 1 ? ms : -1, stall, statusKb("VmHWM:"));
+}
+
+// The same delete by the library alone: the statement's hexadecimal made in one pass, sent.
+void bigDeletePlain()
+{
+    if (!bigRowSetup()) return report(-1, -1, -1);
+    MYSQL *m = connectPlain();
+    if (!m) return report(-1, -1, -1);
+    std::string value(BigRowBytes, 'A');
+    QElapsedTimer clock;
+    clock.start();
+    std::string sql = "DELETE FROM `quorvane_cells`.`bigrow` WHERE `b` = X'";
+    const std::size_t at = sql.size();
+    sql.resize(at + 2 * value.size());
+    static constexpr char digits[] = "0123456789ABCDEF";
+    char *out = sql.data() + at;
+    for (const unsigned char c : value) {
+        *out++ = digits[c >> 4];
+        *out++ = digits[c & 15];
+    }
+    sql += "' AND `n` = X'31' LIMIT 1";
+    const bool ok = mysql_real_query(m, sql.data(), sql.size()) == 0 && mysql_affected_rows(m) == 1;
+    const double ms = clock.nsecsElapsed() / 1e6;
+    if (!ok) std::fprintf(stderr, "%s\n", mysql_error(m));
+    mysql_close(m);
+    restorePacket();
+    report(ok ? ms : -1, -1, statusKb("VmHWM:"));
+}
+
 void tablesBaseline()
 {
     // The same names, into a plain list in icon mode and a tree, in one go.
@@ -318,14 +435,17 @@ int main(int argc, char *argv[])
     if (mode == QLatin1String("tables-plain")) return tablesBaseline(), 0;
     if (mode == QLatin1String("cells")) return cells(QStringLiteral("big")), 0;
     if (mode == QLatin1String("cells-short")) return cells(QStringLiteral("small")), 0;
+    if (mode == QLatin1String("bigdelete")) return bigDelete(), 0;
+    if (mode == QLatin1String("bigdelete-plain")) return bigDeletePlain(), 0;
     if (Server().host.isEmpty()) {
         std::fprintf(stderr, "run through scripts/bench.sh (needs the sandbox)\n");
         return 1;
     }
     if (QProcess::execute(QCoreApplication::applicationFilePath(), {QStringLiteral("setup")}) != 0)
         return 1;
-    const QStringList modes = {"sleep",         "tables", "tables-plain", "start",
-                               "start-minimal", "cells",  "cells-short"};
+    const QStringList modes = {"sleep",       "tables",        "tables-plain",
+                               "start",       "start-minimal", "cells",
+                               "cells-short", "bigdelete",     "bigdelete-plain"};
     const int runs = qEnvironmentVariableIntValue("QUORVANE_BENCH_RUNS") > 0
                          ? qEnvironmentVariableIntValue("QUORVANE_BENCH_RUNS")
                          : 5;
@@ -357,6 +477,12 @@ int main(int argc, char *argv[])
     std::printf("  short values only (the baseline)                %6.1f ms, ratio %.2f\n",
                 med("cells-short", &Figure::stall),
                 med("cells", &Figure::stall) / med("cells-short", &Figure::stall));
+    std::printf("Delete Selected Record of a 64 MB row, no key (128 MB of hexadecimal):\n");
+    std::printf("  Quorvane: click to the report   %8.1f ms, longest stall %6.1f ms (no freeze)\n",
+                med("bigdelete", &Figure::ms), med("bigdelete", &Figure::stall));
+    std::printf("  the library alone, same statement %6.1f ms, ratio %.2f\n",
+                med("bigdelete-plain", &Figure::ms),
+                med("bigdelete", &Figure::ms) / med("bigdelete-plain", &Figure::ms));
     std::printf("cold start to the painted main window, no server:\n");
     std::printf("  Quorvane                         %8.1f ms, idle memory %6.1f MiB "
                 "(targets <= 300, <= 60 MB)\n",

@@ -131,6 +131,10 @@ public:
     TmySQLStatement &Value(std::optional<std::string> value);
     // Bytes as X'...': exact for binary values under every SQL mode and character set.
     TmySQLStatement &HexValue(std::string_view bytes);
+    // The same without a copy: the bytes stay where they are, kept there by owner, which must
+    // keep them unchanged for as long as the statement lives (a value of megabytes is not copied
+    // on the window thread).
+    TmySQLStatement &HexValue(std::string_view bytes, std::shared_ptr<const void> owner);
 
     // The caller's word that the statement changes nothing (a SELECT, a SHOW): a close may cut
     // it off, or drop it unrun, instead of waiting for it.
@@ -160,6 +164,9 @@ private:
             Bytes
         } Kind = Null;
         std::string Data;
+        std::shared_ptr<const void> Owner; // when set, the bytes are Lent, not in Data
+        std::string_view Lent;
+        std::string_view bytes() const { return Owner ? Lent : std::string_view(Data); }
     };
     std::vector<std::string> FParts{std::string()}; // one more than values
     std::vector<Piece> FValues;

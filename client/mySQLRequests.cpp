@@ -47,7 +47,23 @@ TmySQLStatement &TmySQLStatement::Value(std::optional<std::string> value)
 
 TmySQLStatement &TmySQLStatement::HexValue(std::string_view bytes)
 {
-    FValues.push_back(Piece{Piece::Bytes, std::string(bytes)});
+    Piece piece;
+    piece.Kind = Piece::Bytes;
+    piece.Data = std::string(bytes);
+    FValues.push_back(std::move(piece));
+    FParts.emplace_back();
+    return *this;
+}
+
+TmySQLStatement &TmySQLStatement::HexValue(std::string_view bytes,
+                                           std::shared_ptr<const void> owner)
+{
+    if (!owner) return HexValue(bytes);
+    Piece piece;
+    piece.Kind = Piece::Bytes;
+    piece.Owner = std::move(owner);
+    piece.Lent = bytes;
+    FValues.push_back(std::move(piece));
     FParts.emplace_back();
     return *this;
 }
@@ -75,7 +91,7 @@ std::string TmySQLStatement::Build() const
     for (const std::string &part : FParts)
         size += part.size();
     for (const Piece &value : FValues)
-        size += value.Data.size() * 2 + 12;
+        size += value.bytes().size() * 2 + 12;
     std::string sql;
     sql.reserve(size);
     sql += FParts[0];
@@ -85,7 +101,7 @@ std::string TmySQLStatement::Build() const
             sql += "NULL";
         } else {
             if (value.Kind == Piece::Text) sql += "_utf8mb4 ";
-            appendHex(sql, value.Data);
+            appendHex(sql, value.bytes());
         }
         sql += FParts[i + 1];
     }
@@ -98,7 +114,7 @@ std::string TmySQLStatement::Preview(std::size_t maxBytes) const
     for (std::size_t i = 0; i < FValues.size() && out.size() < maxBytes; ++i) {
         const Piece &value = FValues[i];
         const std::size_t room = maxBytes - std::min(maxBytes, out.size());
-        const std::string_view shown = std::string_view(value.Data).substr(0, room);
+        const std::string_view shown = value.bytes().substr(0, room);
         if (value.Kind == Piece::Null) {
             out += "NULL";
         } else if (value.Kind == Piece::Bytes) {

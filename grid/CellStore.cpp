@@ -7,11 +7,23 @@
 
 CellStore::CellStore() = default;
 
+CellStore::Chunk CellStore::makeChunk(int first, int rows, std::vector<std::uint32_t> &&index,
+                                      Bytes &&buffer)
+{
+    Chunk chunk;
+    chunk.FirstRow = first;
+    chunk.Rows = rows;
+    chunk.Index = std::move(index);
+    chunk.Buffer = std::make_shared<Bytes>(std::move(buffer));
+    return chunk;
+}
+
 void CellStore::clear()
 {
     for (Chunk &chunk : m_chunks) {
         chunk.Index.assign(chunk.Index.size(), 0);
-        chunk.Buffer.assign(1, 0);
+        chunk.Buffer = std::make_shared<Bytes>(1, '\0');
+        chunk.Lent = false;
         chunk.Garbage = 0;
     }
 }
@@ -23,7 +35,8 @@ void CellStore::assign(TCheckedCellBlock &&checked)
     m_rows = block.Rows;
     m_chunks.clear();
     if (m_rows > 0)
-        m_chunks.push_back({0, block.Rows, std::move(block.Index), std::move(block.Buffer), 0});
+        m_chunks.push_back(
+            makeChunk(0, block.Rows, std::move(block.Index), std::move(block.Buffer)));
 }
 
 void CellStore::assign(int cols, int rows, std::vector<std::uint32_t> &&index,
@@ -39,7 +52,8 @@ void CellStore::appendRows(TCheckedCellBlock &&checked)
     if (block.Rows <= 0) return;
     if (static_cast<long long>(m_rows) + block.Rows > 0x7FFFFFFF)
         throw std::length_error("more rows than a grid holds");
-    m_chunks.push_back({m_rows, block.Rows, std::move(block.Index), std::move(block.Buffer), 0});
+    m_chunks.push_back(
+        makeChunk(m_rows, block.Rows, std::move(block.Index), std::move(block.Buffer)));
     m_rows += block.Rows;
 }
 
@@ -56,7 +70,7 @@ std::size_t CellStore::bufferBytes() const
 {
     std::size_t bytes = 0;
     for (const Chunk &chunk : m_chunks)
-        bytes += chunk.Buffer.size();
+        bytes += chunk.Buffer->size();
     return bytes;
 }
 
@@ -64,7 +78,7 @@ std::size_t CellStore::memoryBytes() const
 {
     std::size_t bytes = m_chunks.capacity() * sizeof(Chunk);
     for (const Chunk &chunk : m_chunks)
-        bytes += chunk.Buffer.capacity() + chunk.Index.capacity() * sizeof(std::uint32_t);
+        bytes += chunk.Buffer->capacity() + chunk.Index.capacity() * sizeof(std::uint32_t);
     return bytes;
 }
 
@@ -77,14 +91,14 @@ void CellStore::resize(int cols, int rows)
         // Row-major: a change of row count only cuts or extends the tail.
         while (!m_chunks.empty() && m_chunks.back().FirstRow >= rows)
             m_chunks.pop_back();
-        if (rows > 0 && m_chunks.empty()) m_chunks.push_back({0, 0, {}, {0}, 0});
+        if (rows > 0 && m_chunks.empty()) m_chunks.push_back(Chunk());
         if (!m_chunks.empty()) {
             Chunk &last = m_chunks.back();
             const std::size_t cells =
                 static_cast<std::size_t>(rows - last.FirstRow) * static_cast<std::size_t>(cols);
             for (std::size_t i = cells; i < last.Index.size(); ++i)
                 if (last.Index[i] != 0 && last.Index[i] != NullOffset)
-                    last.Garbage += 1 + entryAt(last.Buffer, last.Index[i]).size();
+                    last.Garbage += 1 + entryAt(*last.Buffer, last.Index[i]).size();
             last.Index.resize(cells, 0);
             last.Rows = rows - last.FirstRow;
         }
@@ -106,7 +120,7 @@ void CellStore::resize(int cols, int rows)
                                static_cast<std::size_t>(c)];
             to = cell == NullOffset ? NullOffset
                  : cell == 0        ? 0
-                                    : append(reshaped, entryAt(from.Buffer, cell));
+                                    : append(reshaped, entryAt(*from.Buffer, cell));
         }
     }
     m_chunks.clear();
@@ -124,13 +138,18 @@ std::string_view CellStore::entryAt(const std::vector<char> &buffer, std::uint32
 std::uint32_t CellStore::append(Chunk &chunk, std::string_view text)
 {
     if (text.empty()) return 0;
-    std::vector<char> &buffer = chunk.Buffer;
-    if (!buffer.empty() && text.data() >= buffer.data() &&
-        text.data() < buffer.data() + buffer.size()) {
-        // The text lives in this chunk's own buffer, which the append may move.
+    const Bytes &held = *chunk.Buffer;
+    if (!held.empty() && text.data() >= held.data() && text.data() < held.data() + held.size()) {
+        // The text lives in this chunk's own buffer, which the append may move or let go.
         const std::string copy(text);
         return append(chunk, copy);
     }
+    if (chunk.Lent) {
+        // A reader may still be reading it: the chunk goes on in a copy of its own.
+        chunk.Buffer = std::make_shared<Bytes>(held);
+        chunk.Lent = false;
+    }
+    std::vector<char> &buffer = *chunk.Buffer;
     const std::size_t offset = buffer.size();
     if (offset + text.size() + 10 >= NullOffset) throw std::length_error("grid text exceeds 4 GiB");
     buffer.resize(offset + cellblock::EntrySize(text.size()));
@@ -144,14 +163,14 @@ void CellStore::set(int col, int row, std::string_view text)
     Chunk &chunk = chunkOf(row);
     std::uint32_t &cell = chunk.Index[slot(chunk, col, row)];
     if (cell != 0 && cell != NullOffset) {
-        const std::string_view old = entryAt(chunk.Buffer, cell);
+        const std::string_view old = entryAt(*chunk.Buffer, cell);
         if (old == text) return;
         chunk.Garbage += 1 + old.size();
     }
     // The text may be another chunk's, which this append does not move.
     const std::uint32_t offset = append(chunk, text);
     chunk.Index[slot(chunk, col, row)] = offset;
-    if (chunk.Garbage > 4096 && chunk.Garbage * 2 > chunk.Buffer.size()) compact(chunk);
+    if (chunk.Garbage > 4096 && chunk.Garbage * 2 > chunk.Buffer->size()) compact(chunk);
 }
 
 void CellStore::setNull(int col, int row)
@@ -159,7 +178,7 @@ void CellStore::setNull(int col, int row)
     if (!inRange(col, row)) return;
     Chunk &chunk = chunkOf(row);
     std::uint32_t &cell = chunk.Index[slot(chunk, col, row)];
-    if (cell != 0 && cell != NullOffset) chunk.Garbage += 1 + entryAt(chunk.Buffer, cell).size();
+    if (cell != 0 && cell != NullOffset) chunk.Garbage += 1 + entryAt(*chunk.Buffer, cell).size();
     cell = NullOffset;
 }
 
@@ -169,7 +188,15 @@ std::string_view CellStore::get(int col, int row) const
     const Chunk &chunk = chunkOf(row);
     const std::uint32_t cell = chunk.Index[slot(chunk, col, row)];
     if (cell == 0 || cell == NullOffset) return {};
-    return entryAt(chunk.Buffer, cell);
+    return entryAt(*chunk.Buffer, cell);
+}
+
+std::shared_ptr<const void> CellStore::keepAlive(int row)
+{
+    if (row < 0 || row >= m_rows) return nullptr;
+    Chunk &chunk = chunkOf(row);
+    chunk.Lent = true;
+    return chunk.Buffer;
 }
 
 bool CellStore::isNull(int col, int row) const
@@ -187,12 +214,14 @@ void CellStore::compact()
 
 void CellStore::compact(Chunk &chunk)
 {
-    std::vector<char> old;
-    old.swap(chunk.Buffer);
-    chunk.Buffer.reserve(old.size() - std::min(old.size() - 1, chunk.Garbage));
-    chunk.Buffer.push_back(0);
+    // Into a new buffer: the old one may be lent, and is only let go.
+    const std::shared_ptr<Bytes> old = std::move(chunk.Buffer);
+    chunk.Buffer = std::make_shared<Bytes>();
+    chunk.Lent = false;
+    chunk.Buffer->reserve(old->size() - std::min(old->size() - 1, chunk.Garbage));
+    chunk.Buffer->push_back(0);
     for (std::uint32_t &cell : chunk.Index)
-        if (cell != 0 && cell != NullOffset) cell = append(chunk, entryAt(old, cell));
+        if (cell != 0 && cell != NullOffset) cell = append(chunk, entryAt(*old, cell));
     chunk.Garbage = 0;
 }
 
@@ -218,7 +247,7 @@ void CellStore::removeRows(const std::vector<int> &rows)
             for (std::size_t c = 0; c < cols; ++c) {
                 const std::uint32_t cell = chunk.Index[at + c];
                 if (cell != 0 && cell != NullOffset)
-                    chunk.Garbage += 1 + entryAt(chunk.Buffer, cell).size();
+                    chunk.Garbage += 1 + entryAt(*chunk.Buffer, cell).size();
             }
             ++removed;
             do

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -47,6 +48,10 @@ public:
     void setNull(int col, int row);
     std::string_view get(int col, int row) const;
     bool isNull(int col, int row) const;
+    // What keeps the row's text where get() showed it, for a reader that outlives this call (a
+    // statement built on another thread): that buffer is never written again, later writes to
+    // its rows go to a copy. Null for a row outside the grid.
+    std::shared_ptr<const void> keepAlive(int row);
 
     // Bytes held, for the benchmark and for compaction.
     std::size_t bufferBytes() const;
@@ -55,14 +60,18 @@ public:
     void compact();
 
 private:
+    using Bytes = std::vector<char>;
     struct Chunk
     {
         int FirstRow = 0;
         int Rows = 0;
         std::vector<std::uint32_t> Index;
-        std::vector<char> Buffer{0}; // the shared empty entry at offset 0
+        // Starts with the shared empty entry at offset 0. Shared with a reader once kept alive.
+        std::shared_ptr<Bytes> Buffer = std::make_shared<Bytes>(1, '\0');
         std::size_t Garbage = 0;
+        bool Lent = false; // Buffer was handed out: copied before it is written
     };
+    static Chunk makeChunk(int first, int rows, std::vector<std::uint32_t> &&index, Bytes &&buffer);
     bool inRange(int col, int row) const
     {
         return col >= 0 && row >= 0 && col < m_cols && row < m_rows;

@@ -88,6 +88,8 @@ public:
     void FitColumn(int col);
     bool CellIsNull(int col, int row) const { return m_store.isNull(col, row); }
     const CellStore &Store() const { return m_store; }
+    // Keeps the row's cell bytes, as CellUtf8 shows them now, for a reader on another thread.
+    std::shared_ptr<const void> KeepRowBytes(int row) { return m_store.keepAlive(row); }
 
     // The current cell; moving it asks SelectCell first, which may refuse.
     int Col() const { return m_col; }

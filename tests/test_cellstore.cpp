@@ -3,6 +3,7 @@
 
 #include <QTest>
 #include <algorithm>
+#include <memory>
 #include <string>
 
 class TestCellStore : public QObject
@@ -107,6 +108,61 @@ private Q_SLOTS:
             store.set(1, 0, store.get(0, 0));
         store.set(1, 0, store.get(0, 0));
         QCOMPARE(std::string(store.get(1, 0)), std::string("source text"));
+    }
+
+    // Bytes lent to a reader on another thread stay where they were, unchanged, whatever the
+    // store does next; the store itself reads its new state (under ASan a freed buffer fails).
+    void lentBytesOutliveWrites_data()
+    {
+        QTest::addColumn<int>("step");
+        QTest::newRow("set in the same chunk") << 0;
+        QTest::newRow("a set that compacts") << 1;
+        QTest::newRow("compact") << 2;
+        QTest::newRow("clear") << 3;
+        QTest::newRow("columns changed") << 4;
+        QTest::newRow("rows removed, the store let go") << 5;
+    }
+    void lentBytesOutliveWrites()
+    {
+        QFETCH(int, step);
+        auto store = std::make_unique<CellStore>();
+        store->resize(2, 3);
+        const std::string big(100000, 'b');
+        store->set(0, 1, big);
+        store->set(1, 1, "small");
+        std::shared_ptr<const void> owner = store->keepAlive(1);
+        QVERIFY(owner);
+        const std::string_view lent = store->get(0, 1);
+        switch (step) {
+        case 0:
+            store->set(1, 1, "another value");
+            QCOMPARE(std::string(store->get(1, 1)), std::string("another value"));
+            break;
+        case 1:
+            for (int i = 0; i < 3; ++i)
+                store->set(0, 1, std::string(60000 + i, char('c' + i)));
+            QCOMPARE(store->get(0, 1).size(), std::size_t(60002));
+            break;
+        case 2:
+            store->set(0, 1, "x");
+            store->compact();
+            QCOMPARE(std::string(store->get(0, 1)), std::string("x"));
+            break;
+        case 3:
+            store->clear();
+            QVERIFY(store->get(0, 1).empty());
+            break;
+        case 4:
+            store->resize(1, 3);
+            QCOMPARE(store->get(0, 1).size(), big.size());
+            break;
+        case 5:
+            store->removeRows({1});
+            store.reset();
+            break;
+        }
+        QCOMPARE(lent.size(), big.size());
+        QVERIFY(lent == big);
     }
 
     void garbageIsCompacted()
