@@ -81,16 +81,20 @@ TmySQLStatement KeyQuery(const std::string &database, const std::string &table)
     inTable("c");
     statement.Text(" AND c.CONSTRAINT_TYPE IN ('PRIMARY KEY', 'UNIQUE') AND NOT EXISTS (SELECT 1 "
                    "FROM information_schema.KEY_COLUMN_USAGE u JOIN information_schema.COLUMNS n "
-                   "ON n.TABLE_SCHEMA = u.TABLE_SCHEMA AND n.TABLE_NAME = u.TABLE_NAME AND "
-                   "n.COLUMN_NAME = u.COLUMN_NAME WHERE ");
+                   "ON n.COLUMN_NAME = u.COLUMN_NAME WHERE ");
+    // Every view of information_schema named by constants: the server then opens this table
+    // alone, not every table it has (a join's condition does not narrow its scan).
     inTable("u");
+    statement.Text(" AND ");
+    inTable("n");
     statement.Text(" AND u.CONSTRAINT_NAME = c.CONSTRAINT_NAME AND u.REFERENCED_TABLE_NAME IS NULL "
                    "AND n.IS_NULLABLE <> 'NO') ORDER BY c.CONSTRAINT_TYPE = 'PRIMARY KEY' DESC, "
                    // An approximate column cannot name the row alone (see ComparedColumns).
                    "EXISTS (SELECT 1 FROM information_schema.KEY_COLUMN_USAGE f JOIN "
-                   "information_schema.COLUMNS fc ON fc.TABLE_SCHEMA = f.TABLE_SCHEMA AND "
-                   "fc.TABLE_NAME = f.TABLE_NAME AND fc.COLUMN_NAME = f.COLUMN_NAME WHERE ");
+                   "information_schema.COLUMNS fc ON fc.COLUMN_NAME = f.COLUMN_NAME WHERE ");
     inTable("f");
+    statement.Text(" AND ");
+    inTable("fc");
     statement.Text(" AND f.CONSTRAINT_NAME = c.CONSTRAINT_NAME AND f.REFERENCED_TABLE_NAME IS NULL "
                    "AND fc.DATA_TYPE IN ('float', 'double')), "
                    "(SELECT COUNT(*) FROM information_schema.KEY_COLUMN_USAGE w WHERE ");
