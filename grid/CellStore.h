@@ -22,6 +22,11 @@ class CellStore
 {
 public:
     CellStore();
+    // Moved, never copied: a copy would share the chunks' buffers, which each store writes.
+    CellStore(CellStore &&) = default;
+    CellStore &operator=(CellStore &&) = default;
+    CellStore(const CellStore &) = delete;
+    CellStore &operator=(const CellStore &) = delete;
 
     int colCount() const { return m_cols; }
     int rowCount() const { return m_rows; }
