@@ -76,6 +76,19 @@ struct Program
                 return w->Tree_view->topLevelItem(i);
         return nullptr;
     }
+    // The table of quorvane_cells shown in the grid, whole; false when it did not get there.
+    bool showCellsTable(const QString &table, int rows)
+    {
+        QTreeWidgetItem *db = database(QStringLiteral("quorvane_cells"));
+        if (!ok || !db) return false;
+        w->Tree_view->setCurrentItem(db);
+        waitFor([&] { return w->listDatabase() == QLatin1String("quorvane_cells"); });
+        const quint64 fill = w->gridOrigin().Fill;
+        const auto items = w->Table_list->findItems(table, Qt::MatchExactly);
+        if (items.isEmpty()) return false;
+        w->Table_list->setCurrentItem(items.first());
+        return waitFor([&] { return w->gridOrigin().Fill > fill && w->Mgrid->RowCount() == rows; });
+    }
     TProgram program;
     Ttolvar *w = nullptr;
     bool ok = false;
@@ -176,18 +189,8 @@ void tables()
 void cells(const QString &table)
 {
     Program p;
-    if (!p.ok) return report(-1, -1, -1);
-    QTreeWidgetItem *db = p.database(QStringLiteral("quorvane_cells"));
-    if (!db) return report(-1, -1, -1);
-    p.w->Tree_view->setCurrentItem(db);
-    waitFor([&] { return p.w->listDatabase() == QLatin1String("quorvane_cells"); });
-    const quint64 fill = p.w->gridOrigin().Fill;
-    const auto items = p.w->Table_list->findItems(table, Qt::MatchExactly);
-    if (items.isEmpty()) return report(-1, -1, -1);
-    p.w->Table_list->setCurrentItem(items.first());
-    waitFor([&] { return p.w->gridOrigin().Fill > fill; });
+    if (!p.showCellsTable(table, 11)) return report(-1, -1, -1);
     TMgrid *grid = p.w->Mgrid;
-    if (grid->RowCount() != 11) return report(-1, -1, -1);
     grid->setFocus();
     waitFor([] { return true; }, 50);
     double longest = 0;
@@ -251,16 +254,7 @@ void bigDelete()
 {
     if (!bigRowSetup()) return report(-1, -1, -1);
     Program p;
-    if (!p.ok) return report(-1, -1, -1);
-    QTreeWidgetItem *db = p.database(QStringLiteral("quorvane_cells"));
-    if (!db) return report(-1, -1, -1);
-    p.w->Tree_view->setCurrentItem(db);
-    waitFor([&] { return p.w->listDatabase() == QLatin1String("quorvane_cells"); });
-    const quint64 fill = p.w->gridOrigin().Fill;
-    const auto items = p.w->Table_list->findItems(QStringLiteral("bigrow"), Qt::MatchExactly);
-    if (items.isEmpty()) return report(-1, -1, -1);
-    p.w->Table_list->setCurrentItem(items.first());
-    waitFor([&] { return p.w->gridOrigin().Fill > fill && p.w->Mgrid->RowCount() == 3; });
+    if (!p.showCellsTable(QStringLiteral("bigrow"), 3)) return report(-1, -1, -1);
     TMgrid *grid = p.w->Mgrid;
     int row = -1;
     for (int r = 1; r < grid->RowCount(); ++r)
