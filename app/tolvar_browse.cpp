@@ -171,7 +171,10 @@ void Ttolvar::rowsArrived(TmySQLRowBatch &batch, const QString &database, const 
     } else {
         return;
     }
-    setPanelText(4, QStringLiteral("Loading\u2026 ") + rowsText(qint64(batch.RowsSoFar)));
+    if (batch.First || !m_loadingShown.isValid() || m_loadingShown.elapsed() >= 100) {
+        setPanelText(4, QStringLiteral("Loading\u2026 ") + rowsText(qint64(batch.RowsSoFar)));
+        m_loadingShown.start();
+    }
 }
 
 void Ttolvar::readFinished(TmySQLClientQuery *q, quint64 view, const QString &error)

@@ -5,6 +5,7 @@
 #include "row_delete.h"
 #include "table_statements.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFrame>
 #include <QListWidget>
@@ -321,6 +322,9 @@ private:
     // read (asked for and not yet ended: a newer choice stops the older ones).
     quint64 m_shownView = 0;
     int m_readsRunning = 0;
+    // When panel 4 last counted the rows of a read: relaid out and repainted at every batch of
+    // a long read, it costs the window thread more than taking the rows.
+    QElapsedTimer m_loadingShown;
     // The last key answer and the request it was asked for.
     quint64 m_keyView = 0;
     rowdelete::Key m_key;

@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QTimer>
 #include <algorithm>
 #include <stdexcept>
 
@@ -81,6 +82,9 @@ TStringGrid::TStringGrid(QWidget *parent) : QAbstractScrollArea(parent)
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     horizontalScrollBar()->setSingleStep(1);
     verticalScrollBar()->setSingleStep(1);
+    m_barsTimer = new QTimer(this);
+    m_barsTimer->setSingleShot(true);
+    connect(m_barsTimer, &QTimer::timeout, this, [this] { updateScrollBars(); });
     updateScrollBars();
 }
 
@@ -238,9 +242,14 @@ void TStringGrid::AppendCells(TCheckedCellBlock &&block)
     const int rows = block.Block().Rows;
     if (rows <= 0) return;
     m_store.appendRows(std::move(block));
-    updateScrollBars();
     // Only rows on screen need painting: the first screenful of a table, or a short one.
-    if (first < m_topRow + visibleRowsFrom(m_topRow) + 1) viewport()->update();
+    const bool onScreen = first < m_topRow + visibleRowsFrom(m_topRow) + 1;
+    const qint64 since = m_barsShown.isValid() ? m_barsShown.elapsed() : BarsEvery;
+    if (onScreen || since >= BarsEvery)
+        updateScrollBars();
+    else if (!m_barsTimer->isActive())
+        m_barsTimer->start(int(BarsEvery - since));
+    if (onScreen) viewport()->update();
     Q_EMIT rowsAppended(first, first + rows - 1);
 }
 
@@ -360,6 +369,8 @@ int TStringGrid::lastLeftCol() const
 
 void TStringGrid::updateScrollBars()
 {
+    m_barsTimer->stop();
+    m_barsShown.start();
     m_updatingBars = true;
     const int scrollRows = RowCount() - m_fixedRows;
     const int visible = visibleRowsFrom(m_fixedRows);
@@ -417,7 +428,8 @@ void TStringGrid::setRowStrip(bool on)
         m_strip = new TRowStrip(this);
         m_strip->show();
         connect(this, &TStringGrid::cellsReset, m_strip, [this] { fitRowStrip(); });
-        connect(this, &TStringGrid::rowsAppended, m_strip, [this] { fitRowStrip(); });
+        connect(this, &TStringGrid::rowsAppended, m_strip,
+                [this](int first) { fitRowStrip(first); });
         fitRowStrip();
     } else {
         delete m_strip;
@@ -431,7 +443,7 @@ QWidget *TStringGrid::RowStrip() const
     return m_strip;
 }
 
-void TStringGrid::fitRowStrip()
+void TStringGrid::fitRowStrip(int newRows)
 {
     if (!m_strip) return;
     // As wide as the largest row number, so that it changes only when a digit is added.
@@ -443,6 +455,8 @@ void TStringGrid::fitRowStrip()
         setViewportMargins(width, 0, 0, 0);
         const QRect view = viewport()->geometry();
         m_strip->setGeometry(view.left() - width, view.top(), width, view.height());
+    } else if (newRows >= m_topRow + visibleRowsFrom(m_topRow) + 1) {
+        return; // rows below the screen: nothing the strip shows has changed
     }
     m_strip->update();
 }

@@ -5,12 +5,14 @@
 #include "Colors.h"
 
 #include <QAbstractScrollArea>
+#include <QElapsedTimer>
 #include <functional>
 #include <string_view>
 #include <vector>
 
 class QPainter;
 class TRowStrip;
+class QTimer;
 
 // A grid of text cells with fixed header rows and columns, scrolled by whole cells, whose cell
 // painting a subclass replaces through DrawCell. Only the visible cells are painted, and text is
@@ -183,7 +185,8 @@ private:
     void clampCurrent();
     void updateScrollBars();
     void scrollIntoView(int col, int row);
-    void fitRowStrip();
+    // newRows: the first of rows just appended, or -1 when the whole grid changed.
+    void fitRowStrip(int newRows = -1);
     friend class TRowStrip;
 
     CellStore m_store;
@@ -207,6 +210,11 @@ private:
     int m_sizingStartX = 0;
     int m_sizingStartWidth = 0;
     bool m_updatingBars = false;
+    // A long read appends a batch below the screen every few milliseconds; the scroll bars
+    // follow at most every BarsEvery ms, since repainting them costs more than taking the rows.
+    static constexpr int BarsEvery = 50;
+    QElapsedTimer m_barsShown;
+    QTimer *m_barsTimer = nullptr;
     TRowStrip *m_strip = nullptr;
     int m_stripTop = -1, m_stripRows = -1; // what the strip last showed
 };

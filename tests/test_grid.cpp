@@ -3,6 +3,7 @@
 
 #include <QImage>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <QTest>
 
 namespace {
@@ -467,6 +468,37 @@ private Q_SLOTS:
         QVERIFY_THROWS_EXCEPTION(std::invalid_argument,
                                  grid.AdoptCells(1, 1, {99}, std::vector<char>{0, 1, 'x'}));
         QCOMPARE(grid.Cells(1, 0), QStringLiteral("name"));
+    }
+
+    // Batches of a long read land below the screen faster than the scroll bar is repainted: the
+    // bar and the row strip still come to show every row, and the screenful is painted at once.
+    void appendedRowsReachScrollBarAndStrip()
+    {
+        CountingGrid grid;
+        setUp(grid, 2, 1);
+        grid.setRowStrip(true);
+        grid.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&grid));
+        const auto block = [](int rows) {
+            TCellBlock b{2, rows, std::vector<std::uint32_t>(std::size_t(rows) * 2, 0), {0}};
+            return TCheckedCellBlock::Check(std::move(b));
+        };
+        grid.AppendCells(block(3));
+        grid.cellsPainted = 0;
+        QTRY_VERIFY(grid.cellsPainted > 0); // the rows on screen
+        const int stripWidth = grid.RowStrip()->width();
+        for (int i = 0; i < 200; ++i)
+            grid.AppendCells(block(100));
+        QCOMPARE(grid.RowCount(), 20004);
+        // As far as the same grid given all its rows at once scrolls.
+        TMgrid whole;
+        setUp(whole, 2, 20004);
+        whole.setRowStrip(true);
+        whole.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&whole));
+        QVERIFY(whole.verticalScrollBar()->maximum() > 19900);
+        QTRY_COMPARE(grid.verticalScrollBar()->maximum(), whole.verticalScrollBar()->maximum());
+        QVERIFY(grid.RowStrip()->width() > stripWidth); // five digits now
     }
 
     // What a cell shows, by column format: bounded, one line, marks for what cannot be drawn.
