@@ -135,71 +135,35 @@ void gatherResult(TmySQLClientTaskData *task)
 }
 
 namespace {
-// One batch of a stream being packed: its index and buffer grow row by row.
+// One batch of a stream being packed, the first under a header row of the column names.
 class BatchPacker
 {
 public:
     BatchPacker(const TmySQLClientTaskData &task, bool first, std::size_t expectBytes)
-        : m_cols(task.Fields.size()), m_first(first)
+        : m_builder(static_cast<int>(task.Fields.size()), StreamBatchRows + 1, expectBytes)
     {
-        m_block.Cols = static_cast<int>(m_cols);
-        m_block.Index.reserve((StreamBatchRows + 1) * m_cols);
-        m_block.Buffer.reserve(std::max<std::size_t>(expectBytes, 1));
-        m_block.Buffer.push_back(0);
         if (!first) return;
-        for (const TmySQLFieldInfo &field : task.Fields)
-            m_block.Index.push_back(put(field.Name.data(), field.Name.size()));
-        m_block.Rows = 1;
+        std::vector<const char *> names;
+        std::vector<unsigned long> lengths;
+        for (const TmySQLFieldInfo &field : task.Fields) {
+            names.push_back(field.Name.data());
+            lengths.push_back(field.Name.size());
+        }
+        m_builder.AddRow(names.data(), lengths.data());
+        m_header = 1;
     }
     // False when the row does not fit beside what the batch holds (4 GiB of text).
-    bool add(MYSQL_ROW row, const unsigned long *lengths)
-    {
-        std::uint64_t bytes = 0;
-        for (std::size_t c = 0; c < m_cols; ++c)
-            if (row[c] && lengths[c]) bytes += cellblock::EntrySize(lengths[c]);
-        const std::size_t at = m_block.Buffer.size();
-        if (at + bytes >= TCellBlock::NullOffset) return false;
-        // The row's bytes in one step, then each cell after the last.
-        m_block.Buffer.resize(at + bytes);
-        char *const start = m_block.Buffer.data();
-        char *out = start + at;
-        for (std::size_t c = 0; c < m_cols; ++c) {
-            if (!row[c]) {
-                m_block.Index.push_back(TCellBlock::NullOffset);
-            } else if (lengths[c] == 0) {
-                m_block.Index.push_back(0);
-            } else {
-                m_block.Index.push_back(static_cast<std::uint32_t>(out - start));
-                out = cellblock::PutEntry(out, row[c], lengths[c]);
-            }
-        }
-        ++m_block.Rows;
-        ++m_rows;
-        return true;
-    }
-    int rows() const { return m_rows; }
-    std::size_t bytes() const { return m_block.Buffer.size(); }
+    bool add(MYSQL_ROW row, const unsigned long *lengths) { return m_builder.AddRow(row, lengths); }
+    int rows() const { return m_builder.Rows() - m_header; }
+    std::size_t bytes() const { return m_builder.Bytes(); }
     std::unique_ptr<TCheckedCellBlock> finish()
     {
-        // The grid keeps this buffer as it is: no slack beyond a quarter.
-        if (m_block.Buffer.capacity() > m_block.Buffer.size() + m_block.Buffer.size() / 4)
-            m_block.Buffer.shrink_to_fit();
-        return std::make_unique<TCheckedCellBlock>(TCheckedCellBlock::Check(std::move(m_block)));
+        return std::make_unique<TCheckedCellBlock>(std::move(m_builder).Finish());
     }
 
 private:
-    std::uint32_t put(const char *data, std::size_t length)
-    {
-        if (length == 0) return 0;
-        const std::size_t at = m_block.Buffer.size();
-        m_block.Buffer.resize(at + cellblock::EntrySize(length));
-        cellblock::PutEntry(m_block.Buffer.data() + at, data, length);
-        return static_cast<std::uint32_t>(at);
-    }
-    std::size_t m_cols;
-    bool m_first;
-    int m_rows = 0;
-    TCellBlock m_block;
+    TCellBlockBuilder m_builder;
+    int m_header = 0;
 };
 } // namespace
 

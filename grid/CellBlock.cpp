@@ -1,30 +1,10 @@
 #include "CellBlock.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
 namespace cellblock {
-
-std::size_t EntrySize(std::size_t length)
-{
-    std::size_t n = 1;
-    for (std::size_t rest = length; rest >= 0x80; rest >>= 7)
-        ++n;
-    return n + length;
-}
-
-char *PutEntry(char *out, const char *data, std::size_t length)
-{
-    std::size_t rest = length;
-    do {
-        unsigned char byte = rest & 0x7F;
-        rest >>= 7;
-        if (rest) byte |= 0x80;
-        *out++ = static_cast<char>(byte);
-    } while (rest);
-    std::memcpy(out, data, length);
-    return out + length;
-}
 
 std::optional<std::string_view> ReadEntry(const char *buffer, std::size_t size,
                                           std::uint32_t offset)
@@ -61,4 +41,62 @@ TCheckedCellBlock TCheckedCellBlock::Check(TCellBlock &&block)
             throw std::invalid_argument("cell block entry runs past its buffer");
     }
     return TCheckedCellBlock(std::move(block));
+}
+
+TCellBlockBuilder::TCellBlockBuilder(int cols, std::size_t expectRows, std::size_t expectBytes)
+{
+    m_block.Cols = std::max(cols, 0);
+    m_block.Index.resize(expectRows * static_cast<std::size_t>(m_block.Cols));
+    m_block.Buffer.resize(std::max<std::size_t>(expectBytes, 1));
+    m_block.Buffer[0] = 0;
+}
+
+bool TCellBlockBuilder::AddRow(const char *const *cells, const unsigned long *lengths)
+{
+    const auto cols = static_cast<std::size_t>(m_block.Cols);
+    // Room for the row first: its texts and at most ten length bytes each.
+    std::uint64_t most = 0;
+    for (std::size_t c = 0; c < cols; ++c)
+        if (cells[c]) most += std::uint64_t(lengths[c]) + 10;
+    if (m_used + most >= TCellBlock::NullOffset) {
+        std::uint64_t exact = 0;
+        for (std::size_t c = 0; c < cols; ++c)
+            if (cells[c] && lengths[c]) exact += cellblock::EntrySize(lengths[c]);
+        if (m_used + exact >= TCellBlock::NullOffset) return false;
+    }
+    std::vector<char> &buffer = m_block.Buffer;
+    if (m_used + most > buffer.size()) {
+        // Grown in doubling steps, so the zeroing is one fill per step, not one per row.
+        const std::uint64_t want = std::max<std::uint64_t>(m_used + most, buffer.size() * 2);
+        buffer.resize(std::min<std::uint64_t>(want, TCellBlock::NullOffset));
+    }
+    const std::size_t at = static_cast<std::size_t>(m_block.Rows) * cols;
+    if (at + cols > m_block.Index.size())
+        m_block.Index.resize(std::max(at + cols, m_block.Index.size() * 2));
+    std::uint32_t *index = m_block.Index.data() + at;
+    char *const base = buffer.data();
+    char *out = base + m_used;
+    for (std::size_t c = 0; c < cols; ++c) {
+        if (!cells[c]) {
+            index[c] = TCellBlock::NullOffset;
+        } else if (lengths[c] == 0) {
+            index[c] = 0;
+        } else {
+            index[c] = static_cast<std::uint32_t>(out - base);
+            out = cellblock::PutEntry(out, cells[c], lengths[c]);
+        }
+    }
+    m_used = static_cast<std::size_t>(out - base);
+    ++m_block.Rows;
+    return true;
+}
+
+TCheckedCellBlock TCellBlockBuilder::Finish() &&
+{
+    std::vector<std::uint32_t> &index = m_block.Index;
+    index.resize(static_cast<std::size_t>(m_block.Rows) * m_block.Cols);
+    if (index.capacity() > index.size() + index.size() / 4) index.shrink_to_fit();
+    m_block.Buffer.resize(m_used);
+    if (m_block.Buffer.capacity() > m_used + m_used / 4) m_block.Buffer.shrink_to_fit();
+    return TCheckedCellBlock(std::move(m_block));
 }

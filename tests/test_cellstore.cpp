@@ -239,6 +239,53 @@ private Q_SLOTS:
         }
     }
 
+    // Rows built one at a time, from room for one row up: every length the entry writer copies
+    // its own way, each byte where it belongs, NULL and empty kept apart, and the block as
+    // the check would take it, with no more slack than a quarter.
+    void builtRowsReadAsWritten_data()
+    {
+        QTest::addColumn<int>("length");
+        for (const int length : {1, 3, 4, 7, 8, 9, 16, 17, 127, 128, 16385})
+            QTest::newRow(qPrintable(QString::number(length))) << length;
+    }
+    void builtRowsReadAsWritten()
+    {
+        QFETCH(int, length);
+        constexpr int Rows = 300;
+        const auto text = [&](int row) {
+            std::string t(std::size_t(length + row % 3), '\0');
+            for (std::size_t i = 0; i < t.size(); ++i)
+                t[i] = char(row * 31 + int(i) * 7 + 1);
+            return t;
+        };
+        TCellBlockBuilder builder(3, 1, 1);
+        for (int row = 0; row < Rows; ++row) {
+            const std::string cell = text(row);
+            const char *cells[3] = {cell.data(), row % 2 ? nullptr : "", cell.data()};
+            const unsigned long lengths[3] = {cell.size(), 0, cell.size()};
+            QVERIFY(builder.AddRow(cells, lengths));
+        }
+        QCOMPARE(builder.Rows(), Rows);
+        TCellBlock block = std::move(builder).Finish().Take();
+        QCOMPARE(block.Index.size(), std::size_t(Rows * 3));
+        QVERIFY(block.Buffer.capacity() <= block.Buffer.size() + block.Buffer.size() / 4);
+        for (int row = 0; row < Rows; ++row) {
+            for (const int col : {0, 2}) {
+                const std::optional<std::string_view> entry =
+                    cellblock::ReadEntry(block.Buffer.data(), block.Buffer.size(),
+                                         block.Index[std::size_t(row * 3 + col)]);
+                QVERIFY(entry);
+                QCOMPARE(std::string(*entry), text(row));
+            }
+            QCOMPARE(block.Index[std::size_t(row * 3 + 1)], row % 2 ? TCellBlock::NullOffset : 0u);
+        }
+        CellStore store;
+        store.resize(3, 0);
+        store.appendRows(TCheckedCellBlock::Check(std::move(block)));
+        QCOMPARE(store.rowCount(), Rows);
+        QVERIFY(store.isNull(1, 1) && !store.isNull(1, 0) && store.get(1, 0).empty());
+    }
+
     // Rows taken out close up, across chunks, whatever else the list holds.
     void removedRowsCloseUp_data()
     {
