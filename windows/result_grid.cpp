@@ -57,7 +57,10 @@ void fitHeader(TMgrid *grid, const std::vector<TmySQLFieldInfo> &fields)
     const bool rows = grid->RowCount() > 1;
     // With no data rows the lone header row cannot be fixed; it keeps the header colour.
     grid->setFixedRows(rows ? 1 : 0);
-    grid->setEvenRowColor(rows ? StripeColor : HeaderColor);
+    // Written only when it changes: the grid repaints itself at once on every write, and a
+    // first batch painted twice (here and on the next pass) cost its window a whole paint.
+    const TColor even = rows ? StripeColor : HeaderColor;
+    if (grid->EvenRowColor() != even) grid->setEvenRowColor(even);
     // Values that are not text are shown for what they are; the names in the header row stay
     // text, and so does everything when there are no rows.
     std::vector<TCellFormat> formats;
@@ -71,7 +74,7 @@ void clear(TMgrid *grid)
 {
     grid->setColFormats({});
     grid->AdoptCells(1, 1, std::vector<std::uint32_t>(1, 0), std::vector<char>(1, 0));
-    grid->setEvenRowColor(StripeColor);
+    if (grid->EvenRowColor() != StripeColor) grid->setEvenRowColor(StripeColor);
 }
 
 } // namespace resultgrid
