@@ -171,9 +171,9 @@ void Ttolvar::rowsArrived(TmySQLRowBatch &batch, const QString &database, const 
     } else {
         return;
     }
-    if (batch.First || !m_loadingShown.isValid() || m_loadingShown.elapsed() >= 100) {
+    if (batch.First || m_loadingPace.due()) {
         setPanelText(4, QStringLiteral("Loading\u2026 ") + rowsText(qint64(batch.RowsSoFar)));
-        m_loadingShown.start();
+        m_loadingPace.done();
     }
 }
 

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "Pace.h"
 #include "files.h"
 #include "mySQLClient.h"
 #include "row_delete.h"
 #include "table_statements.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFrame>
 #include <QListWidget>
@@ -322,9 +322,9 @@ private:
     // read (asked for and not yet ended: a newer choice stops the older ones).
     quint64 m_shownView = 0;
     int m_readsRunning = 0;
-    // When panel 4 last counted the rows of a read: relaid out and repainted at every batch of
-    // a long read, it costs the window thread more than taking the rows.
-    QElapsedTimer m_loadingShown;
+    // Panel 4 counts a read's rows a few times a second: relaid out and repainted at every
+    // batch of a long read, it cost the window thread more than taking the rows.
+    TPace m_loadingPace{100};
     // The last key answer and the request it was asked for.
     quint64 m_keyView = 0;
     rowdelete::Key m_key;

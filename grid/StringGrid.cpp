@@ -243,12 +243,11 @@ void TStringGrid::AppendCells(TCheckedCellBlock &&block)
     if (rows <= 0) return;
     m_store.appendRows(std::move(block));
     // Only rows on screen need painting: the first screenful of a table, or a short one.
-    const bool onScreen = first < m_topRow + visibleRowsFrom(m_topRow) + 1;
-    const qint64 since = m_barsShown.isValid() ? m_barsShown.elapsed() : BarsEvery;
-    if (onScreen || since >= BarsEvery)
+    const bool onScreen = !belowScreen(first);
+    if (onScreen || m_barsPace.due())
         updateScrollBars();
     else if (!m_barsTimer->isActive())
-        m_barsTimer->start(int(BarsEvery - since));
+        m_barsTimer->start(int(m_barsPace.wait()));
     if (onScreen) viewport()->update();
     Q_EMIT rowsAppended(first, first + rows - 1);
 }
@@ -370,7 +369,7 @@ int TStringGrid::lastLeftCol() const
 void TStringGrid::updateScrollBars()
 {
     m_barsTimer->stop();
-    m_barsShown.start();
+    m_barsPace.done();
     m_updatingBars = true;
     const int scrollRows = RowCount() - m_fixedRows;
     const int visible = visibleRowsFrom(m_fixedRows);
@@ -455,7 +454,7 @@ void TStringGrid::fitRowStrip(int newRows)
         setViewportMargins(width, 0, 0, 0);
         const QRect view = viewport()->geometry();
         m_strip->setGeometry(view.left() - width, view.top(), width, view.height());
-    } else if (newRows >= m_topRow + visibleRowsFrom(m_topRow) + 1) {
+    } else if (belowScreen(newRows)) {
         return; // rows below the screen: nothing the strip shows has changed
     }
     m_strip->update();

@@ -3,9 +3,9 @@
 #include "CellStore.h"
 #include "CellText.h"
 #include "Colors.h"
+#include "Pace.h"
 
 #include <QAbstractScrollArea>
-#include <QElapsedTimer>
 #include <functional>
 #include <string_view>
 #include <vector>
@@ -180,6 +180,8 @@ private:
     int fixedHeight() const;
     int rowY(int row) const; // top of a row on screen, or -1
     int visibleRowsFrom(int top) const;
+    // The row lies below the last one the screen shows, even in part.
+    bool belowScreen(int row) const { return row >= m_topRow + visibleRowsFrom(m_topRow) + 1; }
     int lastLeftCol() const;
     int sizingColumnAt(const QPoint &pos) const;
     void clampCurrent();
@@ -211,9 +213,8 @@ private:
     int m_sizingStartWidth = 0;
     bool m_updatingBars = false;
     // A long read appends a batch below the screen every few milliseconds; the scroll bars
-    // follow at most every BarsEvery ms, since repainting them costs more than taking the rows.
-    static constexpr int BarsEvery = 50;
-    QElapsedTimer m_barsShown;
+    // follow at most every 50 ms.
+    TPace m_barsPace{50};
     QTimer *m_barsTimer = nullptr;
     TRowStrip *m_strip = nullptr;
     int m_stripTop = -1, m_stripRows = -1; // what the strip last showed

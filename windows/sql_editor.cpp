@@ -578,9 +578,9 @@ void TSqlEditor::rowsArrived(TmySQLRowBatch &batch)
     resultgrid::take(now.Shown.Grid, batch, now.Shown.Fields);
     // A label whose text grows is laid out and its page painted behind it: at every batch of a
     // million-row stream that costs more than taking the rows.
-    if (!now.Shown.LineShown.isValid() || now.Shown.LineShown.elapsed() >= 100) {
+    if (now.Shown.LinePace.due()) {
         now.Shown.Line->setText(QStringLiteral("Loading\u2026 ") + rowsText(batch.RowsSoFar));
-        now.Shown.LineShown.start();
+        now.Shown.LinePace.done();
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Pace.h"
 #include "mySQLCommon.h"
 #include "sql_edit.h"
 #include "sql_history.h"
@@ -94,7 +95,7 @@ private:
         TMgrid *Grid = nullptr;
         QLabel *Line = nullptr;
         std::vector<TmySQLFieldInfo> Fields;
-        QElapsedTimer LineShown; // the count under the rows, shown a few times a second
+        TPace LinePace{100}; // the count under the rows, shown a few times a second
     };
     // One statement of the run: what it came to so far.
     struct Running
