@@ -47,8 +47,8 @@ TCellBlockBuilder::TCellBlockBuilder(int cols, std::size_t expectRows, std::size
 {
     m_block.Cols = std::max(cols, 0);
     m_block.Index.resize(expectRows * static_cast<std::size_t>(m_block.Cols));
-    m_block.Buffer.resize(std::max<std::size_t>(expectBytes, 1));
-    m_block.Buffer[0] = 0;
+    m_block.Buffer.reserve(std::max<std::size_t>(expectBytes, 1));
+    m_block.Buffer.resize(1);
 }
 
 bool TCellBlockBuilder::AddRow(const char *const *cells, const unsigned long *lengths)
@@ -66,9 +66,15 @@ bool TCellBlockBuilder::AddRow(const char *const *cells, const unsigned long *le
     }
     std::vector<char> &buffer = m_block.Buffer;
     if (m_used + most > buffer.size()) {
-        // Grown in doubling steps, so the zeroing is one fill per step, not one per row.
-        const std::uint64_t want = std::max<std::uint64_t>(m_used + most, buffer.size() * 2);
-        buffer.resize(std::min<std::uint64_t>(want, TCellBlock::NullOffset));
+        // Reserved in doubling steps, but written (zeroed) only a few pages ahead: the part of a
+        // reservation never used is never touched, so it takes no memory the process keeps.
+        constexpr std::uint64_t Ahead = 2 * 1024;
+        const std::uint64_t want =
+            std::min<std::uint64_t>(m_used + most + Ahead, TCellBlock::NullOffset);
+        if (want > buffer.capacity())
+            buffer.reserve(std::min<std::uint64_t>(
+                std::max<std::uint64_t>(want, buffer.capacity() * 2), TCellBlock::NullOffset));
+        buffer.resize(want);
     }
     const std::size_t at = static_cast<std::size_t>(m_block.Rows) * cols;
     if (at + cols > m_block.Index.size())
