@@ -19,6 +19,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 using namespace mysqlapi;
 using namespace bench;
@@ -28,6 +29,18 @@ namespace {
 constexpr int TableRows = 1000000;
 constexpr int Edits = 1000;
 constexpr int EditColumn = 5; // e VARCHAR(20)
+
+// One row of texts, none NULL, into a grid's block.
+void addTexts(TCellBlockBuilder &block, const std::vector<std::string> &texts)
+{
+    std::vector<const char *> cells;
+    std::vector<unsigned long> lengths;
+    for (const std::string &text : texts) {
+        cells.push_back(text.data());
+        lengths.push_back(text.size());
+    }
+    block.AddRow(cells.data(), lengths.data());
+}
 
 // The rows edited: spread over the table, the same in both measurements.
 int editedId(int i)
@@ -159,22 +172,12 @@ Result editCost(int rows)
     resultgrid::style(grid);
     {
         // Three columns: the key, a text, a number; row 0 the names.
-        TCellBlock block{3, rows + 1, {}, {0}};
-        block.Index.reserve(std::size_t(rows + 1) * 3);
-        auto put = [&](const std::string &text) {
-            block.Index.push_back(std::uint32_t(block.Buffer.size()));
-            block.Buffer.resize(block.Buffer.size() + cellblock::EntrySize(text.size()));
-            cellblock::PutEntry(block.Buffer.data() + block.Index.back(), text.data(), text.size());
-        };
-        put("id");
-        put("e");
-        put("n");
-        for (int row = 1; row <= rows; ++row) {
-            put(std::to_string(row));
-            put("value " + std::to_string(row));
-            put(std::to_string(row % 97));
-        }
-        grid->AdoptCells(TCheckedCellBlock::Check(std::move(block)));
+        TCellBlockBuilder block(3, std::size_t(rows) + 1, std::size_t(rows) * 24);
+        addTexts(block, {"id", "e", "n"});
+        for (int row = 1; row <= rows; ++row)
+            addTexts(block, {std::to_string(row), "value " + std::to_string(row),
+                             std::to_string(row % 97)});
+        grid->AdoptCells(std::move(block).Finish());
     }
     window.resize(800, 600);
     grid->resize(800, 600);
@@ -223,28 +226,28 @@ Result copyRows()
     QWidget window;
     auto *grid = new TMgrid(&window);
     resultgrid::style(grid);
-    TCellBlock block{Cols, Rows + 1, {}, {0}};
-    auto put = [&](const std::string &text) {
-        block.Index.push_back(std::uint32_t(block.Buffer.size()));
-        block.Buffer.resize(block.Buffer.size() + cellblock::EntrySize(text.size()));
-        cellblock::PutEntry(block.Buffer.data() + block.Index.back(), text.data(), text.size());
-    };
+    TCellBlockBuilder block(Cols, Rows + 1, std::size_t(Rows) * Cols * 10);
+    std::vector<std::string> texts;
     rowdelete::Target target;
     target.Table = "t";
     target.TableKey = {true,  {"c0"}, std::string("utf8mb4"), std::nullopt, std::nullopt, false,
                        false, {}};
     for (int c = 0; c < Cols; ++c) {
-        put("c" + std::to_string(c));
+        texts.push_back("c" + std::to_string(c));
         TmySQLFieldInfo f;
         f.Name = "c" + std::to_string(c);
         f.Type = c % 2 ? 253 : 3;
         f.CharsetNr = 45;
         target.Fields.push_back(f);
     }
-    for (int row = 1; row <= Rows; ++row)
+    addTexts(block, texts);
+    for (int row = 1; row <= Rows; ++row) {
         for (int c = 0; c < Cols; ++c)
-            put(c % 2 ? "text	" + std::to_string(row) : std::to_string(row * 7 + c));
-    grid->AdoptCells(TCheckedCellBlock::Check(std::move(block)));
+            texts[std::size_t(c)] =
+                c % 2 ? "text	" + std::to_string(row) : std::to_string(row * 7 + c);
+        addTexts(block, texts);
+    }
+    grid->AdoptCells(std::move(block).Finish());
     resultgrid::fitHeader(grid, target.Fields);
     window.show();
     TGridEdit edit(grid, &window);

@@ -284,6 +284,13 @@ private Q_SLOTS:
         store.appendRows(TCheckedCellBlock::Check(std::move(block)));
         QCOMPARE(store.rowCount(), Rows);
         QVERIFY(store.isNull(1, 1) && !store.isNull(1, 0) && store.get(1, 0).empty());
+        // A batch that ends before its first row (a stop, an empty result) is still a block.
+        TCellBlock none = TCellBlockBuilder(3, 2000, 1 << 16).Finish().Take();
+        QCOMPARE(none.Rows, 0);
+        QVERIFY(none.Index.empty() && none.Buffer.size() == 1);
+        QVERIFY(none.Index.capacity() == 0 && none.Buffer.capacity() < 64);
+        store.appendRows(TCheckedCellBlock::Check(std::move(none)));
+        QCOMPARE(store.rowCount(), Rows);
     }
 
     // Rows taken out close up, across chunks, whatever else the list holds.
