@@ -109,10 +109,13 @@ private Q_SLOTS:
         QVERIFY2(s.connected, qPrintable(s.error));
         QCOMPARE(s.RunEach({"DROP DATABASE IF EXISTS quorvane_stream",
                             "CREATE DATABASE quorvane_stream CHARACTER SET utf8mb4",
-                            "CREATE TABLE quorvane_stream.mixed (n INT, t TEXT, b BLOB, "
+                            "CREATE TABLE quorvane_stream.mixed (n INT, t MEDIUMTEXT, b BLOB, "
                             "e VARCHAR(5))",
+                            // Every 1,500th text is some 2 MB of two-byte characters.
                             "INSERT INTO quorvane_stream.mixed SELECT seq, IF(seq % 7 = 0, NULL, "
-                            "REPEAT(CHAR(65 + seq % 26), seq % 300)), IF(seq % 3 = 0, "
+                            "IF(seq % 1500 = 0, REPEAT(CONCAT('zażółć', CHAR(65 + seq % 26)), "
+                            "200000 + seq), REPEAT(CHAR(65 + seq % 26), seq % 300))), "
+                            "IF(seq % 3 = 0, "
                             "CONCAT(X'00FF', seq, X'00'), NULL), IF(seq % 5 = 0, '', 'x') "
                             "FROM quorvane_stream.seq_1_to_4500"}),
                  QString());
@@ -124,7 +127,8 @@ private Q_SLOTS:
         s.Run(std::string("DROP DATABASE IF EXISTS quorvane_stream"));
     }
 
-    // Cell for cell what the stored read gives: NULLs, NUL bytes, binary, '' and long texts;
+    // Cell for cell what the stored read gives: NULLs, NUL bytes, binary, '', long texts and
+    // megabyte ones;
     // no rows, one row, exactly one batch, and several; threaded and not.
     void streamEqualsTheStoredRead_data()
     {
